@@ -1,0 +1,16 @@
+// Byte-oriented run-length encoder. Output byte 0 is the escape byte E; runs of four or more
+// equal bytes become E, a one- or two-byte count (L - 1) and the value.
+#pragma once
+#include <cstdint>
+
+namespace tallox {
+
+// Returns the output count, byte 0 included; 0 for an empty input (nothing written).
+// Never writes more than 1 + len + len / 256 bytes.
+uint32_t EncodeRle(const uint8_t* input, uint8_t* output, uint32_t len);
+
+// Writes the token of one run of `length` >= 2 bytes of value `b` at output[pos] and advances
+// `pos` past it.
+void WriteRleRun(uint8_t* output, uint32_t& pos, uint8_t b, uint32_t length, uint8_t escape);
+
+}  // namespace tallox
