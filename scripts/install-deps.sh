@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs every package Tallox needs to build, test, benchmark and fuzz, from Debian's archive.
+# Idempotent: does nothing when all are present. Needs root (uses sudo when it is not).
+set -euo pipefail
+
+packages=(
+  g++ cmake ninja-build make pkg-config
+  qt6-base-dev libgl-dev fonts-dejavu-core
+  libjpeg62-turbo-dev libjpeg-turbo-progs
+  libhwy-dev libcli11-dev nlohmann-json3-dev
+  libgtest-dev libbenchmark-dev
+  clang libclang-rt-14-dev
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$package")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "install-deps: installing ${missing[*]}"
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+  sudo="sudo"
+fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

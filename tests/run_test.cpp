@@ -1,0 +1,342 @@
+#include "bench/run.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "bench/report.h"
+#include "platform/memory.h"
+#include "support/recording_host.h"
+
+namespace tallox {
+namespace {
+
+namespace fs = std::filesystem;
+using test::RecordingHost;
+
+// Imaging services that decode nothing and cannot create a stream, so a selected JPEG ends
+// the run at once with its first message; they count the loads.
+class NoImaging final : public Imaging {
+public:
+    std::unique_ptr<Image> LoadImageFromFile(const std::string&) override {
+        ++loads;
+        return nullptr;
+    }
+    std::vector<ImageCodecInfo> GetImageEncoders() override { return {}; }
+    std::unique_ptr<ImageStream> CreateStream() override { return nullptr; }
+    ImagingStatus SaveImageToStream(const Image&, ImageStream&, const Clsid&, int32_t) override {
+        return 1;
+    }
+    int loads = 0;
+};
+
+class RunTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::path(::testing::TempDir()) /
+              ("tallox_run_" + std::to_string(getpid()) + "_" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    std::string WriteFile(const std::string& name, const std::vector<uint8_t>& bytes) {
+        const fs::path path = dir / name;
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
+        return path.string();
+    }
+
+    // Settings for `path` with no codec selected.
+    static BenchmarkSettings Settings(const std::string& path, int32_t iterations = 25) {
+        BenchmarkSettings settings;
+        settings.m_strFilePath = path;
+        settings.m_strFileName = fs::path(path).filename().string();
+        settings.m_bJpeg = settings.m_bRle = settings.m_bHuffman = settings.m_bRice = 0;
+        settings.m_nIterations = iterations;
+        return settings;
+    }
+
+    static std::vector<std::string> RowLabels(const std::string& report) {
+        std::vector<std::string> labels;
+        size_t start = std::string(kReportHeader).size();
+        while (start < report.size()) {
+            const size_t end = report.find("\r\n", start);
+            const std::string line = report.substr(start, end - start);
+            const size_t tab = line.find('\t');
+            labels.push_back(line.substr(0, line.find_first_not_of('\t', tab)));
+            start = end + 2;
+        }
+        return labels;
+    }
+
+    fs::path dir;
+    NoImaging imaging;
+    RecordingHost host;
+};
+
+TEST_F(RunTest, EmptyFileNameChangesNothing) {
+    BenchmarkSettings settings = Settings(WriteFile("a.bmp", {1, 2, 3}));
+    settings.m_strFileName.clear();
+    settings.m_bRle = 1;
+    RunBenchmark(settings, host, imaging);
+    EXPECT_TRUE(host.events.empty());
+    EXPECT_EQ(imaging.loads, 0);
+}
+
+TEST_F(RunTest, NoCodecGivesTheHeaderAndTheProgressProtocol) {
+    RunBenchmark(Settings(WriteFile("a.bmp", {1, 2, 3})), host, imaging);
+    const std::vector<std::string> expected{"push",   "repaint", "range 1 0", "pos 1",
+                                            "step 1", "push",    "repaint",   "pos 0"};
+    EXPECT_EQ(host.events, expected);
+    EXPECT_EQ(host.pushes.front(), "");
+    EXPECT_EQ(host.LastReport(), kReportHeader);
+    EXPECT_EQ(imaging.loads, 1);  // loaded on every run, JPEG selected or not
+}
+
+TEST_F(RunTest, HeaderText) {
+    const std::string header = kReportHeader;
+    EXPECT_EQ(header,
+              "MIROVAN Image Compression Benchmark\r\n" + std::string(51, '=') + "\r\n\r\n" +
+                  std::string(102, '-') + "\r\n\t\tElapsed Time \tFrames/s \t\tCompression "
+                  "Ratio\r\n" + std::string(102, '-') + "\r\n");
+}
+
+TEST_F(RunTest, RangeCountsIterationsTimesSelectedCodecs) {
+    const std::string path = WriteFile("a.bmp", {1, 2, 3});
+    BenchmarkSettings four = Settings(path, 25);
+    four.m_bJpeg = four.m_bRle = four.m_bHuffman = four.m_bRice = 1;
+    RunBenchmark(four, host, imaging);
+    EXPECT_EQ(host.events[2], "range 1 100");
+
+    RecordingHost all;
+    BenchmarkSettings six = four;
+    six.m_nIterations = 500;
+    six.m_bLz77 = six.m_bLz77Fast = 1;
+    RunBenchmark(six, all, imaging);
+    EXPECT_EQ(all.events[2], "range 1 3000");
+
+    RecordingHost wrapped;  // the control's range is a 16-bit word
+    BenchmarkSettings many = Settings(path, 70'000);
+    many.m_bJpeg = 1;
+    RunBenchmark(many, wrapped, imaging);
+    EXPECT_EQ(wrapped.events[2], "range 1 4464");
+}
+
+TEST_F(RunTest, OnlyTheValueOneSelects) {
+    BenchmarkSettings settings = Settings(WriteFile("a.bmp", {1, 2, 3}));
+    settings.m_bJpeg = 2;
+    settings.m_bRle = -1;
+    settings.m_bHuffman = 1;
+    RunBenchmark(settings, host, imaging);
+    EXPECT_EQ(host.events[2], "range 1 25");
+    EXPECT_EQ(RowLabels(host.LastReport()), std::vector<std::string>{"Huffman\t\t"});
+    EXPECT_TRUE(host.messages.empty());
+}
+
+TEST_F(RunTest, RowsComeInTheFixedOrderWithTheirRepaints) {
+    std::vector<uint8_t> bytes(300);
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<uint8_t>(i % 7);
+    }
+    BenchmarkSettings settings = Settings(WriteFile("a.bmp", bytes), 3);
+    settings.m_bLz77Fast = settings.m_bLz77 = settings.m_bRice = 1;
+    settings.m_bHuffman = settings.m_bRle = 1;
+    RunBenchmark(settings, host, imaging);
+
+    EXPECT_EQ(RowLabels(host.LastReport()),
+              (std::vector<std::string>{"RLE\t\t", "Huffman\t\t", "Rice\t\t", "LZ77\t\t",
+                                        "LZ77 Fast\t\t"}));
+    std::vector<std::string> afterHeader(host.events.begin() + 7, host.events.end());
+    std::vector<std::string> expected;
+    for (int codec = 0; codec < 5; ++codec) {
+        expected.insert(expected.end(), {"stepit", "stepit", "stepit", "push"});
+        if (codec < 3) {
+            expected.push_back("repaint");  // the LZ77 rows are pushed only
+        }
+    }
+    expected.push_back("pos 0");
+    EXPECT_EQ(afterHeader, expected);
+    ASSERT_EQ(host.results.size(), 5u);
+    for (const CodecResult& result : host.results) {
+        EXPECT_EQ(result.referenceBytes, 300u);
+        EXPECT_EQ(result.iterations, 3);
+        EXPECT_GT(result.outputBytes, 0u);
+    }
+}
+
+TEST(ReportRow, FormatsThreeDecimalsAndTabs) {
+    EXPECT_EQ(FormatRow("RLE\t\t", 0.105, 25 / 0.105, 786486.0 / 777000.0),
+              "RLE\t\t0.105\t\t238.095\t\t1 : 1.012\r\n");
+    EXPECT_EQ(FormatRow("JPEG GDI+\t", 1.0, 25.0, 15.0), "JPEG GDI+\t1.000\t\t25.000\t\t1 : 15.000\r\n");
+}
+
+TEST(WorkingBlock, SizesAreComputedWithoutWrapping) {
+    EXPECT_EQ(WorkingBlockSize(1000), 3848u);
+    EXPECT_EQ(WorkTableSize(1000), 266'144u);
+    // Past 41,297,761 bytes, len * 104 + 50 no longer fits 32 bits.
+    EXPECT_EQ(WorkingBlockSize(41'297'762), 41'297'762u + 2u * 42'949'672u + 768u);
+    EXPECT_EQ(WorkingBlockSize(4'294'967'295u), 4'294'967'295u + 2u * 4'466'765'987u + 768u);
+}
+
+TEST_F(RunTest, EmptyFileGivesNonFiniteRatioRows) {
+    BenchmarkSettings settings = Settings(WriteFile("empty.bmp", {}), 2);
+    settings.m_bRle = 1;
+    RunBenchmark(settings, host, imaging);
+    ASSERT_EQ(host.results.size(), 1u);
+    EXPECT_EQ(host.results[0].outputBytes, 0u);
+    EXPECT_TRUE(host.messages.empty());
+}
+
+// The file errors end the run like a JPEG failure: a message, no row for the codec, later
+// codecs skipped, the progress position kept.
+void ExpectEndedWith(const RecordingHost& host, const std::string& message) {
+    ASSERT_EQ(host.messages, std::vector<std::string>{message});
+    EXPECT_EQ(host.LastReport(), kReportHeader);
+    EXPECT_EQ(host.events.back(), "message " + message);
+    EXPECT_TRUE(host.results.empty());
+}
+
+TEST_F(RunTest, MissingFileEndsTheRun) {
+    BenchmarkSettings settings = Settings((dir / "gone.bmp").string());
+    settings.m_bRle = settings.m_bRice = 1;
+    RunBenchmark(settings, host, imaging);
+    ExpectEndedWith(host, kOpenFailedMessage);
+    EXPECT_EQ(host.progress().Position(), 1);
+}
+
+TEST_F(RunTest, FileVanishingBetweenCodecsEndsTheRunAfterItsRow) {
+    const std::string path = WriteFile("a.bmp", {1, 2, 3, 4, 5});
+    BenchmarkSettings settings = Settings(path, 1);
+    settings.m_bRle = settings.m_bHuffman = 1;
+    // A host that deletes the file as soon as the first row is shown.
+    struct VanishingHost final : RunHost {
+        RecordingHost inner;
+        std::string path;
+        void Push(const std::string& report) override {
+            inner.Push(report);
+            if (!inner.results.empty()) {
+                fs::remove(path);
+            }
+        }
+        void Repaint() override { inner.Repaint(); }
+        ProgressControl& Progress() override { return inner.Progress(); }
+        void ShowMessage(const std::string& text) override { inner.ShowMessage(text); }
+        void Measured(const CodecResult& result) override { inner.Measured(result); }
+    } vanishing;
+    vanishing.path = path;
+    RunBenchmark(settings, vanishing, imaging);
+    EXPECT_EQ(RowLabels(vanishing.inner.LastReport()), std::vector<std::string>{"RLE\t\t"});
+    EXPECT_EQ(vanishing.inner.messages, std::vector<std::string>{kOpenFailedMessage});
+    EXPECT_NE(vanishing.inner.events.back(), "pos 0");
+}
+
+TEST_F(RunTest, DirectoryAndUnreadableFileEndTheRun) {
+    BenchmarkSettings settings = Settings(dir.string());
+    settings.m_strFileName = "dir";
+    settings.m_bRle = 1;
+    RunBenchmark(settings, host, imaging);
+    ExpectEndedWith(host, kReadFailedMessage);
+
+    if (geteuid() != 0) {  // root reads whatever the permission bits say
+        const std::string path = WriteFile("locked.bmp", {1, 2, 3});
+        chmod(path.c_str(), 0);
+        RecordingHost locked;
+        BenchmarkSettings rle = Settings(path);
+        rle.m_bRle = 1;
+        RunBenchmark(rle, locked, imaging);
+        ExpectEndedWith(locked, kOpenFailedMessage);
+    }
+}
+
+TEST_F(RunTest, FileLongerThanThirtyTwoBitsIsRefusedBeforeAllocating) {
+    const std::string path = (dir / "huge.bmp").string();
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(ftruncate(fileno(file), off_t{1} << 32), 0);  // sparse: no disk used
+    std::fclose(file);
+    static int allocations;
+    allocations = 0;
+    static constexpr MemorySource kCounting{
+        [](size_t size) {
+            ++allocations;
+            return std::malloc(size);
+        },
+        &std::free, [] { return ~uint64_t{0}; }};
+    SetMemorySource(&kCounting);
+    BenchmarkSettings settings = Settings(path);
+    settings.m_bHuffman = 1;
+    RunBenchmark(settings, host, imaging);
+    SetMemorySource(nullptr);
+    ExpectEndedWith(host, kTooLargeMessage);
+    EXPECT_EQ(allocations, 0);
+}
+
+TEST_F(RunTest, FailedAllocationEndsTheRunWithoutLeaking) {
+    const std::string path = WriteFile("a.bmp", std::vector<uint8_t>(1000, 7));
+    static int live;
+    live = 0;
+    // The second allocation (LZ77 Fast's work table) fails.
+    static constexpr MemorySource kSecondFails{
+        [](size_t size) -> void* {
+            if (live == 1) {
+                return nullptr;
+            }
+            ++live;
+            return std::malloc(size);
+        },
+        [](void* block) {
+            live -= block != nullptr ? 1 : 0;
+            std::free(block);
+        },
+        [] { return ~uint64_t{0}; }};
+    SetMemorySource(&kSecondFails);
+    BenchmarkSettings settings = Settings(path);
+    settings.m_bLz77Fast = 1;
+    RunBenchmark(settings, host, imaging);
+    SetMemorySource(nullptr);
+    ExpectEndedWith(host, kAllocationFailedMessage);
+    EXPECT_EQ(live, 0);
+}
+
+TEST_F(RunTest, BlockBeyondTheMachinesMemoryIsRefused) {
+    const std::string path = WriteFile("a.bmp", std::vector<uint8_t>(1000, 7));
+    static int allocations;
+    allocations = 0;
+    static constexpr MemorySource kSmallMachine{
+        [](size_t size) {
+            ++allocations;
+            return std::malloc(size);
+        },
+        &std::free, [] { return uint64_t{3847}; }};  // one byte short of the block
+    SetMemorySource(&kSmallMachine);
+    BenchmarkSettings settings = Settings(path);
+    settings.m_bRle = 1;
+    RunBenchmark(settings, host, imaging);
+    SetMemorySource(nullptr);
+    ExpectEndedWith(host, kAllocationFailedMessage);
+    EXPECT_EQ(allocations, 0);
+}
+
+TEST_F(RunTest, ShortReadEndsTheRun) {
+    // sysfs files claim a whole page but hold a few bytes.
+    const char* path = "/sys/kernel/mm/transparent_hugepage/enabled";
+    struct stat info {};
+    if (stat(path, &info) != 0 || info.st_size <= 100) {
+        GTEST_SKIP() << "no sysfs file with a claimed size longer than its content";
+    }
+    BenchmarkSettings settings = Settings(path);
+    settings.m_bRle = 1;
+    RunBenchmark(settings, host, imaging);
+    ExpectEndedWith(host, kReadFailedMessage);
+}
+
+}  // namespace
+}  // namespace tallox

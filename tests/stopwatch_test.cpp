@@ -1,0 +1,152 @@
+#include "bench/stopwatch.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/counter.h"
+
+namespace tallox {
+
+// Puts the class-wide calibration back to its state at program start.
+struct CStopwatchTestAccess {
+    static void Uncalibrate() {
+        CStopwatch::s_frequency = 0;
+        CStopwatch::s_overhead = 0;
+    }
+    static int64_t Frequency() { return CStopwatch::s_frequency; }
+    static int64_t Overhead() { return CStopwatch::s_overhead; }
+    static int64_t Ticks(const CStopwatch& stopwatch) { return stopwatch.m_ticks; }
+};
+
+namespace {
+
+// A counter the test moves by hand; every read also advances it by `perRead`, the cost the
+// calibration measures.
+int64_t g_now = 1000;
+int64_t g_perRead = 0;
+int64_t g_frequency = 100;
+int64_t FakeQuery() {
+    const int64_t now = g_now;
+    g_now += g_perRead;
+    return now;
+}
+int64_t FakeFrequency() { return g_frequency; }
+constexpr CounterSource kFake{&FakeQuery, &FakeFrequency};
+
+class StopwatchTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_now = 1000;
+        g_perRead = 5;  // one start/stop pair costs 5 ticks
+        g_frequency = 100;
+        SetCounterSource(&kFake);
+        CStopwatchTestAccess::Uncalibrate();
+    }
+    void TearDown() override {
+        SetCounterSource(nullptr);
+        CStopwatchTestAccess::Uncalibrate();
+    }
+};
+
+TEST_F(StopwatchTest, FirstConstructionCalibratesOnce) {
+    CStopwatch first;
+    EXPECT_EQ(CStopwatchTestAccess::Frequency(), 100);
+    EXPECT_EQ(CStopwatchTestAccess::Overhead(), -5);
+    EXPECT_EQ(CStopwatchTestAccess::Ticks(first), 0);
+    EXPECT_EQ(first.GetElapsedSeconds(), 0.0);
+
+    g_perRead = 9;  // a second construction must not measure again
+    CStopwatch second;
+    EXPECT_EQ(CStopwatchTestAccess::Overhead(), -5);
+}
+
+TEST_F(StopwatchTest, StopSubtractsTheOverheadOnce) {
+    CStopwatch stopwatch;
+    stopwatch.Start(false);
+    g_now += 200;
+    stopwatch.Stop();  // raw 205 ticks (200 + one read), less the 5 of the overhead
+    EXPECT_EQ(CStopwatchTestAccess::Ticks(stopwatch), -200);
+    EXPECT_DOUBLE_EQ(stopwatch.GetElapsedSeconds(), 2.0);
+
+    stopwatch.Stop();  // not running: nothing changes
+    EXPECT_EQ(CStopwatchTestAccess::Ticks(stopwatch), -200);
+}
+
+TEST_F(StopwatchTest, ResumeAddsStretchesAndRestartDropsThem) {
+    CStopwatch resumed;
+    resumed.Start(false);
+    g_now += 100;
+    resumed.Stop();
+    resumed.Start(false);
+    g_now += 50;
+    resumed.Stop();
+    // Each stretch: its ticks plus one read, less one overhead per Stop.
+    EXPECT_EQ(CStopwatchTestAccess::Ticks(resumed), -150);
+
+    CStopwatch restarted;
+    restarted.Start(false);
+    g_now += 100;
+    restarted.Stop();
+    restarted.Start(true);
+    g_now += 50;
+    restarted.Stop();
+    EXPECT_EQ(CStopwatchTestAccess::Ticks(restarted), -50);
+}
+
+TEST_F(StopwatchTest, StartOnARunningStopwatchRestartsFromNow) {
+    CStopwatch stopwatch;
+    stopwatch.Start(false);
+    g_now += 1000;
+    stopwatch.Start(false);
+    g_now += 30;
+    stopwatch.Stop();
+    EXPECT_EQ(CStopwatchTestAccess::Ticks(stopwatch), -30);
+}
+
+TEST_F(StopwatchTest, ReadingWhileRunningLeavesItRunning) {
+    CStopwatch stopwatch;
+    stopwatch.Start(false);
+    g_now += 40;
+    const double first = stopwatch.GetElapsedSeconds();
+    EXPECT_DOUBLE_EQ(first, 0.40);
+    EXPECT_GT(CStopwatchTestAccess::Ticks(stopwatch), 0);
+    g_now += 10;
+    EXPECT_GE(stopwatch.GetElapsedSeconds(), first);
+    stopwatch.Stop();
+    EXPECT_LT(CStopwatchTestAccess::Ticks(stopwatch), 0);
+}
+
+TEST_F(StopwatchTest, ZeroFrequencyCountsRawTicks) {
+    g_frequency = 0;
+    CStopwatch stopwatch;
+    EXPECT_EQ(CStopwatchTestAccess::Frequency(), 1);
+    stopwatch.Start(false);
+    g_now += 70;
+    stopwatch.Stop();
+    EXPECT_DOUBLE_EQ(stopwatch.GetElapsedSeconds(), 70.0);
+}
+
+TEST_F(StopwatchTest, CounterGoingBackOrShortStretchGivesZero) {
+    CStopwatch stopwatch;
+    stopwatch.Start(false);
+    g_now -= 500;
+    stopwatch.Stop();
+    EXPECT_EQ(CStopwatchTestAccess::Ticks(stopwatch), 0);
+    EXPECT_EQ(stopwatch.GetElapsedSeconds(), 0.0);
+
+    stopwatch.Start(false);  // exactly the overhead: nothing measured
+    stopwatch.Stop();
+    EXPECT_EQ(stopwatch.GetElapsedSeconds(), 0.0);
+}
+
+TEST(StopwatchRealClock, CalibratesInNanoseconds) {
+    CStopwatchTestAccess::Uncalibrate();
+    CStopwatch stopwatch;
+    EXPECT_EQ(CStopwatchTestAccess::Frequency(), 1'000'000'000);
+    EXPECT_LE(CStopwatchTestAccess::Overhead(), 0);
+    stopwatch.Start(false);
+    stopwatch.Stop();
+    EXPECT_GE(stopwatch.GetElapsedSeconds(), 0.0);
+}
+
+}  // namespace
+}  // namespace tallox
