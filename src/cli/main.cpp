@@ -78,6 +78,7 @@ int main(int argc, char** argv) {
         app.add_option("--codecs", codecs,
                        "Comma-separated codecs from jpeg, rle, huffman, rice, lz77, lz77fast "
                        "(default: jpeg,rle,huffman,rice); measured in that fixed order")
+            ->allow_extra_args(false)
             ->delimiter(',')
             ->check(CLI::IsMember(CodecNames()));
     app.add_flag("--all", all, "Measure all six codecs")->excludes(codecsOption);
