@@ -102,7 +102,8 @@ uint32_t EncodeRice(const uint8_t* input, uint8_t* output, uint32_t len, uint32_
 
     const uint32_t m = n < 16 ? n : 16;
     uint32_t sum = 0;
-    for (uint32_t j = 0; j < m; ++j) sum += SignificantBits(FetchMappedSample(input, j, sampleType));
+    for (uint32_t j = 0; j < m; ++j)
+        sum += SignificantBits(FetchMappedSample(input, j, sampleType));
     uint32_t k0 = (sum + m / 2) / m;
     if (k0 == 0) k0 = 1;
 
@@ -130,7 +131,8 @@ uint32_t EncodeRice(const uint8_t* input, uint8_t* output, uint32_t len, uint32_
     // Raw form: the mapped values at full width, high byte first.
     output[0] = 0;
     writer.bitPos = 8;
-    for (uint32_t j = 0; j < n; ++j) PutBits(writer, width * 8, FetchMappedSample(input, j, sampleType));
+    for (uint32_t j = 0; j < n; ++j)
+        PutBits(writer, width * 8, FetchMappedSample(input, j, sampleType));
     return static_cast<uint32_t>((writer.bitPos + 7) / 8);
 }
 
