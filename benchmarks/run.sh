@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Builds the encoder benchmarks, runs them on the sample image and prints a Markdown table of
+# each encoder's throughput against a memcpy of the same buffer measured in the same run.
+# Extra arguments go to the benchmark executable (for example --benchmark_filter=Rle).
+set -euo pipefail
+
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="${BENCH_DIR:-$root/build-bench}"
+jobs="${JOBS:-2}"
+
+cmake -G Ninja -Wno-dev -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \
+    -DTALLOX_BENCHMARKS=ON -DTALLOX_GUI=OFF -DBUILD_TESTING=OFF >/dev/null
+cmake --build "$build" -j "$jobs" --target tallox_bench_codecs
+
+json="$build/benchmarks.json"
+"$build/benchmarks/tallox_bench_codecs" --benchmark_repetitions="${BENCH_REPETITIONS:-5}" \
+    --benchmark_report_aggregates_only=true --benchmark_out="$json" \
+    --benchmark_out_format=json "$@" >&2
+
+python3 - "$json" <<'PY' | tee "$build/benchmarks.md"
+import json, re, sys
+
+with open(sys.argv[1]) as f:
+    report = json.load(f)
+
+# Median bytes per second of every benchmark, keyed by its name without the aggregate suffix.
+speed = {}
+for b in report["benchmarks"]:
+    if b.get("aggregate_name", "median") == "median" and "bytes_per_second" in b:
+        speed[b.get("run_name", b["name"])] = b["bytes_per_second"] / 1e6
+
+memcpy = speed.get("BM_Memcpy")
+cpu = report.get("context", {})
+print(f"Processor: {cpu.get('num_cpus', '?')} x {cpu.get('mhz_per_cpu', '?')} MHz "
+      f"({open('/proc/cpuinfo').read().split('model name')[1].split(':')[1].splitlines()[0].strip()})")
+print()
+print("| Codec | MB/s | ratio to memcpy | goal | met? |")
+print("|---|---:|---:|---|---|")
+if memcpy:
+    print(f"| memcpy | {memcpy:,.0f} | 1 | yardstick | |")
+
+def goal(codec, mbs):
+    """The goal of a codec as text, and whether this figure meets it (None: no goal)."""
+    fractions = {"Rle": 16, "Huffman": 50, "Rice": 64}
+    if codec in fractions and memcpy:
+        need = memcpy / fractions[codec]
+        return f">= 1/{fractions[codec]} of memcpy ({need:,.0f} MB/s)", mbs >= need
+    if codec == "Lz77Fast":
+        return ">= 10 MB/s", mbs >= 10
+    if codec == "Lz77":
+        scalar = next((v for k, v in speed.items() if k.startswith("BM_EncodeLz77") and
+                       "Scalar" in k and "Fast" not in k), None)
+        if scalar:
+            return f">= 20 x scalar path ({20 * scalar:,.1f} MB/s)", mbs >= 20 * scalar
+    return "", None
+
+for name, mbs in speed.items():
+    m = re.match(r"BM_Encode([A-Za-z0-9]+)(.*)", name)
+    if not m:
+        continue
+    codec, rest = m.group(1), m.group(2)
+    text, met = goal(codec, mbs) if not rest and "Scalar" not in codec else ("", None)
+    ratio = f"1/{memcpy / mbs:,.1f}" if memcpy and mbs > 0 else "-"
+    label = codec + rest
+    print(f"| {label} | {mbs:,.1f} | {ratio} | {text} | "
+          f"{'' if met is None else ('yes' if met else 'NO')} |")
+PY
