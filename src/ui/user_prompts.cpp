@@ -1,0 +1,34 @@
+#include "ui/user_prompts.h"
+
+#include <QFileDialog>
+
+namespace tallox {
+
+const char kMessageCaption[] = "Tallox";
+
+namespace {
+
+class CStandardPrompts final : public CUserPrompts {
+public:
+    std::optional<QString> GetOpenFileName(QWidget* parent, const QString& filter) override {
+        const QString path = QFileDialog::getOpenFileName(parent, QString(), QString(), filter);
+        if (path.isEmpty()) {
+            return std::nullopt;
+        }
+        return path;
+    }
+
+    void ShowMessageBox(QWidget* parent, const QString& text, QMessageBox::Icon icon) override {
+        QMessageBox box(icon, QString::fromLatin1(kMessageCaption), text, QMessageBox::Ok, parent);
+        box.exec();
+    }
+};
+
+}  // namespace
+
+CUserPrompts& StandardPrompts() {
+    static CStandardPrompts prompts;
+    return prompts;
+}
+
+}  // namespace tallox

@@ -1,0 +1,27 @@
+// The questions the dialog puts to the user, behind one interface so that tests can answer them
+// without a window manager: the file-open dialog and the message boxes.
+#pragma once
+#include <QMessageBox>
+#include <QString>
+#include <optional>
+
+class QWidget;
+
+namespace tallox {
+
+// The caption of every message box of the program.
+extern const char kMessageCaption[];
+
+class CUserPrompts {
+public:
+    virtual ~CUserPrompts() = default;
+    // The full path of the chosen file, or nothing when the user did not confirm the dialog.
+    virtual std::optional<QString> GetOpenFileName(QWidget* parent, const QString& filter) = 0;
+    // A modal box with one OK button.
+    virtual void ShowMessageBox(QWidget* parent, const QString& text, QMessageBox::Icon icon) = 0;
+};
+
+// QFileDialog and QMessageBox.
+CUserPrompts& StandardPrompts();
+
+}  // namespace tallox
