@@ -1,0 +1,104 @@
+#include "platform/imaging.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QImage>
+#include <QImageReader>
+#include <QString>
+#include <cstring>
+#include <new>
+
+#include "platform/jpeg_encoder.h"
+#include "platform/memory_stream.h"
+
+namespace tallox {
+namespace {
+
+// This system's own identifier of its JPEG encoder.
+constexpr Clsid kJpegEncoder{0x7a, 0x6c, 0x4a, 0x50, 0x45, 0x47, 0x11, 0xee,
+                             0x9b, 0x2d, 0x54, 0x61, 0x6c, 0x6c, 0x6f, 0x78};
+
+// Decoded images up to 1 GiB load while a session lives; larger ones are refused before any
+// pixel memory is taken.
+constexpr int kAllocationLimitMiB = 1024;
+
+// Sessions may nest; the outermost one sets the limit and puts the previous one back.
+int g_sessions = 0;
+int g_previousAllocationLimit = 0;
+
+class PlatformImagingServices final : public Imaging {
+public:
+    std::unique_ptr<Image> LoadImageFromFile(const std::string& path) override {
+        if (path.empty()) {
+            return nullptr;  // names no file; Qt would warn on the console
+        }
+        QImageReader reader(QFile::decodeName(QByteArray::fromStdString(path)));
+        // The content decides, as with any image library that sniffs the file's header.
+        reader.setDecideFormatFromContent(true);
+        QImage decoded;
+        if (!reader.read(&decoded)) {
+            return nullptr;
+        }
+        const QImage rgb = std::move(decoded).convertToFormat(QImage::Format_RGB888);
+        if (rgb.isNull()) {
+            return nullptr;
+        }
+        // QImage pads every row to 4 bytes; the image's rows are packed.
+        const size_t stride = static_cast<size_t>(rgb.width()) * 3;
+        const size_t height = static_cast<size_t>(rgb.height());
+        std::unique_ptr<Image> image(new (std::nothrow) Image);
+        if (!image) {
+            return nullptr;
+        }
+        try {
+            image->rgb.resize(stride * height);
+        } catch (const std::bad_alloc&) {
+            return nullptr;  // no memory for the copy: as good as not decoded
+        }
+        image->width = static_cast<uint32_t>(rgb.width());
+        image->height = static_cast<uint32_t>(rgb.height());
+        for (size_t y = 0; y < height; ++y) {
+            std::memcpy(image->rgb.data() + y * stride, rgb.constScanLine(static_cast<int>(y)),
+                        stride);
+        }
+        return image;
+    }
+
+    std::vector<ImageCodecInfo> GetImageEncoders() override {
+        return {ImageCodecInfo{kJpegEncoder, "image/jpeg"}};
+    }
+
+    std::unique_ptr<ImageStream> CreateStream() override {
+        return std::unique_ptr<ImageStream>(new (std::nothrow) MemoryStream);
+    }
+
+    ImagingStatus SaveImageToStream(const Image& image, ImageStream& stream, const Clsid& encoder,
+                                    int32_t quality) override {
+        if (encoder != kJpegEncoder) {
+            return kImagingInvalidParameter;
+        }
+        return SaveJpeg(image, stream, quality);
+    }
+};
+
+}  // namespace
+
+Imaging& PlatformImaging() {
+    static PlatformImagingServices services;
+    return services;
+}
+
+ImagingSession::ImagingSession() {
+    if (g_sessions++ == 0) {
+        g_previousAllocationLimit = QImageReader::allocationLimit();
+        QImageReader::setAllocationLimit(kAllocationLimitMiB);
+    }
+}
+
+ImagingSession::~ImagingSession() {
+    if (--g_sessions == 0) {
+        QImageReader::setAllocationLimit(g_previousAllocationLimit);
+    }
+}
+
+}  // namespace tallox

@@ -1,0 +1,142 @@
+#include "platform/jpeg_encoder.h"
+
+#include <jerror.h>
+#include <jpeglib.h>
+
+#include <csetjmp>
+#include <cstddef>
+#include <cstdio>  // jpeglib.h needs FILE and size_t declared first
+
+namespace tallox {
+namespace {
+
+// libjpeg reports a fatal error through error_exit, which must not return. It longjmps back
+// into Compress below, the function that called setjmp; every frame in between is either
+// libjpeg's C code or a callback of this file, and none holds an object with a destructor,
+// so the jump skips no destructor.
+struct ErrorManager {
+    jpeg_error_mgr pub;  // first member: libjpeg hands back a pointer to it
+    std::jmp_buf escape;
+};
+
+constexpr size_t kChunkSize = 16384;
+
+// Compressed bytes gather in a fixed chunk that is flushed into the stream whenever it fills,
+// and once more at the end; no whole-file buffer is kept.
+struct Destination {
+    jpeg_destination_mgr pub;  // first member, as above
+    ImageStream* stream;
+    volatile bool writeFailed;  // read after a longjmp
+    JOCTET chunk[kChunkSize];
+};
+
+[[noreturn]] void ErrorExit(j_common_ptr cinfo) {
+    std::longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->escape, 1);
+}
+
+// Warnings do not fail a save, and a benchmark prints nothing of its own on the console.
+void OutputMessage(j_common_ptr) {}
+
+Destination* DestinationOf(j_compress_ptr cinfo) {
+    return reinterpret_cast<Destination*>(cinfo->dest);
+}
+
+// Hands `size` bytes of the chunk to the stream; on failure ends the save through error_exit.
+// No exception may unwind through libjpeg's frames, so a throwing stream counts as failed, and
+// the try block is closed before the jump.
+void Flush(j_compress_ptr cinfo, size_t size) {
+    Destination* destination = DestinationOf(cinfo);
+    bool written = false;
+    try {
+        written = destination->stream->Write(destination->chunk, size);
+    } catch (...) {
+        written = false;
+    }
+    if (!written) {
+        destination->writeFailed = true;
+        ERREXIT(cinfo, JERR_FILE_WRITE);
+    }
+}
+
+void InitDestination(j_compress_ptr cinfo) {
+    Destination* destination = DestinationOf(cinfo);
+    destination->pub.next_output_byte = destination->chunk;
+    destination->pub.free_in_buffer = kChunkSize;
+}
+
+// Called when the chunk is full: the whole chunk goes out, whatever free_in_buffer says.
+boolean EmptyOutputBuffer(j_compress_ptr cinfo) {
+    Flush(cinfo, kChunkSize);
+    InitDestination(cinfo);
+    return TRUE;
+}
+
+void TermDestination(j_compress_ptr cinfo) {
+    const size_t used = kChunkSize - DestinationOf(cinfo)->pub.free_in_buffer;
+    if (used != 0) {
+        Flush(cinfo, used);
+    }
+}
+
+// Rows handed to libjpeg per call: a whole 4:2:0 row group of 16 lines.
+constexpr JDIMENSION kRowsPerCall = 16;
+
+// Plain data only from here to the end of the function: a longjmp lands in the setjmp below.
+ImagingStatus Compress(const uint8_t* rgb, JDIMENSION width, JDIMENSION height, int quality,
+                       ImageStream* stream) {
+    jpeg_compress_struct cinfo{};  // mem stays null until creation, for the destroy below
+    ErrorManager error;
+    Destination destination;
+    cinfo.err = jpeg_std_error(&error.pub);
+    error.pub.error_exit = ErrorExit;
+    error.pub.output_message = OutputMessage;
+    destination.stream = stream;
+    destination.writeFailed = false;
+    if (setjmp(error.escape) != 0) {
+        jpeg_destroy_compress(&cinfo);
+        return destination.writeFailed ? kImagingWriteFailed : kImagingLibraryError;
+    }
+    jpeg_create_compress(&cinfo);
+    destination.pub.init_destination = InitDestination;
+    destination.pub.empty_output_buffer = EmptyOutputBuffer;
+    destination.pub.term_destination = TermDestination;
+    cinfo.dest = &destination.pub;
+
+    cinfo.image_width = width;
+    cinfo.image_height = height;
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+
+    const size_t stride = static_cast<size_t>(width) * 3;
+    JSAMPROW rows[kRowsPerCall];
+    while (cinfo.next_scanline < height) {
+        const JDIMENSION first = cinfo.next_scanline;
+        const JDIMENSION count = height - first < kRowsPerCall ? height - first : kRowsPerCall;
+        for (JDIMENSION i = 0; i < count; ++i) {
+            // libjpeg only reads the rows; its interface has no const.
+            rows[i] = const_cast<JSAMPROW>(rgb + (static_cast<size_t>(first) + i) * stride);
+        }
+        jpeg_write_scanlines(&cinfo, rows, count);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    return kImagingOk;
+}
+
+}  // namespace
+
+ImagingStatus SaveJpeg(const Image& image, ImageStream& stream, int32_t quality) {
+    // An image whose pixels do not match its size would be read out of bounds.
+    // Compared row by row: width * height * 3 may not fit 64 bits.
+    const uint64_t rowBytes = static_cast<uint64_t>(image.width) * 3;
+    if (image.width == 0 || image.height == 0 || image.rgb.size() % rowBytes != 0 ||
+        image.rgb.size() / rowBytes != image.height) {
+        return kImagingInvalidParameter;
+    }
+    return Compress(image.rgb.data(), image.width, image.height, quality, &stream);
+}
+
+}  // namespace tallox
