@@ -1,7 +1,6 @@
 #include "platform/imaging.h"
 
 #include <gtest/gtest.h>
-#include <jpeglib.h>
 #include <unistd.h>
 
 #include <QImage>
@@ -18,6 +17,9 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+// After <cstdio>: jpeglib.h uses FILE and size_t without declaring them.
+#include <jpeglib.h>
 
 #include "platform/jpeg_encoder.h"
 #include "platform/memory_stream.h"

@@ -1,11 +1,12 @@
 #include "platform/jpeg_encoder.h"
 
-#include <jerror.h>
-#include <jpeglib.h>
-
 #include <csetjmp>
 #include <cstddef>
-#include <cstdio>  // jpeglib.h needs FILE and size_t declared first
+#include <cstdio>
+
+// After <cstdio>: jpeglib.h uses FILE and size_t without declaring them.
+#include <jerror.h>
+#include <jpeglib.h>
 
 namespace tallox {
 namespace {
