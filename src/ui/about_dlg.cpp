@@ -32,6 +32,8 @@ constexpr TextLine kLines[] = {
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("About Tallox"));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setWindowIcon(ApplicationIcon());
     const QSize base = DialogBaseUnits(font());
 
