@@ -1,6 +1,7 @@
 #include "codecs/rle.h"
 
 #include <gtest/gtest.h>
+#include <hwy/targets.h>
 
 #include <string>
 #include <vector>
@@ -193,6 +194,67 @@ TEST(EncodeRle, RoundTrips) {
     mixed.insert(mixed.end(), runs.begin(), runs.end());
     ExpectRoundTrip(mixed, "all values and runs");
     ExpectRoundTrip(Concat({Repeat(1, 5), Repeat(2, 32768 * 3 + 1), Repeat(1, 32767)}), "cuts");
+}
+
+// A byte that needs a token (the escape value, or the start of four equal bytes) at every
+// offset of a literal stretch, so that every lane of a vector block and the tail after the
+// last whole block each find it.
+TEST(EncodeRle, TokenAtEveryOffset) {
+    // Values 1 to 255 in turn, then a single 0 at the offset: every value occurs, 0 the least,
+    // so 0 is E and is escaped where it stands.
+    for (size_t size : {size_t{520}, size_t{577}}) {
+        for (size_t at = 0; at < size; ++at) {
+            std::vector<uint8_t> input(size);
+            for (size_t i = 0; i < size; ++i) input[i] = static_cast<uint8_t>(1 + i % 255);
+            input[at] = 0x00;
+            ASSERT_EQ(Encode(input).size(), size + 2) << at;
+            ExpectRoundTrip(input, "escape at " + std::to_string(at));
+        }
+    }
+    std::vector<uint8_t> literals;
+    for (uint32_t i = 0; i < 200; ++i) {
+        literals.push_back(static_cast<uint8_t>(1 + i % 7 + (i / 7) % 3 * 8));
+    }
+    for (size_t size : {size_t{70}, size_t{131}, size_t{200}}) {
+        for (size_t at = 0; at < size; ++at) {
+            std::vector<uint8_t> withRun(literals.begin(), literals.begin() + size);
+            for (size_t r = at; r < at + 4 && r < size; ++r) withRun[r] = 0xEE;
+            ExpectRoundTrip(withRun, "run at " + std::to_string(at));
+            // Four bytes become three; a shorter run cut by the end is copied.
+            ASSERT_EQ(Encode(withRun).size(), at + 4 <= size ? size : size + 1) << at;
+        }
+    }
+}
+
+// Every SIMD target compiled into the encoder writes the same bytes as the portable one.
+TEST(EncodeRle, EveryTargetWritesTheSameBytes) {
+    std::vector<std::vector<uint8_t>> inputs = {
+        test::RandomBytes(5000, 1),
+        test::RandomRuns(200000, 2, 40000),
+        test::RandomRuns(20000, 3, 5),
+        test::RandomFromAlphabet(20000, 4, 2),
+        test::AllValues(3),
+    };
+    std::vector<uint8_t> mixed = test::AllValues(1);
+    const std::vector<uint8_t> runs = test::RandomRuns(30000, 5, 70);
+    mixed.insert(mixed.end(), runs.begin(), runs.end());
+    inputs.push_back(mixed);
+    for (size_t size = 1; size < 140; ++size) inputs.push_back(test::RandomRuns(size, size, 6));
+
+    const std::vector<int64_t> targets = hwy::SupportedAndGeneratedTargets();
+    ASSERT_FALSE(targets.empty());
+    const int64_t portable = targets.back();  // the lowest target: no SIMD instructions
+    for (const auto& input : inputs) {
+        hwy::SetSupportedTargetsForTest(portable);
+        const std::vector<uint8_t> expected = Encode(input);
+        for (int64_t target : targets) {
+            hwy::SetSupportedTargetsForTest(target);
+            ASSERT_EQ(Encode(input), expected)
+                << hwy::TargetName(target) << " size " << input.size();
+        }
+    }
+    hwy::SetSupportedTargetsForTest(0);
+    EXPECT_GE(targets.size(), 2u) << "only one target compiled";
 }
 
 }  // namespace

@@ -52,10 +52,9 @@ HWY_INLINE size_t CopyLiterals(const uint8_t* input, size_t i, size_t len, uint8
                 k = hn::FindKnownFirstTrue(d, a);
             } else {
                 hn::StoreU(a0, d, output + pos);
-                k = lanes + hn::FindKnownFirstTrue(d, b);
                 pos += lanes;
                 i += lanes;
-                k -= lanes;
+                k = hn::FindKnownFirstTrue(d, b);
             }
             // Only the bytes before the token: nothing past the final count is written.
             std::memcpy(output + pos, input + i, k);
