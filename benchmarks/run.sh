@@ -10,7 +10,7 @@ jobs="${JOBS:-2}"
 
 cmake -G Ninja -Wno-dev -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \
     -DTALLOX_BENCHMARKS=ON -DTALLOX_GUI=OFF -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$build" -j "$jobs" --target tallox_bench_codecs
+cmake --build "$build" -j "$jobs" --target tallox_bench_codecs >&2
 
 json="$build/benchmarks.json"
 "$build/benchmarks/tallox_bench_codecs" --benchmark_repetitions="${BENCH_REPETITIONS:-5}" \
