@@ -1,0 +1,107 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang (ASan + UBSan) and runs each one for FUZZ_SECONDS
+# from seed corpora: pieces of the bundled sample, and the shared test images and the BMP suite
+# when they lie beside the checkout.
+#   FUZZ_DIR      build and corpus folder (default build/fuzz, relative to the checkout)
+#   FUZZ_SECONDS  seconds per target (default 60)
+# Exits non-zero when a target crashes, fails a check or runs out of time or memory; the
+# input that did it is kept under $FUZZ_DIR/artifacts/.
+set -euo pipefail
+
+root="$(git -C "$(dirname "${BASH_SOURCE[0]}")" rev-parse --show-toplevel)"
+cd "$root"
+fuzz_dir="${FUZZ_DIR:-build/fuzz}"
+seconds="${FUZZ_SECONDS:-60}"
+shared="$root/../shared"
+jobs="$(nproc)"
+
+# name, largest input, time limit of one input in seconds. The exhaustive LZ77 search costs
+# about len x min(len, 100,000) steps, so its round trips stay small; the comparison with the
+# chained search needs inputs just past the 100,000-byte window.
+targets=(
+  "rle_fuzz 65536 25"
+  "huffman_fuzz 65536 25"
+  "rice_fuzz 65537 25"
+  "lz77_compare_fuzz 100005 60"
+  "image_load_fuzz 262144 60"
+)
+names=()
+for target in "${targets[@]}"; do names+=("${target%% *}"); done
+
+echo "fuzz: building ${names[*]} in $fuzz_dir"
+CC=clang CXX=clang++ cmake -G Ninja -Wno-dev -S . -B "$fuzz_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DTALLOX_FUZZ=ON -DTALLOX_GUI=OFF >/dev/null
+cmake --build "$fuzz_dir" -j "$jobs" --target "${names[@]}"
+
+# Seed corpora, made afresh on every run.
+seeds="$fuzz_dir/seeds"
+rm -rf "$seeds"
+mkdir -p "$seeds/bytes" "$seeds/rice" "$seeds/lz77" "$seeds/images"
+sample="$root/data/sample.bmp"
+piece() {  # piece FILE OFFSET LENGTH OUT
+  dd if="$1" of="$4" bs=65536 iflag=skip_bytes,count_bytes skip="$2" count="$3" status=none
+}
+for length in 16 64 1024 4096 65536; do
+  piece "$sample" 0 "$length" "$seeds/bytes/head-$length"
+  piece "$sample" 300000 "$length" "$seeds/bytes/middle-$length"
+done
+# The first byte of a Rice input picks its sample type: one seed per choice.
+for type in 0 1 2 3 4 5 6 7; do
+  piece "$sample" 0 4096 "$seeds/rice/type-$type.body"
+  { printf "\\x$(printf %02x "$type")"; cat "$seeds/rice/type-$type.body"; } >"$seeds/rice/type-$type"
+  rm "$seeds/rice/type-$type.body"
+done
+for length in 64 1024 4096 16384 100001 100005; do
+  piece "$sample" 0 "$length" "$seeds/lz77/head-$length"
+done
+cp "$sample" "$seeds/images/sample.bmp"
+for folder in "$shared/images" "$shared/bmpsuite/g" "$shared/bmpsuite/q" "$shared/bmpsuite/b" \
+  "$shared/bmpsuite/x"; do
+  if [ -d "$folder" ]; then
+    for file in "$folder"/*; do
+      case "$file" in
+        *.bmp | *.jpg) cp "$file" "$seeds/images/$(basename "$folder")-$(basename "$file")" ;;
+      esac
+    done
+  fi
+done
+
+seeds_of() {
+  case "$1" in
+    rice_fuzz) echo "$seeds/rice" ;;
+    lz77_*) echo "$seeds/lz77" ;;
+    image_load_fuzz) echo "$seeds/images" ;;
+    *) echo "$seeds/bytes" ;;
+  esac
+}
+
+mkdir -p "$fuzz_dir/artifacts" "$fuzz_dir/logs"
+failed=()
+for target in "${targets[@]}"; do
+  read -r name max_len timeout <<<"$target"
+  corpus="$fuzz_dir/corpus/$name"
+  log="$fuzz_dir/logs/$name.log"
+  mkdir -p "$corpus"
+  echo "fuzz: $name for ${seconds}s (inputs up to $max_len bytes)"
+  # No single allocation above 1 GiB, the image loader's limit; the resident size may still
+  # reach an image at that limit plus its 24-bit copy.
+  status=0
+  ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:symbolize=1" \
+    UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
+    "$fuzz_dir/fuzz/$name" -max_total_time="$seconds" -max_len="$max_len" -timeout="$timeout" \
+    -malloc_limit_mb=1024 -rss_limit_mb=4096 -keep_seed=1 -print_final_stats=1 \
+    -artifact_prefix="$fuzz_dir/artifacts/$name-" "$corpus" "$(seeds_of "$name")" \
+    >"$log" 2>&1 || status=$?
+  grep -E '^Done [0-9]+ runs' "$log" | sed "s/^/fuzz: $name: /" || true
+  if [ "$status" -ne 0 ]; then
+    echo "fuzz: $name FAILED (exit $status); its log ends:"
+    tail -n 40 "$log"
+    failed+=("$name")
+  fi
+done
+
+if [ ${#failed[@]} -ne 0 ]; then
+  echo "fuzz: failed: ${failed[*]}"
+  exit 1
+fi
+echo "fuzz: every target ran ${seconds}s without a finding"
