@@ -13,7 +13,10 @@ cmake -G Ninja -Wno-dev -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \
 cmake --build "$build" -j "$jobs" --target tallox_bench_codecs >&2
 
 json="$build/benchmarks.json"
-"$build/benchmarks/tallox_bench_codecs" --benchmark_repetitions="${BENCH_REPETITIONS:-5}" \
+# Repetitions of all benchmarks are interleaved at random, so that a burst of load from other
+# work on the machine falls on the yardstick and the encoders alike; the medians are compared.
+"$build/benchmarks/tallox_bench_codecs" --benchmark_repetitions="${BENCH_REPETITIONS:-9}" \
+    --benchmark_enable_random_interleaving=true --benchmark_min_time=0.2 \
     --benchmark_report_aggregates_only=true --benchmark_out="$json" \
     --benchmark_out_format=json "$@" >&2
 
@@ -54,11 +57,17 @@ def goal(codec, mbs):
             return f">= 20 x scalar path ({20 * scalar:,.1f} MB/s)", mbs >= 20 * scalar
     return "", None
 
+# The run's order of the codecs first, anything else after them by name.
+order = ["Rle", "Huffman", "Rice", "Lz77", "Lz77Fast"]
+rows = []
 for name, mbs in speed.items():
     m = re.match(r"BM_Encode([A-Za-z0-9]+)(.*)", name)
-    if not m:
-        continue
-    codec, rest = m.group(1), m.group(2)
+    if m:
+        codec = m.group(1)
+        rank = order.index(codec) if codec in order else len(order)
+        rows.append((rank, name, codec, m.group(2), mbs))
+
+for _, name, codec, rest, mbs in sorted(rows):
     text, met = goal(codec, mbs) if not rest and "Scalar" not in codec else ("", None)
     ratio = f"1/{memcpy / mbs:,.1f}" if memcpy and mbs > 0 else "-"
     label = codec + rest

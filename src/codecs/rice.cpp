@@ -4,6 +4,13 @@
 #include <cstddef>
 #include <cstring>
 
+#include "codecs/detail/rice_paths.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#define TALLOX_RICE_HAS_LZCNT_PATH 1
+#endif
+
 namespace tallox {
 
 namespace {
@@ -161,7 +168,8 @@ struct Parameter {
 };
 
 template <uint32_t kType>
-uint32_t EncodeTyped(const uint8_t* input, uint8_t* output, uint32_t len) {
+[[gnu::always_inline]] inline uint32_t EncodeTyped(const uint8_t* input, uint8_t* output,
+                                                   uint32_t len) {
     constexpr uint32_t width = kSampleBytes<kType>;
     const size_t n = len / width;
     if (n == 0) return 0;
@@ -223,27 +231,63 @@ uint32_t EncodeTyped(const uint8_t* input, uint8_t* output, uint32_t len) {
     return static_cast<uint32_t>(1 + n * width);
 }
 
+template <uint32_t kType>
+uint32_t EncodePortable(const uint8_t* input, uint8_t* output, uint32_t len) {
+    return EncodeTyped<kType>(input, output, len);
+}
+
+// Bit lengths are on the path of every sample; where the processor has it, lzcnt computes
+// them in one fast instruction instead of a slower bit scan.
+#ifdef TALLOX_RICE_HAS_LZCNT_PATH
+template <uint32_t kType>
+[[gnu::target("lzcnt")]] uint32_t EncodeLzcnt(const uint8_t* input, uint8_t* output, uint32_t len) {
+    return EncodeTyped<kType>(input, output, len);
+}
+
+bool HasLzcnt() {
+    static const bool has = [] {
+        unsigned a = 0, b = 0, c = 0, d = 0;
+        return __get_cpuid(0x80000001u, &a, &b, &c, &d) != 0 && (c & bit_LZCNT) != 0;
+    }();
+    return has;
+}
+#endif
+
+template <uint32_t kType>
+uint32_t Encode(const uint8_t* input, uint8_t* output, uint32_t len) {
+#ifdef TALLOX_RICE_HAS_LZCNT_PATH
+    if (HasLzcnt()) return EncodeLzcnt<kType>(input, output, len);
+#endif
+    return EncodePortable<kType>(input, output, len);
+}
+
+// Calls encode.operator()<type>() for a supported type; 0 for any other.
+template <typename Encoder>
+uint32_t ForType(uint32_t sampleType, Encoder encode) {
+    switch (sampleType) {
+        case Signed8:
+            return encode.template operator()<Signed8>();
+        case Unsigned8:
+            return encode.template operator()<Unsigned8>();
+        case Signed16:
+            return encode.template operator()<Signed16>();
+        case Unsigned16:
+            return encode.template operator()<Unsigned16>();
+        case Signed32:
+            return encode.template operator()<Signed32>();
+        case Unsigned32:
+            return encode.template operator()<Unsigned32>();
+        default:
+            return 0;
+    }
+}
+
 }  // namespace
 
 uint32_t SignificantBits(uint32_t v) { return BitLength(v); }
 
 uint32_t FetchMappedSample(const uint8_t* input, uint32_t i, uint32_t sampleType) {
-    switch (sampleType) {
-        case Signed8:
-            return Fetch<Signed8>(input, i);
-        case Unsigned8:
-            return Fetch<Unsigned8>(input, i);
-        case Signed16:
-            return Fetch<Signed16>(input, i);
-        case Unsigned16:
-            return Fetch<Unsigned16>(input, i);
-        case Signed32:
-            return Fetch<Signed32>(input, i);
-        case Unsigned32:
-            return Fetch<Unsigned32>(input, i);
-        default:
-            return 0;
-    }
+    return ForType(sampleType, [&]<uint32_t kType>() { return Fetch<kType>(input, i); });
 }
 
 void WriteBit(RiceBitWriter& writer, uint32_t bit) { PutBit(writer, bit); }
@@ -251,22 +295,17 @@ void WriteBit(RiceBitWriter& writer, uint32_t bit) { PutBit(writer, bit); }
 void WriteRiceCode(RiceBitWriter& writer, uint32_t v, uint32_t k) { PutRiceCode(writer, v, k); }
 
 uint32_t EncodeRice(const uint8_t* input, uint8_t* output, uint32_t len, uint32_t sampleType) {
-    switch (sampleType) {
-        case Signed8:
-            return EncodeTyped<Signed8>(input, output, len);
-        case Unsigned8:
-            return EncodeTyped<Unsigned8>(input, output, len);
-        case Signed16:
-            return EncodeTyped<Signed16>(input, output, len);
-        case Unsigned16:
-            return EncodeTyped<Unsigned16>(input, output, len);
-        case Signed32:
-            return EncodeTyped<Signed32>(input, output, len);
-        case Unsigned32:
-            return EncodeTyped<Unsigned32>(input, output, len);
-        default:
-            return 0;
-    }
+    return ForType(sampleType, [&]<uint32_t kType>() { return Encode<kType>(input, output, len); });
 }
+
+namespace detail {
+
+uint32_t EncodeRicePortable(const uint8_t* input, uint8_t* output, uint32_t len,
+                            uint32_t sampleType) {
+    return ForType(sampleType,
+                   [&]<uint32_t kType>() { return EncodePortable<kType>(input, output, len); });
+}
+
+}  // namespace detail
 
 }  // namespace tallox
