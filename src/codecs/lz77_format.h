@@ -21,6 +21,10 @@ uint32_t WriteLz77GroupNumber(uint8_t* output, uint32_t value);
 // True when a token for `length` bytes at `distance` is shorter than the bytes it stands for.
 bool AcceptLz77Match(uint32_t length, uint32_t distance);
 
+// EncodeLz77 with the window walked one distance at a time, without SIMD: the reference that
+// the dispatched search must match byte for byte, measured beside it.
+uint32_t EncodeLz77Scalar(const uint8_t* input, uint8_t* output, uint32_t len);
+
 // Best candidate of one search; length kLz77NoMatch means none.
 struct Lz77Match {
     uint32_t length;
