@@ -441,6 +441,92 @@ TEST(Lz77Codecs, EncodersAgreeOnTheSampleImage) {
     ExpectValidStream(sample, lz77, kLz77Window, "sample");
 }
 
+// The chain search one position at a time, written as plainly as possible: the reference for
+// LZ77 Fast on inputs longer than the window, where its output may differ from LZ77's.
+std::vector<uint8_t> PlainLz77Fast(const std::vector<uint8_t>& input) {
+    const auto len = static_cast<uint32_t>(input.size());
+    if (len == 0) return {};
+    std::vector<int32_t> head(kPairKeys, -1);
+    std::vector<int32_t> link(len, -1);
+    for (uint32_t i = 0; i + 1 < len; ++i) {
+        const uint32_t key = input[i] * 256u + input[i + 1];
+        link[i] = head[key];
+        head[key] = static_cast<int32_t>(i);
+    }
+    const uint8_t escape = SelectEscapeByte(input.data(), len);
+    std::vector<uint8_t> out = {escape};
+    const auto literal = [&](uint8_t b) {
+        out.push_back(b);
+        if (b == escape) out.push_back(0x00);
+    };
+    uint32_t pos = 0;
+    while (len - pos > 3) {
+        const uint32_t remaining = len - pos;
+        uint32_t best = 3;
+        uint32_t bestDistance = 0;
+        for (int32_t c = link[pos]; c != -1; c = link[c]) {
+            const uint32_t d = pos - static_cast<uint32_t>(c);
+            if (best < remaining && input[c + best] != input[pos + best]) continue;
+            const uint32_t limit = std::min(remaining, d);
+            uint32_t k = 2;
+            while (k < limit && input[pos + k] == input[c + k]) ++k;
+            if (k > best) {
+                best = k;
+                bestDistance = d;
+            }
+        }
+        if (AcceptLz77Match(best, bestDistance)) {
+            uint8_t groups[10];
+            uint32_t n = WriteLz77GroupNumber(groups, best);
+            n += WriteLz77GroupNumber(groups + n, bestDistance);
+            out.push_back(escape);
+            out.insert(out.end(), groups, groups + n);
+            pos += best;
+        } else {
+            literal(input[pos++]);
+        }
+    }
+    while (pos < len) literal(input[pos++]);
+    return out;
+}
+
+// Random bytes with copies of earlier stretches planted at every kind of distance, some edited,
+// so tokens and literal stretches alternate and far matches are taken or refused.
+std::vector<uint8_t> PlantedCopies(size_t size, uint32_t seed) {
+    std::mt19937 rng(seed);
+    auto bytes = test::RandomBytes(size, seed);
+    for (int i = 0; i < 400; ++i) {
+        const size_t length = 4 + rng() % (i % 4 == 0 ? 200 : 6);
+        const size_t to = length + rng() % (size - 2 * length);
+        const uint32_t reach[] = {127, 16383, 100000, 2097151};
+        const size_t maxBack = std::max(length, std::min<size_t>(to, reach[rng() % 4] + rng() % 3));
+        const size_t from = to - (length + rng() % (maxBack - length + 1));
+        std::copy_n(bytes.begin() + from, length, bytes.begin() + to);
+        if (rng() % 3 == 0) bytes[to + rng() % length] ^= 0x5A;
+    }
+    return bytes;
+}
+
+TEST(Lz77Fast, MatchesThePlainChainWalkBeyondTheWindow) {
+    size_t farTokens = 0;
+    for (uint32_t seed = 0; seed < 6; ++seed) {
+        const auto input = PlantedCopies(150000 + seed * 40000, seed);
+        const auto fast = RunLz77Fast(input);
+        EXPECT_EQ(fast, PlainLz77Fast(input)) << "seed " << seed;
+        const auto decoded = test::DecodeLz77(fast.data(), fast.size());
+        ASSERT_TRUE(decoded.has_value());
+        for (const auto& token : decoded->tokens) farTokens += token.distance > kLz77Window;
+    }
+    EXPECT_GT(farTokens, 0u) << "no token beyond the window was exercised";
+    // Small alphabets and runs: long chains, queues that fill, matches up to the end.
+    for (uint32_t seed = 0; seed < 200; ++seed) {
+        const auto input = Structured(seed * 37 % 3000, seed);
+        const auto fast = RunLz77Fast(input);
+        EXPECT_EQ(fast, PlainLz77Fast(input)) << "seed " << seed;
+        ExpectValidStream(input, fast, UINT32_MAX, "seed " + std::to_string(seed));
+    }
+}
+
 // Candidates of growing length inside one block of distances, each passing the second reject
 // only with the length found before it, then a decoy that passes with the shorter length only.
 std::vector<uint8_t> GrowingCandidates() {
