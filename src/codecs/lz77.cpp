@@ -97,6 +97,14 @@ Lz77Match SearchWindow(const uint8_t* input, uint32_t pos, uint32_t remaining) {
     uint32_t length = best.length;
     auto atLength = hn::Set(tag, here[length]);
     uint32_t d = kLz77MinDistance;
+    const auto second = hn::Set(tag, here[1]);
+    const auto third = hn::Set(tag, here[2]);
+    // The survivors that also match bytes 1 and 2. Every distance is at least 3 and more than
+    // 3 bytes remain, so these bytes lie before here and inside the input.
+    const auto Longer = [&](ByteTag, const uint8_t* block, hn::Mask<ByteTag> survivors) {
+        return hn::And(survivors, hn::And(hn::Eq(hn::LoadU(tag, block + 1), second),
+                                          hn::Eq(hn::LoadU(tag, block + 2), third)));
+    };
 
     // Extends the survivors of one vector, nearest first; `nearest` is the distance of its top
     // lane. The mask was taken with the length at the start of the vector: when the best grows
@@ -109,7 +117,7 @@ Lz77Match SearchWindow(const uint8_t* input, uint32_t pos, uint32_t remaining) {
             bits &= ~(uint64_t{1} << lane);
             const uint32_t distance = nearest + (lanes - 1 - lane);
             const uint32_t k =
-                ExtendLz77Match(here, here - distance, 1, std::min(remaining, distance));
+                ExtendLz77Match(here, here - distance, 3, std::min(remaining, distance));
             if (k > best.length) {
                 best = {k, distance};
                 if (k == remaining) return false;
@@ -138,15 +146,23 @@ Lz77Match SearchWindow(const uint8_t* input, uint32_t pos, uint32_t remaining) {
             atLength = hn::Set(tag, here[length]);
         }
         const uint8_t* base = here - d - (lanes - 1);
-        // Most blocks have no survivor at all: one test for the whole block.
-        auto any = Survivors(tag, base, length, first, atLength);
-        for (uint32_t q = 1; q < kUnroll; ++q) {
-            any = hn::Or(any, Survivors(tag, base - q * lanes, length, first, atLength));
+        hn::Mask<ByteTag> survivors[kUnroll];
+        for (uint32_t q = 0; q < kUnroll; ++q) {
+            survivors[q] = Survivors(tag, base - q * lanes, length, first, atLength);
         }
+        // Most blocks have no survivor at all: one test for the whole block.
+        auto any = survivors[0];
+        for (uint32_t q = 1; q < kUnroll; ++q) any = hn::Or(any, survivors[q]);
+        if (hn::AllFalse(tag, any)) continue;
+        // The extension of the block's survivors begins with bytes 1 and 2 for all of them at
+        // once: most survivors stop there, at no more than the 3 bytes every search starts with.
+        for (uint32_t q = 0; q < kUnroll; ++q)
+            survivors[q] = Longer(tag, base - q * lanes, survivors[q]);
+        any = survivors[0];
+        for (uint32_t q = 1; q < kUnroll; ++q) any = hn::Or(any, survivors[q]);
         if (hn::AllFalse(tag, any)) continue;
         for (uint32_t q = 0; q < kUnroll; ++q) {
-            const auto survivors = Survivors(tag, base - q * lanes, length, first, atLength);
-            if (!hn::AllFalse(tag, survivors) && !visit(d + q * lanes, survivors)) return best;
+            if (!visit(d + q * lanes, survivors[q])) return best;
         }
     }
     for (; d + lanes - 1 <= window; d += lanes) {
@@ -154,8 +170,11 @@ Lz77Match SearchWindow(const uint8_t* input, uint32_t pos, uint32_t remaining) {
             length = best.length;
             atLength = hn::Set(tag, here[length]);
         }
-        const auto survivors = Survivors(tag, here - d - (lanes - 1), length, first, atLength);
-        if (!hn::AllFalse(tag, survivors) && !visit(d, survivors)) return best;
+        const uint8_t* block = here - d - (lanes - 1);
+        const auto survivors = Survivors(tag, block, length, first, atLength);
+        if (!hn::AllFalse(tag, survivors) && !visit(d, Longer(tag, block, survivors))) {
+            return best;
+        }
     }
     WalkDistances(here, remaining, d, window, best);
     return best;
