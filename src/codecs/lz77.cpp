@@ -101,15 +101,16 @@ Lz77Match SearchWindow(const uint8_t* input, uint32_t pos, uint32_t remaining) {
     const auto third = hn::Set(tag, here[2]);
     // The survivors that also match bytes 1 and 2. Every distance is at least 3 and more than
     // 3 bytes remain, so these bytes lie before here and inside the input.
-    const auto Longer = [&](ByteTag, const uint8_t* block, hn::Mask<ByteTag> survivors) {
+    const auto matchThree = [&](const uint8_t* block, hn::Mask<ByteTag> survivors) {
         return hn::And(survivors, hn::And(hn::Eq(hn::LoadU(tag, block + 1), second),
                                           hn::Eq(hn::LoadU(tag, block + 2), third)));
     };
 
-    // Extends the survivors of one vector, nearest first; `nearest` is the distance of its top
-    // lane. The mask was taken with the length at the start of the vector: when the best grows
-    // meanwhile, a candidate can still only win if it matches the byte at that older offset,
-    // so no winner is missed. Returns false once the best reaches the end of the input.
+    // Extends the survivors of one vector, nearest first, from byte 3 on (bytes 0 to 2 agree);
+    // `nearest` is the distance of its top lane. The mask was taken with the length at the start of
+    // the vector: when the best grows meanwhile, a candidate can still only win if it matches the
+    // byte at that older offset, so no winner is missed. Returns false once the best reaches the
+    // end of the input.
     const auto visit = [&](uint32_t nearest, hn::Mask<ByteTag> survivors) {
         uint64_t bits = MaskWord(tag, survivors);
         while (bits != 0) {
@@ -156,8 +157,9 @@ Lz77Match SearchWindow(const uint8_t* input, uint32_t pos, uint32_t remaining) {
         if (hn::AllFalse(tag, any)) continue;
         // The extension of the block's survivors begins with bytes 1 and 2 for all of them at
         // once: most survivors stop there, at no more than the 3 bytes every search starts with.
-        for (uint32_t q = 0; q < kUnroll; ++q)
-            survivors[q] = Longer(tag, base - q * lanes, survivors[q]);
+        for (uint32_t q = 0; q < kUnroll; ++q) {
+            survivors[q] = matchThree(base - q * lanes, survivors[q]);
+        }
         any = survivors[0];
         for (uint32_t q = 1; q < kUnroll; ++q) any = hn::Or(any, survivors[q]);
         if (hn::AllFalse(tag, any)) continue;
@@ -172,7 +174,7 @@ Lz77Match SearchWindow(const uint8_t* input, uint32_t pos, uint32_t remaining) {
         }
         const uint8_t* block = here - d - (lanes - 1);
         const auto survivors = Survivors(tag, block, length, first, atLength);
-        if (!hn::AllFalse(tag, survivors) && !visit(d, Longer(tag, block, survivors))) {
+        if (!hn::AllFalse(tag, survivors) && !visit(d, matchThree(block, survivors))) {
             return best;
         }
     }
