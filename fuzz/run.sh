@@ -16,16 +16,16 @@ shared="$root/../shared"
 jobs="$(nproc)"
 
 # name, largest input, time limit of one input in seconds. The exhaustive LZ77 search costs
-# about len x min(len, 100,000) steps, so its round trip stays small; the comparison with the
-# chained search needs inputs just past the 100,000-byte window, and the chained search alone
-# reaches past it (its chains grow long only on data of few distinct byte pairs).
+# about len x min(len, 100,000) steps, so its round trip stays small, and the comparison with
+# the chained search builds its inputs past the window from small ones; the chained search
+# alone reaches past it (its chains grow long only on data of few distinct byte pairs).
 targets=(
   "rle_fuzz 65536 25"
   "huffman_fuzz 65536 25"
   "rice_fuzz 65537 25"
   "lz77_fuzz 16384 25"
   "lz77_fast_fuzz 131072 60"
-  "lz77_compare_fuzz 100005 60"
+  "lz77_compare_fuzz 4097 60"
   "image_load_fuzz 262144 60"
 )
 names=()
@@ -39,7 +39,7 @@ cmake --build "$fuzz_dir" -j "$jobs" --target "${names[@]}"
 # Seed corpora, made afresh on every run.
 seeds="$fuzz_dir/seeds"
 rm -rf "$seeds"
-mkdir -p "$seeds/bytes" "$seeds/rice" "$seeds/lz77" "$seeds/lz77-window" "$seeds/lz77-long" \
+mkdir -p "$seeds/bytes" "$seeds/rice" "$seeds/lz77" "$seeds/lz77-long" "$seeds/lz77-layout" \
   "$seeds/images"
 sample="$root/data/sample.bmp"
 piece() {  # piece FILE OFFSET LENGTH OUT
@@ -49,18 +49,25 @@ for length in 16 64 1024 4096 65536; do
   piece "$sample" 0 "$length" "$seeds/bytes/head-$length"
   piece "$sample" 300000 "$length" "$seeds/bytes/middle-$length"
 done
+# with_first_byte BYTE LENGTH OUT: a piece of the sample behind one chosen byte.
+with_first_byte() {
+  piece "$sample" 0 "$2" "$3.body"
+  { printf "\\x$(printf %02x "$1")"; cat "$3.body"; } >"$3"
+  rm "$3.body"
+}
 # The first byte of a Rice input picks its sample type: one seed per choice.
 for type in 0 1 2 3 4 5 6 7; do
-  piece "$sample" 0 4096 "$seeds/rice/type-$type.body"
-  { printf "\\x$(printf %02x "$type")"; cat "$seeds/rice/type-$type.body"; } >"$seeds/rice/type-$type"
-  rm "$seeds/rice/type-$type.body"
+  with_first_byte "$type" 4096 "$seeds/rice/type-$type"
+done
+# An odd first byte spreads the LZ77 comparison's input over 100,001 to 100,005 bytes.
+for layout in 1 3 5 7 9; do
+  with_first_byte "$layout" $((layout * 400)) "$seeds/lz77-layout/layout-$layout"
 done
 for length in 64 1024 4096 16384; do
   piece "$sample" 0 "$length" "$seeds/lz77/head-$length"
 done
-# One input each just past the window, and well past it: a search over 100,005 bytes takes
-# seconds under the sanitizers, so these stay single.
-piece "$sample" 0 100005 "$seeds/lz77-window/head-100005"
+# One input well past the window for the chained search alone: a single one, since a long
+# input with few distinct byte pairs takes seconds under the sanitizers.
 piece "$sample" 0 131072 "$seeds/lz77-long/head-131072"
 cp "$sample" "$seeds/images/sample.bmp"
 for folder in "$shared/images" "$shared/bmpsuite/g" "$shared/bmpsuite/q" "$shared/bmpsuite/b" \
@@ -78,8 +85,8 @@ seed_dirs_of() {  # fills seed_dirs
   case "$1" in
     rice_fuzz) seed_dirs=("$seeds/rice") ;;
     lz77_fuzz) seed_dirs=("$seeds/lz77") ;;
-    lz77_compare_fuzz) seed_dirs=("$seeds/lz77" "$seeds/lz77-window") ;;
     lz77_fast_fuzz) seed_dirs=("$seeds/lz77" "$seeds/lz77-long") ;;
+    lz77_compare_fuzz) seed_dirs=("$seeds/lz77" "$seeds/lz77-layout") ;;
     image_load_fuzz) seed_dirs=("$seeds/images") ;;
     *) seed_dirs=("$seeds/bytes") ;;
   esac
