@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <string>
@@ -315,6 +316,38 @@ INSTANTIATE_TEST_SUITE_P(Files, BrokenInputTest, ::testing::ValuesIn(BrokenFiles
                          [](const ::testing::TestParamInfo<BrokenFile>& info) {
                              return info.param.name;
                          });
+
+// What tallox-cli encode refuses, as the run does, with exit status 1 and the message on stderr:
+// a directory, and a file longer than 32 bits (sparse, refused before anything is read or
+// allocated).
+TEST(BrokenInputCommandLine, EncodeRefusesWhatTheRunRefuses) {
+    const fs::path dir =
+        fs::path(::testing::TempDir()) / ("tallox_broken_cli_" + std::to_string(getpid()));
+    fs::create_directories(dir / "folder.bmp");
+    const fs::path sparse = dir / "sparse.bmp";
+    std::ofstream(sparse, std::ios::binary).put('B');
+    fs::resize_file(sparse, uint64_t{1} << 32);
+    const struct {
+        fs::path input;
+        const char* message;
+    } cases[] = {{dir / "folder.bmp", kReadFailedMessage}, {sparse, kTooLargeMessage}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.input.string());
+        const fs::path out = dir / "out";
+        const fs::path err = dir / "err";
+        const std::string command = std::string(TALLOX_CLI_PATH) + " encode huffman '" +
+                                    c.input.string() + "' -o '" + out.string() + "' 2>'" +
+                                    err.string() + "'";
+        const int status = std::system(command.c_str());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+        std::ifstream in(err);
+        const std::string text((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
+        EXPECT_EQ(text, std::string("tallox-cli: ") + c.message + "\n");
+        EXPECT_FALSE(fs::exists(out));
+    }
+    fs::remove_all(dir);
+}
 
 }  // namespace
 }  // namespace tallox
