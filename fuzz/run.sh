@@ -101,13 +101,14 @@ for target in "${targets[@]}"; do
   mkdir -p "$corpus"
   seed_dirs_of "$name"
   echo "fuzz: $name for ${seconds}s (inputs up to $max_len bytes)"
-  # No single allocation above 1 GiB, the image loader's limit; the resident size may still
-  # reach an image at that limit plus its 24-bit copy.
+  # No single allocation above 1 GiB, the image loader's limit (libFuzzer counts whole MiB and
+  # flags a block of the limit itself, so the limit is 1 GiB and 1 MiB); the resident size may
+  # still reach an image at that limit plus its 24-bit copies.
   status=0
   ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:symbolize=1" \
     UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
     "$fuzz_dir/fuzz/$name" -max_total_time="$seconds" -max_len="$max_len" -timeout="$timeout" \
-    -malloc_limit_mb=1024 -rss_limit_mb=4096 -keep_seed=1 -print_final_stats=1 \
+    -malloc_limit_mb=1025 -rss_limit_mb=4096 -keep_seed=1 -print_final_stats=1 \
     -artifact_prefix="$fuzz_dir/artifacts/$name-" "$corpus" "${seed_dirs[@]}" \
     >"$log" 2>&1 || status=$?
   grep -E '^Done [0-9]+ runs' "$log" | sed "s/^/fuzz: $name: /" || true
