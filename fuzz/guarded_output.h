@@ -36,7 +36,6 @@ public:
 
     uint8_t* Area() { return m_bytes.data() + kGuardBytes; }
     const uint8_t* Area() const { return m_bytes.data() + kGuardBytes; }
-    size_t AreaSize() const { return m_areaSize; }
 
     // The byte the area held at `offset` before the encoder ran.
     static uint8_t AreaPatternAt(size_t offset) { return PatternAt(offset + kGuardBytes); }
