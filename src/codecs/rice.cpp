@@ -211,7 +211,7 @@ template <uint32_t kType>
 
     // The last flush left the pending bits at the top of the byte being filled.
     RiceBitWriter writer{output, 8 * static_cast<uint64_t>(fast.ptr - output) + fast.pending,
-                         len + 1};
+                         uint64_t{len} + 1};
     bool fits = true;
     for (; j < n; ++j) {
         if (WriterFull(writer, len)) {

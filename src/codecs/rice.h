@@ -18,7 +18,7 @@ enum RiceSampleType : uint32_t {
 struct RiceBitWriter {
     uint8_t* base;
     uint64_t bitPos;     // bits emitted so far, the header byte included
-    uint32_t byteLimit;  // len + 1
+    uint64_t byteLimit;  // len + 1, which needs 33 bits at the largest len
 };
 
 // Returns the size of the form written; 0 (nothing written) for an unsupported type or an
