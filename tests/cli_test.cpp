@@ -18,6 +18,8 @@
 #include "codecs/rice.h"
 #include "codecs/rle.h"
 
+#include "support/temp_folder.h"
+
 namespace tallox {
 namespace {
 
@@ -31,14 +33,6 @@ struct Result {
 
 class CliTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir = fs::path(::testing::TempDir()) /
-              ("tallox_cli_" + std::to_string(getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
     // Runs tallox-cli with `arguments` (shell words), stdout and stderr captured apart.
     Result Run(const std::string& arguments) {
         const fs::path err = dir / "stderr.txt";
@@ -63,11 +57,7 @@ protected:
     }
 
     fs::path Write(const std::string& name, const std::vector<uint8_t>& bytes) {
-        const fs::path path = dir / name;
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()),
-                   static_cast<std::streamsize>(bytes.size()));
-        return path;
+        return m_folder.Write(name, bytes);
     }
 
     static std::vector<uint8_t> Structured(size_t n) {
@@ -80,7 +70,8 @@ protected:
         return bytes;
     }
 
-    fs::path dir;
+    test::TempFolder m_folder{"tallox_cli"};
+    const fs::path dir = m_folder.path();
 };
 
 TEST_F(CliTest, HelpVersionAndUsageErrors) {

@@ -24,6 +24,8 @@
 #include "platform/jpeg_encoder.h"
 #include "platform/memory_stream.h"
 
+#include "support/temp_folder.h"
+
 namespace tallox {
 namespace {
 
@@ -91,17 +93,10 @@ TEST(MemoryStreamTest, PlatformStreamsStartEmpty) {
 
 class LoadTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir = fs::path(::testing::TempDir()) /
-              ("tallox_imaging_" + std::to_string(getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
     std::string Path(const std::string& name) const { return (dir / name).string(); }
 
-    fs::path dir;
+    test::TempFolder m_folder{"tallox_imaging"};
+    const fs::path dir = m_folder.path();
     ImagingSession session;
 };
 

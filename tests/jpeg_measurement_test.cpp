@@ -17,6 +17,7 @@
 #include "bench/report.h"
 #include "bench/run.h"
 #include "platform/memory_stream.h"
+#include "support/temp_folder.h"
 #include "support/recording_host.h"
 
 namespace tallox {
@@ -339,14 +340,6 @@ TEST_F(MeasureFixture, NoImageOrNoJpegEncoderFailsAtTheFirstSave) {
 
 class JpegRunTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir = fs::path(::testing::TempDir()) /
-              ("tallox_jpeg_" + std::to_string(getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
     std::string WriteBitmap(const std::string& name, int width, int height) {
         QImage image(width, height, QImage::Format_RGB32);
         image.fill(qRgb(90, 140, 200));
@@ -366,7 +359,8 @@ protected:
         return settings;
     }
 
-    fs::path dir;
+    test::TempFolder m_folder{"tallox_jpeg"};
+    const fs::path dir = m_folder.path();
     ImagingSession session;
 };
 

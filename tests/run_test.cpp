@@ -12,6 +12,7 @@
 
 #include "bench/report.h"
 #include "platform/memory.h"
+#include "support/temp_folder.h"
 #include "support/recording_host.h"
 
 namespace tallox {
@@ -38,20 +39,8 @@ public:
 
 class RunTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir = fs::path(::testing::TempDir()) /
-              ("tallox_run_" + std::to_string(getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
     std::string WriteFile(const std::string& name, const std::vector<uint8_t>& bytes) {
-        const fs::path path = dir / name;
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()),
-                   static_cast<std::streamsize>(bytes.size()));
-        return path.string();
+        return m_folder.Write(name, bytes).string();
     }
 
     // Settings for `path` with no codec selected.
@@ -77,7 +66,8 @@ protected:
         return labels;
     }
 
-    fs::path dir;
+    test::TempFolder m_folder{"tallox_run"};
+    const fs::path dir = m_folder.path();
     NoImaging imaging;
     RecordingHost host;
 };
