@@ -1,7 +1,11 @@
 // EncodeLz77Fast on arbitrary bytes, its work table handed over full of junk: the stream
 // decodes to the input, stays inside its bound, writes nothing past its count, and the table
-// is left holding the chains as built (untouched for an empty input).
+// is left holding the chains as built (untouched for an empty input); and the bucket walk gives
+// the bytes of the chains followed link by link.
+#include <cstring>
+
 #include "codecs/lz77_fast.h"
+#include "codecs/lz77_format.h"
 #include "lz77_checks.h"
 
 using namespace tallox;
@@ -22,5 +26,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     fuzz::CheckLz77Stream(data, len, output.Area(), count, UINT32_MAX);
     fuzz::CheckChains(data, len, table);
+
+    std::vector<uint8_t> chained(WorkingBlockSize(len) - len);
+    std::vector<int32_t> chainedTable = fuzz::JunkWorkTable(len);
+    FUZZ_CHECK(EncodeLz77FastChained(data, chained.data(), len, chainedTable.data()) == count);
+    FUZZ_CHECK(std::memcmp(chained.data(), output.Area(), count) == 0);
+    FUZZ_CHECK(chainedTable == table);
     return 0;
 }

@@ -1,11 +1,20 @@
 // EncodeLz77Fast: LZ77 over chains of earlier positions sharing the first two bytes, walked to
-// their end. A walk waits on the link table at every step, so the walks of several positions
-// run side by side and their cache misses overlap.
+// their end.
+//
+// Followed link by link, a walk waits on memory at every step. So the search walks the same
+// chains in a second layout of the work table: every position, sorted by pair key and, within
+// a key, by position (a bucket per key). The chain of pos is then the part of its key's bucket
+// below pos's own entry, read downward: nearest first, every candidate once, from consecutive
+// entries whose loads do not wait on each other, and the bucket of a position a few bytes ahead
+// can be fetched while the current one is walked. Once the stream is written, the head and link
+// tables are built over the layout, so the work table is left as the chains.
+
 #include "codecs/lz77_fast.h"
 
 #include <hwy/cache_control.h>
 
 #include <algorithm>
+#include <bit>
 
 #include "codecs/escape_byte.h"
 #include "codecs/lz77_format.h"
@@ -15,166 +24,184 @@ namespace tallox {
 namespace {
 
 constexpr uint32_t kPairKeys = 65536;
-constexpr int32_t kNone = -1;
+// No earlier position, in the head and link tables: -1, all 32 bits set.
+constexpr uint32_t kNone = UINT32_MAX;
 // Compared with an input byte, never equal: the quick reject once the best reaches the end.
 constexpr uint32_t kNoByte = 256;
+// Marks the first (smallest) position of each bucket.
+constexpr uint32_t kBucketStart = 0x80000000u;
+// The bucket layout holds positions 0 to len - 2 below bit 31.
+constexpr uint32_t kMaxBucketInput = kBucketStart + 1;
+// How many positions ahead a bucket is fetched.
+constexpr uint32_t kAhead = 8;
+
+inline uint32_t PairKey(const uint8_t* at) { return static_cast<uint32_t>(at[0]) << 8 | at[1]; }
 
 // Head entries end as the last position of each pair key; link[i] is the nearest earlier
-// position with the pair key of i, or -1.
-void BuildChains(const uint8_t* input, uint32_t len, int32_t* head, int32_t* link) {
+// position with the pair key of i, or -1. Positions are unsigned: inputs may pass 2^31 bytes.
+void BuildChains(const uint8_t* input, uint32_t len, uint32_t* head, uint32_t* link) {
     std::fill(head, head + kPairKeys, kNone);
     for (uint32_t i = 0; i + 1 < len; ++i) {
-        const uint32_t key = static_cast<uint32_t>(input[i]) << 8 | input[i + 1];
+        const uint32_t key = PairKey(input + i);
         link[i] = head[key];
-        head[key] = static_cast<int32_t>(i);
+        head[key] = i;
     }
     link[len - 1] = kNone;
 }
 
-// One search in progress. The walk along the chain only applies the quick reject at offset L
-// and queues the candidates that pass; they are compared from offset 2 in chain order (nearest
-// first) when the queue fills or the chain ends. A queued candidate passed the reject with a
-// length no greater than the current one, and only a candidate matching the first L + 1 bytes
-// can become the best, so every winner is queued and the result is that of the plain walk.
-struct ChainWalk {
-    static constexpr uint32_t kQueue = 32;
+// A bucket entry: kBucketStart on the first of its key, then the tag, then the position. The tag
+// is the top bits of input[c + 3], the byte the first quick reject of every walk reads, as many
+// as the position leaves room for (all 8 for inputs up to 8 MiB), so that most candidates are
+// rejected without reading the input.
+struct EntryLayout {
+    uint32_t positionBits;
+    uint32_t tagBits;
 
-    uint32_t pos;
-    uint32_t remaining;
-    int32_t candidate;  // next to visit, or -1 at the end of the chain
-    uint32_t atLength;  // input[pos + best.length], or kNoByte once best.length == remaining
-    uint32_t queued;
-    Lz77Match best;
-    int32_t queue[kQueue];
+    // Positions run up to len - 2, at most 31 bits (len <= kMaxBucketInput).
+    explicit EntryLayout(uint32_t len)
+        : positionBits(static_cast<uint32_t>(std::bit_width(std::max(len, 3u) - 2))),
+          tagBits(std::min(8u, 31 - positionBits)) {}
+
+    uint32_t PositionMask() const { return (1u << positionBits) - 1; }
+    uint32_t TagMask() const { return kBucketStart - 1 - PositionMask(); }
+    // The tag of a byte, in place.
+    uint32_t Tag(uint8_t byte) const {
+        return static_cast<uint32_t>(byte) >> (8 - tagBits) << positionBits;
+    }
 };
 
-void StartWalk(const uint8_t* input, const int32_t* link, uint32_t pos, uint32_t remaining,
-               ChainWalk& walk) {
-    walk.pos = pos;
-    walk.remaining = remaining;
-    walk.candidate = link[pos];
-    walk.atLength = input[pos + kLz77NoMatch];  // remaining > 3
-    walk.queued = 0;
-    walk.best = {kLz77NoMatch, 0};
-}
-
-// Compares the queued candidates, nearest first; a farther one wins only when longer.
-void Settle(const uint8_t* input, ChainWalk& walk) {
-    const uint8_t* here = input + walk.pos;
-    for (uint32_t i = 0; i < walk.queued && walk.best.length < walk.remaining; ++i) {
-        const uint8_t* from = input + walk.queue[i];
-        if (from[walk.best.length] != here[walk.best.length]) continue;
-        const uint32_t d = walk.pos - static_cast<uint32_t>(walk.queue[i]);
-        const uint32_t limit = std::min(walk.remaining, d);
-        if (limit <= 2) continue;  // distances 1 and 2: never longer than 2 bytes
-        const uint32_t k = ExtendLz77Match(here, from, 2, limit);
-        if (k > walk.best.length) walk.best = {k, d};
+// Fills order[0 .. len - 2] with the entries of all positions sorted by pair key, then position,
+// and leaves cursor[k] at the first entry of key k.
+void BuildBuckets(const uint8_t* input, uint32_t len, EntryLayout layout, uint32_t* cursor,
+                  uint32_t* order) {
+    std::fill(cursor, cursor + kPairKeys, 0u);
+    for (uint32_t i = 0; i + 1 < len; ++i) ++cursor[PairKey(input + i)];
+    uint32_t start = 0;
+    for (uint32_t key = 0; key < kPairKeys; ++key) {
+        const uint32_t count = cursor[key];
+        cursor[key] = start;
+        start += count;
     }
-    walk.queued = 0;
-    walk.atLength = walk.best.length < walk.remaining ? here[walk.best.length] : kNoByte;
+    // The last two positions have no byte at offset 3; they are never candidates, since a
+    // search is made only where more than 3 bytes remain.
+    for (uint32_t i = 0; i + 1 < len; ++i) {
+        const uint32_t tag = i + 3 < len ? layout.Tag(input[i + 3]) : 0;
+        order[cursor[PairKey(input + i)]++] = tag | i;
+    }
+    // Each cursor now stands at the end of its bucket, which is where the next one starts.
+    start = 0;
+    for (uint32_t key = 0; key < kPairKeys; ++key) {
+        const uint32_t end = cursor[key];
+        if (end != start) order[start] |= kBucketStart;
+        cursor[key] = start;
+        start = end;
+    }
 }
 
-// Visits one candidate without a data-dependent branch, and prefetches the next one's link
-// entry and bytes for the walk's next turn. candidate + L < pos + remaining: inside the input.
-inline void Step(const uint8_t* input, const int32_t* link, ChainWalk& walk) {
-    const int32_t c = walk.candidate;
-    const int32_t next = link[c];
-    const uint32_t length = walk.best.length;
-    // next = -1 points at the last head entry and at input[L - 1]: both inside their areas.
-    hwy::Prefetch(link + next);
-    hwy::Prefetch(input + (next + static_cast<int32_t>(length)));
-    walk.queue[walk.queued] = c;
-    walk.queued += input[static_cast<uint32_t>(c) + length] == walk.atLength;
-    walk.candidate = next;
-    if (walk.queued == ChainWalk::kQueue) Settle(input, walk);
+// The candidate at c against the best so far: extended from offset 2 (the pair is equal by
+// construction) when it passes the quick reject at the best length. limit <= 2 (distances 1
+// and 2) leaves k at 2, which never wins.
+inline void Visit(const uint8_t* input, uint32_t pos, uint32_t remaining, uint32_t c,
+                  uint32_t& atLength, Lz77Match& best) {
+    if (input[c + best.length] != atLength) return;
+    const uint32_t d = pos - c;
+    const uint32_t k = ExtendLz77Match(input + pos, input + c, 2, std::min(remaining, d));
+    if (k > best.length) {
+        best = {k, d};
+        atLength = k < remaining ? input[pos + k] : kNoByte;
+    }
 }
 
-// The searches of the encoder's positions, each the complete walk of its chain. The chains of
-// neighbouring positions tend to run through the same cache lines, so walking them together
-// overlaps few misses. While the encoder writes literals, every position is searched: the
-// searches of a batch of the next positions are made ahead, kWalks walks side by side, each
-// taking its positions from its own stretch of the batch, so that their misses lie apart. The
-// batch doubles along a stretch of literals and falls back to the position asked for after a
-// token, which may skip the next ones, so the searches made ahead and never used stay below
-// those the encoder needs.
-class ChainSearch {
+// The searches over the bucket layout, asked for ascending positions. cursor[k] is the entry of
+// the next position of key k not yet passed; positions skipped by a token are passed too.
+class BucketSearch {
 public:
-    ChainSearch(const uint8_t* input, const int32_t* link) : m_pInput(input), m_pLink(link) {}
+    BucketSearch(const uint8_t* input, EntryLayout layout, uint32_t* cursor, const uint32_t* order)
+        : m_pInput(input), m_layout(layout), m_pCursor(cursor), m_pOrder(order) {}
 
     Lz77Match operator()(uint32_t pos, uint32_t remaining) {
-        const bool afterLiteral = pos == m_nLast + 1;
-        m_nLast = pos;
-        if (pos - m_nFirst < m_nCount) return m_results[pos - m_nFirst];
-        m_nBatch = afterLiteral ? std::min(kMaxBatch, 2 * m_nBatch) : 1;
-        m_nFirst = pos;
-        // Only positions with more than 3 bytes left are searched.
-        m_nCount = std::min(m_nBatch, remaining - kLz77NoMatch);
-        SearchBatch(remaining);
-        return m_results[0];
+        for (; m_nNext < pos; ++m_nNext) ++m_pCursor[PairKey(m_pInput + m_nNext)];
+        m_nNext = pos + 1;
+        uint32_t j = m_pCursor[PairKey(m_pInput + pos)]++;
+        if (remaining > kAhead + 1) {
+            // The entries just below the later position's own: where its walk will begin. The
+            // cursor may still be a few entries short; both addresses lie in the work table.
+            const uint32_t* ahead = m_pOrder + m_pCursor[PairKey(m_pInput + pos + kAhead)];
+            hwy::Prefetch(ahead - 1);
+            hwy::Prefetch(ahead - 16);
+        }
+        Lz77Match best{kLz77NoMatch, 0};
+        if ((m_pOrder[j] & kBucketStart) != 0) return best;  // the first of its pair
+        const uint32_t positionMask = m_layout.PositionMask();
+        const uint32_t tagMask = m_layout.TagMask();
+        const uint32_t tag = m_layout.Tag(m_pInput[pos + kLz77NoMatch]);  // remaining > 3
+        uint32_t atLength = m_pInput[pos + kLz77NoMatch];
+        // Invariant: entries j and up of the bucket have been visited; best.length <=
+        // remaining, so c + best.length < pos + remaining = len.
+        uint32_t entry;
+        // While the best is 3 bytes long, a candidate whose tag differs fails the quick reject.
+        do {
+            entry = m_pOrder[--j];
+            if ((entry & tagMask) != tag) continue;
+            Visit(m_pInput, pos, remaining, entry & positionMask, atLength, best);
+            if (best.length != kLz77NoMatch) break;
+        } while ((entry & kBucketStart) == 0);
+        while ((entry & kBucketStart) == 0) {
+            entry = m_pOrder[--j];
+            Visit(m_pInput, pos, remaining, entry & positionMask, atLength, best);
+        }
+        return best;
     }
 
 private:
-    static constexpr uint32_t kWalks = 32;
-    static constexpr uint32_t kMaxBatch = 1024;
-
-    struct Slot {
-        ChainWalk walk;
-        uint32_t end;  // offset in the batch past the slot's last position
-    };
-
-    void SearchBatch(uint32_t remaining) {
-        const uint32_t walks = std::min(kWalks, m_nCount);
-        const uint32_t span = (m_nCount + walks - 1) / walks;
-        uint32_t active = 0;
-        for (uint32_t begin = 0; begin < m_nCount; begin += span) {
-            Slot& slot = m_slots[active++];
-            slot.end = std::min(m_nCount, begin + span);
-            StartWalk(m_pInput, m_pLink, m_nFirst + begin, remaining - begin, slot.walk);
-        }
-        // Round robin over the active slots. A slot whose chain has ended stores its result
-        // and starts the next position of its stretch, or leaves the round.
-        while (active > 0) {
-            for (uint32_t i = 0; i < active;) {
-                Slot& slot = m_slots[i];
-                ChainWalk& walk = slot.walk;
-                if (walk.candidate != kNone) {
-                    Step(m_pInput, m_pLink, walk);
-                    ++i;
-                    continue;
-                }
-                Settle(m_pInput, walk);
-                const uint32_t offset = walk.pos - m_nFirst;
-                m_results[offset] = walk.best;
-                if (offset + 1 < slot.end) {
-                    StartWalk(m_pInput, m_pLink, walk.pos + 1, walk.remaining - 1, walk);
-                    ++i;
-                } else {
-                    slot = m_slots[--active];
-                }
-            }
-        }
-    }
-
     const uint8_t* m_pInput;
-    const int32_t* m_pLink;
-    uint32_t m_nFirst = 0;
-    uint32_t m_nCount = 0;
-    uint32_t m_nBatch = 1;
-    uint32_t m_nLast = UINT32_MAX;  // so that position 0 counts as following a literal
-    Slot m_slots[kWalks];
-    Lz77Match m_results[kMaxBatch];
+    EntryLayout m_layout;
+    uint32_t* m_pCursor;
+    const uint32_t* m_pOrder;
+    uint32_t m_nNext = 0;  // positions below this one have passed their entries
 };
+
+uint32_t WriteStream(const uint8_t* input, uint8_t* output, uint32_t len, auto&& search) {
+    const uint8_t escape = SelectEscapeByte(input, len);
+    output[0] = escape;
+    return WriteLz77Stream(input, output, len, escape, search);
+}
+
+// The chains followed link by link, nearest first.
+Lz77Match SearchChain(const uint8_t* input, const uint32_t* link, uint32_t pos,
+                      uint32_t remaining) {
+    Lz77Match best{kLz77NoMatch, 0};
+    uint32_t atLength = input[pos + kLz77NoMatch];
+    for (uint32_t c = link[pos]; c != kNone; c = link[c]) {
+        Visit(input, pos, remaining, c, atLength, best);
+    }
+    return best;
+}
+
+uint32_t* Head(int32_t* workTable) { return reinterpret_cast<uint32_t*>(workTable); }
+uint32_t* Link(int32_t* workTable) { return Head(workTable) + kPairKeys; }
 
 }  // namespace
 
+uint32_t EncodeLz77FastChained(const uint8_t* input, uint8_t* output, uint32_t len,
+                               int32_t* workTable) {
+    if (len == 0) return 0;
+    const uint32_t* link = Link(workTable);
+    BuildChains(input, len, Head(workTable), Link(workTable));
+    return WriteStream(input, output, len, [input, link](uint32_t pos, uint32_t remaining) {
+        return SearchChain(input, link, pos, remaining);
+    });
+}
+
 uint32_t EncodeLz77Fast(const uint8_t* input, uint8_t* output, uint32_t len, int32_t* workTable) {
     if (len == 0) return 0;
-    int32_t* head = workTable;
-    int32_t* link = workTable + kPairKeys;
-    BuildChains(input, len, head, link);
-    const uint8_t escape = SelectEscapeByte(input, len);
-    output[0] = escape;
-    return WriteLz77Stream(input, output, len, escape, ChainSearch(input, link));
+    if (len > kMaxBucketInput) return EncodeLz77FastChained(input, output, len, workTable);
+    const EntryLayout layout(len);
+    BuildBuckets(input, len, layout, Head(workTable), Link(workTable));
+    const uint32_t count = WriteStream(input, output, len,
+                                       BucketSearch(input, layout, Head(workTable), Link(workTable)));
+    BuildChains(input, len, Head(workTable), Link(workTable));
+    return count;
 }
 
 }  // namespace tallox

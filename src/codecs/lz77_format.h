@@ -25,6 +25,11 @@ bool AcceptLz77Match(uint32_t length, uint32_t distance);
 // the dispatched search must match byte for byte, measured beside it.
 uint32_t EncodeLz77Scalar(const uint8_t* input, uint8_t* output, uint32_t len);
 
+// EncodeLz77Fast with every chain followed link by link: what it runs on inputs too long for
+// its bucket layout, and the reference that layout must match byte for byte, measured beside it.
+uint32_t EncodeLz77FastChained(const uint8_t* input, uint8_t* output, uint32_t len,
+                               int32_t* workTable);
+
 // Best candidate of one search; length kLz77NoMatch means none.
 struct Lz77Match {
     uint32_t length;
