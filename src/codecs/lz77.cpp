@@ -1,6 +1,9 @@
 // EncodeLz77: the window walk over every distance from 3 to min(pos, 100,000), nearest first.
-// The two single-byte quick rejects are tested for a vector of distances at once (Highway,
-// dispatched at run time); the survivors are visited in ascending distance, so every search
+// The searches of up to 62 neighbouring positions are made together, one distance at a time:
+// the bytes from the first of them are compared with those the distance back (Highway,
+// dispatched at run time), and four equal bytes from a position on mark the only candidates
+// that can be longer than 3 there; the quick reject at the best length and the extension follow
+// for those alone. Each position's candidates are visited in ascending distance, so every search
 // gives exactly the result of the one-by-one walk.
 
 #undef HWY_TARGET_INCLUDE
@@ -53,12 +56,17 @@ namespace hn = hwy::HWY_NAMESPACE;
 
 // At most 64 lanes, so that one vector's mask fits a 64-bit word.
 using ByteTag = hn::CappedTag<uint8_t, 64>;
-// Vectors tested per step before the masks are looked at.
-constexpr uint32_t kUnroll = 8;
+// Lanes per sweep: bit i of a distance's pair word tells whether bytes i and i + 1 from the
+// first position agree with those the distance back, so a sweep reads kSpan + 1 bytes.
+constexpr uint32_t kSpan = 64;
+// Positions per sweep: a position's bytes 0 to 3 are the pairs of bits i and i + 2.
+constexpr uint32_t kLanes = kSpan - 2;
+// A best this long is accepted at every distance of the window, so the position's token will
+// cover the positions after it up to its end.
+constexpr uint32_t kSureTokenLength = 8;
+// Distances tested per step before the candidates are looked at.
+constexpr uint32_t kUnroll = 4;
 
-// Lane j of a vector loaded at here - d - (lanes - 1) is the candidate at distance
-// d + lanes - 1 - j: ascending distance is descending lane, so survivors are taken from the
-// top bit down.
 inline uint64_t MaskWord(ByteTag tag, hn::Mask<ByteTag> mask) {
     // Read back exactly the bytes stored, so the load is forwarded from the store.
     constexpr size_t kBytes = (hn::MaxLanes(ByteTag()) + 7) / 8;
@@ -79,116 +87,149 @@ inline uint64_t MaskWord(ByteTag tag, hn::Mask<ByteTag> mask) {
     }
 }
 
-// Survivors of both quick rejects among the lanes of the vector at block, which is aligned.
-inline hn::Mask<ByteTag> Survivors(ByteTag tag, const uint8_t* block, uint32_t length,
-                                   hn::Vec<ByteTag> first, hn::Vec<ByteTag> atLength) {
-    return hn::And(hn::Eq(hn::Load(tag, block), first),
-                   hn::Eq(hn::LoadU(tag, block + length), atLength));
-}
+// The search functor of the stream writer. While the writer emits literals it asks for one
+// position after the other, so a sweep of the window answers the next kLanes positions at once;
+// a token may skip some of them, whose results are then never used.
+class BatchSearch {
+public:
+    BatchSearch(const uint8_t* input, uint32_t len) : m_pInput(input), m_nLen(len) {}
 
-Lz77Match SearchWindow(const uint8_t* input, uint32_t pos, uint32_t remaining) {
-    const ByteTag tag;
-    const uint32_t lanes = static_cast<uint32_t>(hn::Lanes(tag));
-    const uint32_t step = kUnroll * lanes;
-    const uint8_t* here = input + pos;
-    const uint32_t window = std::min(pos, kLz77Window);
-    const auto first = hn::Set(tag, here[0]);
-    Lz77Match best{kLz77NoMatch, 0};
-    uint32_t length = best.length;
-    auto atLength = hn::Set(tag, here[length]);
-    uint32_t d = kLz77MinDistance;
-    const auto second = hn::Set(tag, here[1]);
-    const auto third = hn::Set(tag, here[2]);
-    // The survivors that also match bytes 1 and 2. Every distance is at least 3 and more than
-    // 3 bytes remain, so these bytes lie before here and inside the input.
-    const auto matchThree = [&](const uint8_t* block, hn::Mask<ByteTag> survivors) {
-        return hn::And(survivors, hn::And(hn::Eq(hn::LoadU(tag, block + 1), second),
-                                          hn::Eq(hn::LoadU(tag, block + 2), third)));
-    };
-
-    // Extends the survivors of one vector, nearest first, from byte 3 on (bytes 0 to 2 agree);
-    // `nearest` is the distance of its top lane. The mask was taken with the length at the start of
-    // the vector: when the best grows meanwhile, a candidate can still only win if it matches the
-    // byte at that older offset, so no winner is missed. Returns false once the best reaches the
-    // end of the input.
-    const auto visit = [&](uint32_t nearest, hn::Mask<ByteTag> survivors) {
-        uint64_t bits = MaskWord(tag, survivors);
-        while (bits != 0) {
-            const uint32_t lane = 63 - static_cast<uint32_t>(std::countl_zero(bits));
-            bits &= ~(uint64_t{1} << lane);
-            const uint32_t distance = nearest + (lanes - 1 - lane);
-            const uint32_t k =
-                ExtendLz77Match(here, here - distance, 3, std::min(remaining, distance));
-            if (k > best.length) {
-                best = {k, distance};
-                if (k == remaining) return false;
-            }
-        }
-        return true;
-    };
-
-    // The nearest distances one at a time, until the vectors' first bytes lie on a vector
-    // boundary, so that only the loads at offset L may straddle cache lines.
-    const uint32_t aligned =
-        d + static_cast<uint32_t>(reinterpret_cast<uintptr_t>(here - d - (lanes - 1)) % lanes);
-    if (aligned > window) {
-        WalkDistances(here, remaining, d, window, best);
-        return best;
-    }
-    if (!WalkDistances(here, remaining, d, aligned - 1, best)) return best;
-    d = aligned;
-
-    // Invariant: every distance below d has been visited, and best.length < remaining, so
-    // here[best.length] lies inside the input. The vectors cover distances d and up, all
-    // within the window, so no load reaches before the input.
-    for (; d + step - 1 <= window; d += step) {
-        if (best.length != length) {
-            length = best.length;
-            atLength = hn::Set(tag, here[length]);
-        }
-        const uint8_t* base = here - d - (lanes - 1);
-        hn::Mask<ByteTag> survivors[kUnroll];
-        for (uint32_t q = 0; q < kUnroll; ++q) {
-            survivors[q] = Survivors(tag, base - q * lanes, length, first, atLength);
-        }
-        // Most blocks have no survivor at all: one test for the whole block.
-        auto any = survivors[0];
-        for (uint32_t q = 1; q < kUnroll; ++q) any = hn::Or(any, survivors[q]);
-        if (hn::AllFalse(tag, any)) continue;
-        // The extension of the block's survivors begins with bytes 1 and 2 for all of them at
-        // once: most survivors stop there, at no more than the 3 bytes every search starts with.
-        for (uint32_t q = 0; q < kUnroll; ++q) {
-            survivors[q] = matchThree(base - q * lanes, survivors[q]);
-        }
-        any = survivors[0];
-        for (uint32_t q = 1; q < kUnroll; ++q) any = hn::Or(any, survivors[q]);
-        if (hn::AllFalse(tag, any)) continue;
-        for (uint32_t q = 0; q < kUnroll; ++q) {
-            if (!visit(d + q * lanes, survivors[q])) return best;
-        }
-    }
-    for (; d + lanes - 1 <= window; d += lanes) {
-        if (best.length != length) {
-            length = best.length;
-            atLength = hn::Set(tag, here[length]);
-        }
-        const uint8_t* block = here - d - (lanes - 1);
-        const auto survivors = Survivors(tag, block, length, first, atLength);
-        if (!hn::AllFalse(tag, survivors) && !visit(d, matchThree(block, survivors))) {
+    Lz77Match operator()(uint32_t pos, uint32_t remaining) {
+        const uint32_t lane = pos - m_nFirst;
+        if (lane < kSpan && ((m_nValid >> lane) & 1) != 0) return m_results[lane];
+        if (m_nLen <= kSpan) {
+            // Too short for a sweep: the one-by-one walk.
+            Lz77Match best{kLz77NoMatch, 0};
+            WalkDistances(m_pInput + pos, remaining, kLz77MinDistance,
+                          std::min(pos, kLz77Window), best);
             return best;
         }
+        // The last sweep starts early enough for its span to end at the end of the input.
+        m_nFirst = std::min(pos, m_nLen - (kSpan + 1));
+        Sweep(pos - m_nFirst);
+        return m_results[pos - m_nFirst];
     }
-    WalkDistances(here, remaining, d, window, best);
-    return best;
-}
+
+private:
+    // Searches the positions of lanes `from` to kLanes - 1 that have more than 3 bytes left.
+    void Sweep(uint32_t from) {
+        const ByteTag tag;
+        // The vector size is fixed on every target compiled here.
+        constexpr uint32_t lanes = static_cast<uint32_t>(hn::MaxLanes(ByteTag()));
+        constexpr uint32_t vectors = kSpan / lanes;
+        const uint8_t* first = m_pInput + m_nFirst;
+        hn::Vec<ByteTag> here[vectors];
+        hn::Vec<ByteTag> next[vectors];
+        for (uint32_t v = 0; v < vectors; ++v) {
+            here[v] = hn::LoadU(tag, first + v * lanes);
+            next[v] = hn::LoadU(tag, first + 1 + v * lanes);
+        }
+
+        // The last lane with more than 3 bytes left; the span ends inside the input.
+        const uint32_t last = std::min(kLanes - 1, m_nLen - m_nFirst - (kLz77NoMatch + 1));
+        uint64_t active = (~uint64_t{0} >> (63 - last)) & (~uint64_t{0} << from);
+        m_nValid = active;
+        for (uint32_t i = from; i <= last; ++i) m_results[i] = {kLz77NoMatch, 0};
+
+        // Bit i: bytes 0 to 3 of the position of lane i agree with those `d` bytes back.
+        const auto fourEqual = [&](uint32_t d) {
+            const uint8_t* back = first - d;
+            uint64_t pairs = 0;
+            for (uint32_t v = 0; v < vectors; ++v) {
+                const auto pair = hn::And(hn::Eq(hn::LoadU(tag, back + v * lanes), here[v]),
+                                          hn::Eq(hn::LoadU(tag, back + 1 + v * lanes), next[v]));
+                pairs |= MaskWord(tag, pair) << (v * lanes);
+            }
+            return pairs & (pairs >> 2);
+        };
+        // The lanes with a fourEqual bit at any of the distances d to d + kUnroll - 1. The
+        // vector one byte back of distance d's is distance d - 1's, so each is loaded once.
+        const auto anyFourEqual = [&](uint32_t d) {
+            const uint8_t* back = first - d - (kUnroll - 1);
+            uint64_t pairs[kUnroll] = {};
+            for (uint32_t v = 0; v < vectors; ++v) {
+                auto farther = hn::LoadU(tag, back + v * lanes);
+                for (uint32_t u = 0; u < kUnroll; ++u) {
+                    // farther is distance d + kUnroll - 1 - u, nearer the one after it.
+                    const auto nearer = hn::LoadU(tag, back + u + 1 + v * lanes);
+                    const auto pair = hn::And(hn::Eq(farther, here[v]), hn::Eq(nearer, next[v]));
+                    pairs[u] |= MaskWord(tag, pair) << (v * lanes);
+                    farther = nearer;
+                }
+            }
+            uint64_t any = 0;
+            for (uint32_t u = 0; u < kUnroll; ++u) any |= pairs[u] & (pairs[u] >> 2);
+            return any;
+        };
+
+        // Every lane reaches this far; the lanes of positions nearer than 100,000 to the start
+        // reach up to their own position, walked one by one below.
+        const uint32_t window = std::min(m_nFirst, kLz77Window);
+        // Visits the candidates of the lanes in `candidates`, all `d` back, and drops the lanes
+        // that need no more visits from active.
+        const auto visitAll = [&](uint64_t candidates, uint32_t d) {
+            while (candidates != 0) {
+                const uint32_t i = static_cast<uint32_t>(std::countr_zero(candidates));
+                candidates &= candidates - 1;
+                const uint64_t finished = Visit(i, d);
+                active &= ~finished;
+                candidates &= ~finished;
+            }
+        };
+        // Invariant: every active lane has visited all distances below d, its best is shorter
+        // than its remaining bytes, and the bytes compared lie inside the input (d <= first).
+        // Candidates are rare, so the distances are tested kUnroll at a time.
+        uint32_t d = kLz77MinDistance;
+        for (; d + kUnroll - 1 <= window && active != 0; d += kUnroll) {
+            if ((anyFourEqual(d) & active) == 0) continue;
+            // Tested anew rather than kept, so the step holds no more than its sum.
+            for (uint32_t u = 0; u < kUnroll; ++u) visitAll(fourEqual(d + u) & active, d + u);
+        }
+        for (; d <= window && active != 0; ++d) visitAll(fourEqual(d) & active, d);
+        for (uint64_t rest = active; rest != 0; rest &= rest - 1) {
+            const uint32_t i = static_cast<uint32_t>(std::countr_zero(rest));
+            WalkDistances(first + i, m_nLen - m_nFirst - i, std::max(window + 1, kLz77MinDistance),
+                          std::min(m_nFirst + i, kLz77Window), m_results[i]);
+        }
+    }
+
+    // The candidate `d` back of lane i, whose bytes 0 to 3 agree. Returns the lanes that need
+    // no more visits: lane i once its best reaches its end, the lanes its token would cover.
+    uint64_t Visit(uint32_t i, uint32_t d) {
+        const uint8_t* here = m_pInput + m_nFirst + i;
+        const uint32_t remaining = m_nLen - m_nFirst - i;
+        Lz77Match& best = m_results[i];
+        const uint32_t limit = std::min(remaining, d);
+        if (limit <= best.length) return 0;
+        const uint8_t* candidate = here - d;
+        if (candidate[best.length] != here[best.length]) return 0;
+        const uint32_t k = ExtendLz77Match(here, candidate, kLz77NoMatch + 1, limit);
+        if (k <= best.length) return 0;
+        best = {k, d};
+        uint64_t finished = k == remaining ? uint64_t{1} << i : 0;
+        if (k >= kSureTokenLength) {
+            // Should this position be searched, its token covers lanes i + 1 to i + k - 1; they
+            // are dropped, and searched anew should one of them be asked for all the same.
+            const uint32_t count = std::min(k - 1, kSpan - 1 - i);
+            const uint64_t covered = ((uint64_t{1} << count) - 1) << (i + 1);
+            m_nValid &= ~covered;
+            finished |= covered;
+        }
+        return finished;
+    }
+
+    const uint8_t* m_pInput;
+    uint32_t m_nLen;
+    uint32_t m_nFirst = 0;
+    uint64_t m_nValid = 0;  // bit i: m_results[i] is the search of position m_nFirst + i
+    Lz77Match m_results[kSpan];
+};
 
 uint32_t EncodeWithWindow(const uint8_t* input, uint8_t* output, uint32_t len) {
     if (len == 0) return 0;
     const uint8_t escape = SelectEscapeByte(input, len);
     output[0] = escape;
-    return WriteLz77Stream(input, output, len, escape, [input](uint32_t pos, uint32_t remaining) {
-        return SearchWindow(input, pos, remaining);
-    });
+    return WriteLz77Stream(input, output, len, escape, BatchSearch(input, len));
 }
 
 }  // namespace HWY_NAMESPACE
