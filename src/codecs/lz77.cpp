@@ -1,6 +1,6 @@
 // EncodeLz77: the window walk over every distance from 3 to min(pos, 100,000), nearest first.
-// The searches of up to 62 neighbouring positions are made together, one distance at a time:
-// the bytes from the first of them are compared with those the distance back (Highway,
+// The searches of up to 61 neighbouring positions are made together, one distance at a time:
+// the 64 bytes from the first of them are compared with those the distance back (Highway,
 // dispatched at run time), and four equal bytes from a position on mark the only candidates
 // that can be longer than 3 there; the quick reject at the best length and the extension follow
 // for those alone. Each position's candidates are visited in ascending distance, so every search
@@ -56,16 +56,16 @@ namespace hn = hwy::HWY_NAMESPACE;
 
 // At most 64 lanes, so that one vector's mask fits a 64-bit word.
 using ByteTag = hn::CappedTag<uint8_t, 64>;
-// Lanes per sweep: bit i of a distance's pair word tells whether bytes i and i + 1 from the
-// first position agree with those the distance back, so a sweep reads kSpan + 1 bytes.
+// Bytes compared per distance: bit i of a distance's equality word tells whether byte i from
+// the first position of the sweep agrees with the byte the distance back.
 constexpr uint32_t kSpan = 64;
-// Positions per sweep: a position's bytes 0 to 3 are the pairs of bits i and i + 2.
-constexpr uint32_t kLanes = kSpan - 2;
+// Positions per sweep: the position of lane i has its bytes 0 to 3 at bits i to i + 3.
+constexpr uint32_t kLanes = kSpan - 3;
 // A best this long is accepted at every distance of the window, so the position's token will
 // cover the positions after it up to its end.
 constexpr uint32_t kSureTokenLength = 8;
 // Distances tested per step before the candidates are looked at.
-constexpr uint32_t kUnroll = 4;
+constexpr uint32_t kUnroll = 6;
 
 inline uint64_t MaskWord(ByteTag tag, hn::Mask<ByteTag> mask) {
     // Read back exactly the bytes stored, so the load is forwarded from the store.
@@ -97,15 +97,15 @@ public:
     Lz77Match operator()(uint32_t pos, uint32_t remaining) {
         const uint32_t lane = pos - m_nFirst;
         if (lane < kSpan && ((m_nValid >> lane) & 1) != 0) return m_results[lane];
-        if (m_nLen <= kSpan) {
+        if (m_nLen < kSpan) {
             // Too short for a sweep: the one-by-one walk.
             Lz77Match best{kLz77NoMatch, 0};
-            WalkDistances(m_pInput + pos, remaining, kLz77MinDistance,
-                          std::min(pos, kLz77Window), best);
+            WalkDistances(m_pInput + pos, remaining, kLz77MinDistance, std::min(pos, kLz77Window),
+                          best);
             return best;
         }
         // The last sweep starts early enough for its span to end at the end of the input.
-        m_nFirst = std::min(pos, m_nLen - (kSpan + 1));
+        m_nFirst = std::min(pos, m_nLen - kSpan);
         Sweep(pos - m_nFirst);
         return m_results[pos - m_nFirst];
     }
@@ -119,11 +119,7 @@ private:
         constexpr uint32_t vectors = kSpan / lanes;
         const uint8_t* first = m_pInput + m_nFirst;
         hn::Vec<ByteTag> here[vectors];
-        hn::Vec<ByteTag> next[vectors];
-        for (uint32_t v = 0; v < vectors; ++v) {
-            here[v] = hn::LoadU(tag, first + v * lanes);
-            next[v] = hn::LoadU(tag, first + 1 + v * lanes);
-        }
+        for (uint32_t v = 0; v < vectors; ++v) here[v] = hn::LoadU(tag, first + v * lanes);
 
         // The last lane with more than 3 bytes left; the span ends inside the input.
         const uint32_t last = std::min(kLanes - 1, m_nLen - m_nFirst - (kLz77NoMatch + 1));
@@ -132,34 +128,17 @@ private:
         for (uint32_t i = from; i <= last; ++i) m_results[i] = {kLz77NoMatch, 0};
 
         // Bit i: bytes 0 to 3 of the position of lane i agree with those `d` bytes back.
+        // The work is split between the vector unit (compares) and the integer one (the bit
+        // tests), which run side by side.
         const auto fourEqual = [&](uint32_t d) {
             const uint8_t* back = first - d;
-            uint64_t pairs = 0;
+            uint64_t equal = 0;
             for (uint32_t v = 0; v < vectors; ++v) {
-                const auto pair = hn::And(hn::Eq(hn::LoadU(tag, back + v * lanes), here[v]),
-                                          hn::Eq(hn::LoadU(tag, back + 1 + v * lanes), next[v]));
-                pairs |= MaskWord(tag, pair) << (v * lanes);
+                const auto same = hn::Eq(hn::LoadU(tag, back + v * lanes), here[v]);
+                equal |= MaskWord(tag, same) << (v * lanes);
             }
+            const uint64_t pairs = equal & (equal >> 1);
             return pairs & (pairs >> 2);
-        };
-        // The lanes with a fourEqual bit at any of the distances d to d + kUnroll - 1. The
-        // vector one byte back of distance d's is distance d - 1's, so each is loaded once.
-        const auto anyFourEqual = [&](uint32_t d) {
-            const uint8_t* back = first - d - (kUnroll - 1);
-            uint64_t pairs[kUnroll] = {};
-            for (uint32_t v = 0; v < vectors; ++v) {
-                auto farther = hn::LoadU(tag, back + v * lanes);
-                for (uint32_t u = 0; u < kUnroll; ++u) {
-                    // farther is distance d + kUnroll - 1 - u, nearer the one after it.
-                    const auto nearer = hn::LoadU(tag, back + u + 1 + v * lanes);
-                    const auto pair = hn::And(hn::Eq(farther, here[v]), hn::Eq(nearer, next[v]));
-                    pairs[u] |= MaskWord(tag, pair) << (v * lanes);
-                    farther = nearer;
-                }
-            }
-            uint64_t any = 0;
-            for (uint32_t u = 0; u < kUnroll; ++u) any |= pairs[u] & (pairs[u] >> 2);
-            return any;
         };
 
         // Every lane reaches this far; the lanes of positions nearer than 100,000 to the start
@@ -181,7 +160,9 @@ private:
         // Candidates are rare, so the distances are tested kUnroll at a time.
         uint32_t d = kLz77MinDistance;
         for (; d + kUnroll - 1 <= window && active != 0; d += kUnroll) {
-            if ((anyFourEqual(d) & active) == 0) continue;
+            uint64_t any = 0;
+            for (uint32_t u = 0; u < kUnroll; ++u) any |= fourEqual(d + u);
+            if ((any & active) == 0) continue;
             // Tested anew rather than kept, so the step holds no more than its sum.
             for (uint32_t u = 0; u < kUnroll; ++u) visitAll(fourEqual(d + u) & active, d + u);
         }
