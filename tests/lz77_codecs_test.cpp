@@ -619,6 +619,42 @@ std::vector<uint8_t> GrowingCandidates() {
     return input;
 }
 
+std::vector<test::Lz77Token> TokensAt(const std::vector<uint8_t>& encoded, uint32_t position) {
+    const auto decoded = test::DecodeLz77(encoded.data(), encoded.size());
+    std::vector<test::Lz77Token> found;
+    if (decoded) {
+        for (const auto& token : decoded->tokens) {
+            if (token.position == position) found.push_back(token);
+        }
+    }
+    return found;
+}
+
+// Copies 100,000 and 100,001 back and a tie at 99,990 and 100,000, far enough from the start
+// that every position searched together with them reaches the whole window.
+TEST(Lz77, WindowEdgeAwayFromTheStart) {
+    const auto eight = Bytes("ABCDEFGH");
+    const auto edge = Concat({Piece(0, 200), eight, Piece(1000, 99992), eight, Piece(200000, 90)});
+    const auto edgeOut = RunLz77(edge);
+    ExpectValidStream(edge, edgeOut, kLz77Window, "100,000 back");
+    const auto edgeTokens = TokensAt(edgeOut, 100200);
+    ASSERT_EQ(edgeTokens.size(), 1u);
+    EXPECT_EQ(edgeTokens[0].distance, 100000u);
+    EXPECT_EQ(edgeTokens[0].length, 8u);
+
+    const auto beyond =
+        Concat({Piece(0, 199), eight, Piece(1000, 99993), eight, Piece(200000, 90)});
+    EXPECT_EQ(TokenCount(RunLz77(beyond)), 0u);
+
+    const auto tie = Concat({Piece(0, 200), eight, Piece(1000, 2), eight, Piece(2000, 99982), eight,
+                             Piece(200000, 90)});
+    const auto tieOut = RunLz77(tie);
+    ExpectValidStream(tie, tieOut, kLz77Window, "tie");
+    const auto tieTokens = TokensAt(tieOut, 100200);
+    ASSERT_EQ(tieTokens.size(), 1u);
+    EXPECT_EQ(tieTokens[0].distance, 99990u);
+}
+
 // Every SIMD target compiled gives the bytes of the one-by-one walk.
 TEST(Lz77, EveryTargetMatchesTheScalarWalk) {
     std::vector<std::vector<uint8_t>> inputs;
