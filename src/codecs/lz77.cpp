@@ -1,10 +1,12 @@
-// EncodeLz77: the window walk over every distance from 3 to min(pos, 100,000), nearest first.
-// The searches of up to 61 neighbouring positions are made together, one distance at a time:
-// the 64 bytes from the first of them are compared with those the distance back (Highway,
-// dispatched at run time), and four equal bytes from a position on mark the only candidates
-// that can be longer than 3 there; the quick reject at the best length and the extension follow
-// for those alone. Each position's candidates are visited in ascending distance, so every search
-// gives exactly the result of the one-by-one walk.
+// EncodeLz77: the window walk over every distance from 3 to min(pos, 100,000), nearest first,
+// with the compares done by vectors (Highway, dispatched at run time). Along a stretch of
+// literals the searches of up to 61 neighbouring positions are made together, one distance at
+// a time: the 64 bytes from the first of them are compared with those the distance back, and
+// four equal bytes from a position on mark the only candidates that can be longer than 3
+// there; the quick reject at the best length and the extension follow for those alone. After a
+// token a position is searched alone, a vector of distances at a time, with the two quick
+// rejects. Either way each position's candidates are visited in ascending distance, so every
+// search gives exactly the result of the one-by-one walk.
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "codecs/lz77.cpp"
@@ -66,6 +68,11 @@ constexpr uint32_t kLanes = kSpan - 3;
 constexpr uint32_t kSureTokenLength = 8;
 // Distances tested per step before the candidates are looked at.
 constexpr uint32_t kUnroll = 6;
+// Vectors of distances tested per step by the search at one position.
+constexpr uint32_t kSingleUnroll = 8;
+// Literals in a row after which the next positions are searched together. Where tokens are
+// frequent most positions of a sweep would be skipped, and their candidates are often many.
+constexpr uint32_t kLiteralRun = 16;
 
 inline uint64_t MaskWord(ByteTag tag, hn::Mask<ByteTag> mask) {
     // Read back exactly the bytes stored, so the load is forwarded from the store.
@@ -87,22 +94,127 @@ inline uint64_t MaskWord(ByteTag tag, hn::Mask<ByteTag> mask) {
     }
 }
 
+// Survivors of both quick rejects among the lanes of the vector at block, which is aligned.
+inline hn::Mask<ByteTag> Survivors(ByteTag tag, const uint8_t* block, uint32_t length,
+                                   hn::Vec<ByteTag> first, hn::Vec<ByteTag> atLength) {
+    return hn::And(hn::Eq(hn::Load(tag, block), first),
+                   hn::Eq(hn::LoadU(tag, block + length), atLength));
+}
+
+// The search at one position alone: lane j of a vector loaded at here - d - (lanes - 1) is the
+// candidate at distance d + lanes - 1 - j, so ascending distance is descending lane and the
+// survivors are taken from the top bit down.
+Lz77Match SearchWindow(const uint8_t* input, uint32_t pos, uint32_t remaining) {
+    const ByteTag tag;
+    const uint32_t lanes = static_cast<uint32_t>(hn::Lanes(tag));
+    const uint32_t step = kSingleUnroll * lanes;
+    const uint8_t* here = input + pos;
+    const uint32_t window = std::min(pos, kLz77Window);
+    const auto first = hn::Set(tag, here[0]);
+    Lz77Match best{kLz77NoMatch, 0};
+    uint32_t length = best.length;
+    auto atLength = hn::Set(tag, here[length]);
+    uint32_t d = kLz77MinDistance;
+    const auto second = hn::Set(tag, here[1]);
+    const auto third = hn::Set(tag, here[2]);
+    // The survivors that also match bytes 1 and 2. Every distance is at least 3 and more than
+    // 3 bytes remain, so these bytes lie before here and inside the input.
+    const auto matchThree = [&](const uint8_t* block, hn::Mask<ByteTag> survivors) {
+        return hn::And(survivors, hn::And(hn::Eq(hn::LoadU(tag, block + 1), second),
+                                          hn::Eq(hn::LoadU(tag, block + 2), third)));
+    };
+
+    // Extends the survivors of one vector, nearest first, from byte 3 on (bytes 0 to 2 agree);
+    // `nearest` is the distance of its top lane. The mask was taken with the length at the start of
+    // the vector: when the best grows meanwhile, a candidate can still only win if it matches the
+    // byte at that older offset, so no winner is missed. Returns false once the best reaches the
+    // end of the input.
+    const auto visit = [&](uint32_t nearest, hn::Mask<ByteTag> survivors) {
+        uint64_t bits = MaskWord(tag, survivors);
+        while (bits != 0) {
+            const uint32_t lane = 63 - static_cast<uint32_t>(std::countl_zero(bits));
+            bits &= ~(uint64_t{1} << lane);
+            const uint32_t distance = nearest + (lanes - 1 - lane);
+            const uint32_t k =
+                ExtendLz77Match(here, here - distance, 3, std::min(remaining, distance));
+            if (k > best.length) {
+                best = {k, distance};
+                if (k == remaining) return false;
+            }
+        }
+        return true;
+    };
+
+    // The nearest distances one at a time, until the vectors' first bytes lie on a vector
+    // boundary, so that only the loads at offset L may straddle cache lines.
+    const uint32_t aligned =
+        d + static_cast<uint32_t>(reinterpret_cast<uintptr_t>(here - d - (lanes - 1)) % lanes);
+    if (aligned > window) {
+        WalkDistances(here, remaining, d, window, best);
+        return best;
+    }
+    if (!WalkDistances(here, remaining, d, aligned - 1, best)) return best;
+    d = aligned;
+
+    // Invariant: every distance below d has been visited, and best.length < remaining, so
+    // here[best.length] lies inside the input. The vectors cover distances d and up, all
+    // within the window, so no load reaches before the input.
+    for (; d + step - 1 <= window; d += step) {
+        if (best.length != length) {
+            length = best.length;
+            atLength = hn::Set(tag, here[length]);
+        }
+        const uint8_t* base = here - d - (lanes - 1);
+        hn::Mask<ByteTag> survivors[kSingleUnroll];
+        for (uint32_t q = 0; q < kSingleUnroll; ++q) {
+            survivors[q] = Survivors(tag, base - q * lanes, length, first, atLength);
+        }
+        // Most blocks have no survivor at all: one test for the whole block.
+        auto any = survivors[0];
+        for (uint32_t q = 1; q < kSingleUnroll; ++q) any = hn::Or(any, survivors[q]);
+        if (hn::AllFalse(tag, any)) continue;
+        // The extension of the block's survivors begins with bytes 1 and 2 for all of them at
+        // once: most survivors stop there, at no more than the 3 bytes every search starts with.
+        for (uint32_t q = 0; q < kSingleUnroll; ++q) {
+            survivors[q] = matchThree(base - q * lanes, survivors[q]);
+        }
+        any = survivors[0];
+        for (uint32_t q = 1; q < kSingleUnroll; ++q) any = hn::Or(any, survivors[q]);
+        if (hn::AllFalse(tag, any)) continue;
+        for (uint32_t q = 0; q < kSingleUnroll; ++q) {
+            if (!visit(d + q * lanes, survivors[q])) return best;
+        }
+    }
+    for (; d + lanes - 1 <= window; d += lanes) {
+        if (best.length != length) {
+            length = best.length;
+            atLength = hn::Set(tag, here[length]);
+        }
+        const uint8_t* block = here - d - (lanes - 1);
+        const auto survivors = Survivors(tag, block, length, first, atLength);
+        if (!hn::AllFalse(tag, survivors) && !visit(d, matchThree(block, survivors))) {
+            return best;
+        }
+    }
+    WalkDistances(here, remaining, d, window, best);
+    return best;
+}
+
 // The search functor of the stream writer. While the writer emits literals it asks for one
-// position after the other, so a sweep of the window answers the next kLanes positions at once;
-// a token may skip some of them, whose results are then never used.
+// position after the other, so after kLiteralRun literals a sweep of the window answers the
+// next kLanes positions at once; a token may skip some of them, whose results are then never
+// used. After a token the positions are searched one at a time.
 class BatchSearch {
 public:
     BatchSearch(const uint8_t* input, uint32_t len) : m_pInput(input), m_nLen(len) {}
 
     Lz77Match operator()(uint32_t pos, uint32_t remaining) {
+        m_nLiterals = pos == m_nLast + 1 ? std::min(m_nLiterals + 1, kLiteralRun) : 0;
+        m_nLast = pos;
         const uint32_t lane = pos - m_nFirst;
         if (lane < kSpan && ((m_nValid >> lane) & 1) != 0) return m_results[lane];
-        if (m_nLen < kSpan) {
-            // Too short for a sweep: the one-by-one walk.
-            Lz77Match best{kLz77NoMatch, 0};
-            WalkDistances(m_pInput + pos, remaining, kLz77MinDistance, std::min(pos, kLz77Window),
-                          best);
-            return best;
+        if (m_nLen < kSpan || m_nLiterals < kLiteralRun) {
+            return SearchWindow(m_pInput, pos, remaining);
         }
         // The last sweep starts early enough for its span to end at the end of the input.
         m_nFirst = std::min(pos, m_nLen - kSpan);
@@ -201,6 +313,9 @@ private:
 
     const uint8_t* m_pInput;
     uint32_t m_nLen;
+    uint32_t m_nLast = UINT32_MAX;  // the position asked before; position 0 follows a literal
+    uint32_t m_nLiterals =
+        kLiteralRun - 1;  // literals in a row before m_nLast, at most kLiteralRun
     uint32_t m_nFirst = 0;
     uint64_t m_nValid = 0;  // bit i: m_results[i] is the search of position m_nFirst + i
     Lz77Match m_results[kSpan];
