@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 #include <hwy/targets.h>
 
-#include <QCryptographicHash>
 #include <algorithm>
 #include <random>
 #include <stdexcept>
@@ -569,14 +568,6 @@ TEST(Lz77Fast, BucketsOfInputsPastEightMebibytes) {
     ExpectValidStream(input, fast, UINT32_MAX, "8 MiB");
 }
 
-std::string Sha256(const void* data, size_t size) {
-    return QCryptographicHash::hash(
-               QByteArrayView(static_cast<const char*>(data), static_cast<qsizetype>(size)),
-               QCryptographicHash::Sha256)
-        .toHex()
-        .toStdString();
-}
-
 // The outputs on the sample image, in an area as large as the run's working buffer gives them,
 // prefilled, and the work table as left, pinned by their sums as the one-by-one versions wrote
 // them.
@@ -589,16 +580,16 @@ TEST(Lz77Codecs, SampleImageOutputsAreUnchanged) {
     std::vector<uint8_t> area(areaSize, kFill);
     std::vector<int32_t> table(kPairKeys + len);
     EXPECT_EQ(EncodeLz77Fast(sample.data(), area.data(), len, table.data()), 777084u);
-    EXPECT_EQ(Sha256(area.data(), area.size()),
+    EXPECT_EQ(test::Sha256(area.data(), area.size()),
               "5ccf1177bc658b87588d3664c3c2627103c9706c330db29866a71ba94f54c922");
-    EXPECT_EQ(Sha256(table.data(), table.size() * sizeof(int32_t)),
+    EXPECT_EQ(test::Sha256(table.data(), table.size() * sizeof(int32_t)),
               "477c76a935ac8699b682e6c292b5941bd6619581fad285a2c16d7f79c3bd0bfe");
 
     // The window walk takes seconds here, and minutes under the sanitizers.
     if (kSanitized) GTEST_SKIP() << "LZ77 on the whole sample runs in optimized builds only";
     std::fill(area.begin(), area.end(), kFill);
     EXPECT_EQ(EncodeLz77(sample.data(), area.data(), len), 778110u);
-    EXPECT_EQ(Sha256(area.data(), area.size()),
+    EXPECT_EQ(test::Sha256(area.data(), area.size()),
               "0d124478b0a51bb5d933a990b01b43681a19eeec46ea58f5dc1f522386c12735");
 }
 

@@ -2,7 +2,6 @@
 // rewrite for speed changes a single byte, written or left alone.
 #include <gtest/gtest.h>
 
-#include <QCryptographicHash>
 #include <string>
 #include <vector>
 
@@ -15,14 +14,6 @@ namespace tallox {
 namespace {
 
 constexpr uint8_t kFill = 0xA5;
-
-std::string Sha256(const uint8_t* data, size_t size) {
-    return QCryptographicHash::hash(
-               QByteArrayView(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)),
-               QCryptographicHash::Sha256)
-        .toHex()
-        .toStdString();
-}
 
 class SampleOutputs : public ::testing::Test {
 protected:
@@ -43,14 +34,14 @@ protected:
 TEST_F(SampleOutputs, Rle) {
     const uint32_t count = EncodeRle(m_input.data(), m_area.data(), m_len);
     EXPECT_EQ(count, 786984u);
-    EXPECT_EQ(Sha256(m_area.data(), m_area.size()),
+    EXPECT_EQ(test::Sha256(m_area.data(), m_area.size()),
               "6f85dd98a3dbd2c6a91275352dcc59309aadacea824eff8555c74b7dd36bf0ad");
 }
 
 TEST_F(SampleOutputs, Huffman) {
     const uint32_t count = EncodeHuffman(m_input.data(), m_area.data(), m_len);
     EXPECT_EQ(count, 770196u);
-    EXPECT_EQ(Sha256(m_area.data(), m_area.size()),
+    EXPECT_EQ(test::Sha256(m_area.data(), m_area.size()),
               "5eebfa336984f4ba92bf4f79137771c3026b6858cc2f87e2947d967097090408");
 }
 
@@ -85,7 +76,7 @@ TEST_F(SampleOutputs, RiceCodedForm) {
         std::fill(m_area.begin(), m_area.end(), kFill);
         const uint32_t count = EncodeRice(smooth.data(), m_area.data(), m_len, e.type);
         EXPECT_EQ(count, e.count) << "type " << e.type;
-        EXPECT_EQ(Sha256(m_area.data(), m_area.size()), e.sha256) << "type " << e.type;
+        EXPECT_EQ(test::Sha256(m_area.data(), m_area.size()), e.sha256) << "type " << e.type;
     }
 }
 
@@ -107,7 +98,7 @@ TEST_F(SampleOutputs, RiceEveryType) {
         std::fill(m_area.begin(), m_area.end(), kFill);
         const uint32_t count = EncodeRice(m_input.data(), m_area.data(), m_len, e.type);
         EXPECT_EQ(count, e.count) << "type " << e.type;
-        EXPECT_EQ(Sha256(m_area.data(), m_area.size()), e.sha256) << "type " << e.type;
+        EXPECT_EQ(test::Sha256(m_area.data(), m_area.size()), e.sha256) << "type " << e.type;
     }
 }
 

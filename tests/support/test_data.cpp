@@ -1,5 +1,6 @@
 #include "support/test_data.h"
 
+#include <QCryptographicHash>
 #include <cctype>
 #include <fstream>
 #include <iterator>
@@ -78,6 +79,14 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     if (!file) return {};
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), {});
+}
+
+std::string Sha256(const void* data, size_t size) {
+    return QCryptographicHash::hash(
+               QByteArrayView(static_cast<const char*>(data), static_cast<qsizetype>(size)),
+               QCryptographicHash::Sha256)
+        .toHex()
+        .toStdString();
 }
 
 }  // namespace tallox::test

@@ -31,6 +31,9 @@ std::vector<uint8_t> LittleEndian(const std::vector<int64_t>& samples, uint32_t 
 // The whole file; empty when it cannot be read.
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 
+// Lower-case hex SHA-256 of size bytes at data.
+std::string Sha256(const void* data, size_t size);
+
 #ifdef TALLOX_SOURCE_DIR
 inline std::string SampleImagePath() { return TALLOX_SOURCE_DIR "/data/sample.bmp"; }
 #endif
