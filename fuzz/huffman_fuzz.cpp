@@ -3,7 +3,7 @@
 // area (the low bits of the last byte included) keeps what it held.
 #include <cstring>
 
-#include "bench/run.h"
+#include "codecs/working_block.h"
 #include "codecs/huffman.h"
 #include "guarded_output.h"
 #include "support/huffman_decoder.h"

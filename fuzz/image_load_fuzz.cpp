@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(std::fwrite(data, 1, size, file) == size);
     FUZZ_CHECK(std::fclose(file) == 0);
 
-    const std::unique_ptr<Image> image = PlatformImaging().LoadImageFromFile(g_path);
+    const std::optional<Image> image = PlatformImaging().Load(g_path);
     std::remove(g_path.c_str());
     if (!image) {
         g_outcomes[0] = 1;

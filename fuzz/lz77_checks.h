@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "bench/run.h"
+#include "codecs/working_block.h"
 #include "guarded_output.h"
 #include "support/lz77_decoder.h"
 

@@ -3,7 +3,7 @@
 // leaves alone every byte it does not own.
 #include <vector>
 
-#include "bench/run.h"
+#include "codecs/working_block.h"
 #include "codecs/rice.h"
 #include "guarded_output.h"
 #include "support/rice_decoder.h"

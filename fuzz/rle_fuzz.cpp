@@ -2,7 +2,7 @@
 // count, and decodes to the input in the one form the encoder must choose.
 #include <cstring>
 
-#include "bench/run.h"
+#include "codecs/working_block.h"
 #include "codecs/rle.h"
 #include "guarded_output.h"
 #include "support/rle_decoder.h"

@@ -18,8 +18,11 @@
 #include <string>
 #include <vector>
 
-#include "bench/report.h"
-#include "bench/run.h"
+#include "engine/report.h"
+#include "codecs/working_block.h"
+#include "engine/codec_table.h"
+#include "engine/input_file.h"
+#include "engine/run.h"
 #include "platform/imaging.h"
 #include "support/recording_host.h"
 #include "support/test_data.h"
@@ -199,13 +202,13 @@ protected:
 
     BenchmarkSettings Settings(bool jpeg) const {
         BenchmarkSettings settings;
-        settings.m_strFilePath = m_path;
-        settings.m_strFileName = fs::path(m_path).filename().string();
-        settings.m_bJpeg = jpeg ? 1 : 0;
-        settings.m_bRle = settings.m_bHuffman = settings.m_bRice = 1;
-        settings.m_bLz77 = settings.m_bLz77Fast = 1;
-        settings.m_nIterations = 1;
-        settings.m_nJpegQuality = 75;
+        settings.filePath = m_path;
+        settings.fileName = fs::path(m_path).filename().string();
+        settings.jpeg = jpeg;
+        settings.rle = settings.huffman = settings.rice = true;
+        settings.lz77 = settings.lz77Fast = true;
+        settings.iterations = 1;
+        settings.jpegQuality = 75;
         return settings;
     }
 
@@ -222,7 +225,7 @@ protected:
     void CheckLosslessRows(const test::RecordingHost& host) const;
 
     // The codec called once on the file's bytes in a block of its own.
-    uint32_t DirectCount(const CodecDescriptor& codec) const {
+    uint32_t DirectCount(const Codec& codec) const {
         const std::vector<uint8_t> input = test::ReadFileBytes(m_path);
         const uint32_t len = static_cast<uint32_t>(input.size());
         std::vector<uint8_t> block(WorkingBlockSize(len));
@@ -260,16 +263,16 @@ std::unique_ptr<ImagingSession> BrokenInputTest::s_session;
 // Every lossless row of a run that reached them: in order, over the whole file, with the count
 // a direct call gives (handmade files: and tallox-cli encode) and the ratio printed from it.
 void BrokenInputTest::CheckLosslessRows(const test::RecordingHost& host) const {
-    ASSERT_GE(host.results.size(), std::size(kLosslessCodecs));
-    const size_t first = host.results.size() - std::size(kLosslessCodecs);
+    ASSERT_GE(host.rows.size(), std::size(kLosslessCodecs));
+    const size_t first = host.rows.size() - std::size(kLosslessCodecs);
     const std::vector<std::string> ratios = PrintedRatios(host.LastReport());
-    ASSERT_EQ(ratios.size(), host.results.size());
+    ASSERT_EQ(ratios.size(), host.rows.size());
     const uint64_t length = fs::file_size(m_path);
     for (size_t i = 0; i < std::size(kLosslessCodecs); ++i) {
         SCOPED_TRACE(kLosslessCodecs[i]);
-        const CodecResult& result = host.results[first + i];
+        const Row& result = host.rows[first + i];
         EXPECT_EQ(result.codec, kLosslessCodecs[i]);
-        EXPECT_EQ(result.referenceBytes, length);
+        EXPECT_EQ(result.inputBytes, length);
         if (GetParam().checkSizes) {
             EXPECT_EQ(result.outputBytes, DirectCount(CodecTable()[i + 1]));
             EXPECT_EQ(int64_t{result.outputBytes}, CliEncodedSize(kLosslessCodecs[i]));
@@ -280,35 +283,35 @@ void BrokenInputTest::CheckLosslessRows(const test::RecordingHost& host) const {
 }
 
 TEST_P(BrokenInputTest, GivesAFullReportOrTheJpegMessage) {
-    const std::unique_ptr<Image> image = PlatformImaging().LoadImageFromFile(m_path);
+    const std::optional<Image> image = PlatformImaging().Load(m_path);
     if (GetParam().loads == Loads::kYes) {
-        ASSERT_NE(image, nullptr);
+        ASSERT_TRUE(image.has_value());
     }
     if (GetParam().loads == Loads::kNo) {
-        ASSERT_EQ(image, nullptr);
+        ASSERT_FALSE(image.has_value());
     }
 
     test::RecordingHost host;
     RunBenchmark(Settings(true), host);
-    if (image == nullptr) {
+    if (!image) {
         EXPECT_EQ(host.messages, std::vector<std::string>{kSaveFailed});
         EXPECT_EQ(host.LastReport(), kReportHeader);
-        EXPECT_TRUE(host.results.empty());
+        EXPECT_TRUE(host.rows.empty());
         // Without the JPEG row the same file runs every lossless codec to the end.
         test::RecordingHost lossless;
         RunBenchmark(Settings(false), lossless);
         EXPECT_TRUE(lossless.messages.empty());
-        ASSERT_EQ(lossless.results.size(), std::size(kLosslessCodecs));
+        ASSERT_EQ(lossless.rows.size(), std::size(kLosslessCodecs));
         CheckLosslessRows(lossless);
         return;
     }
     EXPECT_TRUE(host.messages.empty());
-    ASSERT_EQ(host.results.size(), 1 + std::size(kLosslessCodecs));
-    const CodecResult& jpeg = host.results[0];
+    ASSERT_EQ(host.rows.size(), 1 + std::size(kLosslessCodecs));
+    const Row& jpeg = host.rows[0];
     EXPECT_EQ(jpeg.codec, "jpeg");
-    EXPECT_EQ(jpeg.referenceBytes, image->width * image->height * 3);
+    EXPECT_EQ(jpeg.inputBytes, image->width * image->height * 3);
     EXPECT_GT(jpeg.outputBytes, 0u);
-    EXPECT_EQ(PrintedRatios(host.LastReport())[0], Ratio(jpeg.referenceBytes, jpeg.outputBytes));
+    EXPECT_EQ(PrintedRatios(host.LastReport())[0], Ratio(jpeg.inputBytes, jpeg.outputBytes));
     CheckLosslessRows(host);
 }
 

@@ -11,8 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "bench/report.h"
-#include "bench/run.h"
+#include "engine/report.h"
+#include "codecs/working_block.h"
+#include "engine/codec_table.h"
+#include "engine/input_file.h"
+#include "engine/run.h"
 #include "codecs/huffman.h"
 #include "codecs/lz77_fast.h"
 #include "codecs/rice.h"

@@ -13,7 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "bench/run.h"
+#include "codecs/working_block.h"
+#include "engine/codec_table.h"
+#include "engine/input_file.h"
+#include "engine/run.h"
 #include "codecs/rice.h"
 #include "codecs/rle.h"
 #include "platform/memory.h"
@@ -118,22 +121,22 @@ TEST_F(LargeInputTest, FiftyMegabyteBitmapRunsRleHuffmanAndRiceToTheEnd) {
                static_cast<std::streamsize>(input.size()));
 
     BenchmarkSettings settings;
-    settings.m_strFilePath = path.string();
-    settings.m_strFileName = "large.bmp";
-    settings.m_bJpeg = 0;
-    settings.m_nIterations = 1;
+    settings.filePath = path.string();
+    settings.fileName = "large.bmp";
+    settings.jpeg = false;
+    settings.iterations = 1;
     test::RecordingHost host;
     SetMemorySource(&kKeepingHeap);
     RunBenchmark(settings, host);
     SetMemorySource(nullptr);
 
     EXPECT_TRUE(host.messages.empty());
-    ASSERT_EQ(host.results.size(), 3u);
+    ASSERT_EQ(host.rows.size(), 3u);
     ASSERT_EQ(g_blocks.size(), 3u);
     const uint64_t blockSize = uint64_t{len} + 2 * ((uint64_t{len} * 104 + 50) / 100) + 768;
     for (size_t i = 0; i < 3; ++i) {
-        SCOPED_TRACE(host.results[i].codec);
-        EXPECT_EQ(host.results[i].referenceBytes, len);
+        SCOPED_TRACE(host.rows[i].codec);
+        EXPECT_EQ(host.rows[i].inputBytes, len);
         EXPECT_EQ(g_blocks[i].size, blockSize);
         // The run read the whole file into the start of its block.
         EXPECT_EQ(std::memcmp(g_blocks[i].block, input.data(), len), 0);
@@ -144,12 +147,12 @@ TEST_F(LargeInputTest, FiftyMegabyteBitmapRunsRleHuffmanAndRiceToTheEnd) {
     std::vector<uint8_t> direct(blockSize);
     std::memcpy(direct.data(), input.data(), len);
     const uint32_t rleCount = EncodeRle(direct.data(), direct.data() + len, len);
-    EXPECT_EQ(host.results[0].outputBytes, rleCount);
+    EXPECT_EQ(host.rows[0].outputBytes, rleCount);
     EXPECT_EQ(std::memcmp(output(0), direct.data() + len, rleCount), 0);
 
     // Huffman: the tree read back gives every code length, and so the exact size of the data.
     const std::optional<test::HuffmanDecoded> tree =
-        test::DecodeHuffman(output(1), host.results[1].outputBytes, 0);
+        test::DecodeHuffman(output(1), host.rows[1].outputBytes, 0);
     ASSERT_TRUE(tree.has_value());
     uint64_t counts[256] = {};
     for (uint8_t byte : input) ++counts[byte];
@@ -158,14 +161,14 @@ TEST_F(LargeInputTest, FiftyMegabyteBitmapRunsRleHuffmanAndRiceToTheEnd) {
         EXPECT_EQ(counts[v] != 0, tree->codeLength[v] != 0) << v;
         bits += counts[v] * tree->codeLength[v];
     }
-    EXPECT_EQ(host.results[1].outputBytes, (bits + 7) / 8);
+    EXPECT_EQ(host.rows[1].outputBytes, (bits + 7) / 8);
 
     // Rice over signed 32-bit samples of pixel bytes: the codes outgrow the area, and the
     // mapped samples are written raw, high byte first.
     const std::vector<uint32_t> mapped = test::MappedSamples(input, Signed32);
     const uint8_t* rice = output(2);
     ASSERT_EQ(rice[0], 0);
-    ASSERT_EQ(host.results[2].outputBytes, 1 + 4 * mapped.size());
+    ASSERT_EQ(host.rows[2].outputBytes, 1 + 4 * mapped.size());
     size_t wrong = 0;
     for (size_t i = 0; i < mapped.size(); ++i) {
         const uint8_t* at = rice + 1 + 4 * i;

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "bench/run_host.h"
+#include "engine/run_host.h"
 
 namespace tallox {
 namespace {

@@ -1,4 +1,4 @@
-#include "bench/run.h"
+#include "engine/run.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "bench/report.h"
+#include "codecs/working_block.h"
+#include "engine/input_file.h"
+#include "engine/report.h"
 #include "platform/memory.h"
 #include "support/temp_folder.h"
 #include "support/recording_host.h"
@@ -21,19 +23,15 @@ namespace {
 namespace fs = std::filesystem;
 using test::RecordingHost;
 
-// Imaging services that decode nothing and cannot create a stream, so a selected JPEG ends
-// the run at once with its first message; they count the loads.
+// Imaging services that decode nothing, so a selected JPEG ends the run at once with its
+// message; they count the loads.
 class NoImaging final : public Imaging {
 public:
-    std::unique_ptr<Image> LoadImageFromFile(const std::string&) override {
+    std::optional<Image> Load(const std::string&) override {
         ++loads;
-        return nullptr;
+        return std::nullopt;
     }
-    std::vector<ImageCodecInfo> GetImageEncoders() override { return {}; }
-    std::unique_ptr<ImageStream> CreateStream() override { return nullptr; }
-    ImagingStatus SaveImageToStream(const Image&, ImageStream&, const Clsid&, int32_t) override {
-        return 1;
-    }
+    bool SaveJpeg(const Image&, int, std::vector<uint8_t>&) override { return false; }
     int loads = 0;
 };
 
@@ -46,10 +44,10 @@ protected:
     // Settings for `path` with no codec selected.
     static BenchmarkSettings Settings(const std::string& path, int32_t iterations = 25) {
         BenchmarkSettings settings;
-        settings.m_strFilePath = path;
-        settings.m_strFileName = fs::path(path).filename().string();
-        settings.m_bJpeg = settings.m_bRle = settings.m_bHuffman = settings.m_bRice = 0;
-        settings.m_nIterations = iterations;
+        settings.filePath = path;
+        settings.fileName = fs::path(path).filename().string();
+        settings.jpeg = settings.rle = settings.huffman = settings.rice = false;
+        settings.iterations = iterations;
         return settings;
     }
 
@@ -74,8 +72,8 @@ protected:
 
 TEST_F(RunTest, EmptyFileNameChangesNothing) {
     BenchmarkSettings settings = Settings(WriteFile("a.bmp", {1, 2, 3}));
-    settings.m_strFileName.clear();
-    settings.m_bRle = 1;
+    settings.fileName.clear();
+    settings.rle = true;
     RunBenchmark(settings, host, imaging);
     EXPECT_TRUE(host.events.empty());
     EXPECT_EQ(imaging.loads, 0);
@@ -102,33 +100,22 @@ TEST_F(RunTest, HeaderText) {
 TEST_F(RunTest, RangeCountsIterationsTimesSelectedCodecs) {
     const std::string path = WriteFile("a.bmp", {1, 2, 3});
     BenchmarkSettings four = Settings(path, 25);
-    four.m_bJpeg = four.m_bRle = four.m_bHuffman = four.m_bRice = 1;
+    four.jpeg = four.rle = four.huffman = four.rice = true;
     RunBenchmark(four, host, imaging);
     EXPECT_EQ(host.events[2], "range 1 100");
 
     RecordingHost all;
     BenchmarkSettings six = four;
-    six.m_nIterations = 500;
-    six.m_bLz77 = six.m_bLz77Fast = 1;
+    six.iterations = 500;
+    six.lz77 = six.lz77Fast = true;
     RunBenchmark(six, all, imaging);
     EXPECT_EQ(all.events[2], "range 1 3000");
 
     RecordingHost wrapped;  // the control's range is a 16-bit word
     BenchmarkSettings many = Settings(path, 70'000);
-    many.m_bJpeg = 1;
+    many.jpeg = true;
     RunBenchmark(many, wrapped, imaging);
     EXPECT_EQ(wrapped.events[2], "range 1 4464");
-}
-
-TEST_F(RunTest, OnlyTheValueOneSelects) {
-    BenchmarkSettings settings = Settings(WriteFile("a.bmp", {1, 2, 3}));
-    settings.m_bJpeg = 2;
-    settings.m_bRle = -1;
-    settings.m_bHuffman = 1;
-    RunBenchmark(settings, host, imaging);
-    EXPECT_EQ(host.events[2], "range 1 25");
-    EXPECT_EQ(RowLabels(host.LastReport()), std::vector<std::string>{"Huffman\t\t"});
-    EXPECT_TRUE(host.messages.empty());
 }
 
 TEST_F(RunTest, RowsComeInTheFixedOrderWithTheirRepaints) {
@@ -137,8 +124,8 @@ TEST_F(RunTest, RowsComeInTheFixedOrderWithTheirRepaints) {
         bytes[i] = static_cast<uint8_t>(i % 7);
     }
     BenchmarkSettings settings = Settings(WriteFile("a.bmp", bytes), 3);
-    settings.m_bLz77Fast = settings.m_bLz77 = settings.m_bRice = 1;
-    settings.m_bHuffman = settings.m_bRle = 1;
+    settings.lz77Fast = settings.lz77 = settings.rice = true;
+    settings.huffman = settings.rle = true;
     RunBenchmark(settings, host, imaging);
 
     EXPECT_EQ(RowLabels(host.LastReport()),
@@ -146,26 +133,28 @@ TEST_F(RunTest, RowsComeInTheFixedOrderWithTheirRepaints) {
                                         "LZ77 Fast\t\t"}));
     std::vector<std::string> afterHeader(host.events.begin() + 7, host.events.end());
     std::vector<std::string> expected;
-    for (int codec = 0; codec < 5; ++codec) {
-        expected.insert(expected.end(), {"stepit", "stepit", "stepit", "push"});
-        if (codec < 3) {
+    for (const char* codec : {"rle", "huffman", "rice", "lz77", "lz77fast"}) {
+        expected.insert(expected.end(),
+                        {"stepit", "stepit", "stepit", std::string("row ") + codec, "push"});
+        if (codec[0] != 'l') {
             expected.push_back("repaint");  // the LZ77 rows are pushed only
         }
     }
     expected.push_back("pos 0");
     EXPECT_EQ(afterHeader, expected);
-    ASSERT_EQ(host.results.size(), 5u);
-    for (const CodecResult& result : host.results) {
-        EXPECT_EQ(result.referenceBytes, 300u);
+    ASSERT_EQ(host.rows.size(), 5u);
+    for (const Row& result : host.rows) {
+        EXPECT_EQ(result.inputBytes, 300u);
         EXPECT_EQ(result.iterations, 3);
         EXPECT_GT(result.outputBytes, 0u);
     }
 }
 
 TEST(ReportRow, FormatsThreeDecimalsAndTabs) {
-    EXPECT_EQ(FormatRow("RLE\t\t", 0.105, 25 / 0.105, 786486.0 / 777000.0),
+    EXPECT_EQ(MakeRow(*FindCodec("rle"), 25, 0.105, 786'486, 777'000).text,
               "RLE\t\t0.105\t\t238.095\t\t1 : 1.012\r\n");
-    EXPECT_EQ(FormatRow("JPEG GDI+\t", 1.0, 25.0, 15.0), "JPEG GDI+\t1.000\t\t25.000\t\t1 : 15.000\r\n");
+    EXPECT_EQ(MakeRow(*FindCodec("jpeg"), 25, 1.0, 15, 1).text,
+              "JPEG GDI+\t1.000\t\t25.000\t\t1 : 15.000\r\n");
 }
 
 TEST(WorkingBlock, SizesAreComputedWithoutWrapping) {
@@ -178,10 +167,10 @@ TEST(WorkingBlock, SizesAreComputedWithoutWrapping) {
 
 TEST_F(RunTest, EmptyFileGivesNonFiniteRatioRows) {
     BenchmarkSettings settings = Settings(WriteFile("empty.bmp", {}), 2);
-    settings.m_bRle = 1;
+    settings.rle = true;
     RunBenchmark(settings, host, imaging);
-    ASSERT_EQ(host.results.size(), 1u);
-    EXPECT_EQ(host.results[0].outputBytes, 0u);
+    ASSERT_EQ(host.rows.size(), 1u);
+    EXPECT_EQ(host.rows[0].outputBytes, 0u);
     EXPECT_TRUE(host.messages.empty());
 }
 
@@ -191,12 +180,12 @@ void ExpectEndedWith(const RecordingHost& host, const std::string& message) {
     ASSERT_EQ(host.messages, std::vector<std::string>{message});
     EXPECT_EQ(host.LastReport(), kReportHeader);
     EXPECT_EQ(host.events.back(), "message " + message);
-    EXPECT_TRUE(host.results.empty());
+    EXPECT_TRUE(host.rows.empty());
 }
 
 TEST_F(RunTest, MissingFileEndsTheRun) {
     BenchmarkSettings settings = Settings((dir / "gone.bmp").string());
-    settings.m_bRle = settings.m_bRice = 1;
+    settings.rle = settings.rice = true;
     RunBenchmark(settings, host, imaging);
     ExpectEndedWith(host, kOpenFailedMessage);
     EXPECT_EQ(host.progress().Position(), 1);
@@ -205,21 +194,21 @@ TEST_F(RunTest, MissingFileEndsTheRun) {
 TEST_F(RunTest, FileVanishingBetweenCodecsEndsTheRunAfterItsRow) {
     const std::string path = WriteFile("a.bmp", {1, 2, 3, 4, 5});
     BenchmarkSettings settings = Settings(path, 1);
-    settings.m_bRle = settings.m_bHuffman = 1;
+    settings.rle = settings.huffman = true;
     // A host that deletes the file as soon as the first row is shown.
     struct VanishingHost final : RunHost {
         RecordingHost inner;
         std::string path;
         void Push(const std::string& report) override {
             inner.Push(report);
-            if (!inner.results.empty()) {
+            if (!inner.rows.empty()) {
                 fs::remove(path);
             }
         }
         void Repaint() override { inner.Repaint(); }
         ProgressControl& Progress() override { return inner.Progress(); }
         void ShowMessage(const std::string& text) override { inner.ShowMessage(text); }
-        void Measured(const CodecResult& result) override { inner.Measured(result); }
+        void RowFinished(const Row& row) override { inner.RowFinished(row); }
     } vanishing;
     vanishing.path = path;
     RunBenchmark(settings, vanishing, imaging);
@@ -230,8 +219,8 @@ TEST_F(RunTest, FileVanishingBetweenCodecsEndsTheRunAfterItsRow) {
 
 TEST_F(RunTest, DirectoryAndUnreadableFileEndTheRun) {
     BenchmarkSettings settings = Settings(dir.string());
-    settings.m_strFileName = "dir";
-    settings.m_bRle = 1;
+    settings.fileName = "dir";
+    settings.rle = true;
     RunBenchmark(settings, host, imaging);
     ExpectEndedWith(host, kReadFailedMessage);
 
@@ -240,7 +229,7 @@ TEST_F(RunTest, DirectoryAndUnreadableFileEndTheRun) {
         chmod(path.c_str(), 0);
         RecordingHost locked;
         BenchmarkSettings rle = Settings(path);
-        rle.m_bRle = 1;
+        rle.rle = true;
         RunBenchmark(rle, locked, imaging);
         ExpectEndedWith(locked, kOpenFailedMessage);
     }
@@ -262,7 +251,7 @@ TEST_F(RunTest, FileLongerThanThirtyTwoBitsIsRefusedBeforeAllocating) {
         &std::free, [] { return ~uint64_t{0}; }};
     SetMemorySource(&kCounting);
     BenchmarkSettings settings = Settings(path);
-    settings.m_bHuffman = 1;
+    settings.huffman = true;
     RunBenchmark(settings, host, imaging);
     SetMemorySource(nullptr);
     ExpectEndedWith(host, kTooLargeMessage);
@@ -289,7 +278,7 @@ TEST_F(RunTest, FailedAllocationEndsTheRunWithoutLeaking) {
         [] { return ~uint64_t{0}; }};
     SetMemorySource(&kSecondFails);
     BenchmarkSettings settings = Settings(path);
-    settings.m_bLz77Fast = 1;
+    settings.lz77Fast = true;
     RunBenchmark(settings, host, imaging);
     SetMemorySource(nullptr);
     ExpectEndedWith(host, kAllocationFailedMessage);
@@ -308,7 +297,7 @@ TEST_F(RunTest, BlockBeyondTheMachinesMemoryIsRefused) {
         &std::free, [] { return uint64_t{3847}; }};  // one byte short of the block
     SetMemorySource(&kSmallMachine);
     BenchmarkSettings settings = Settings(path);
-    settings.m_bRle = 1;
+    settings.rle = true;
     RunBenchmark(settings, host, imaging);
     SetMemorySource(nullptr);
     ExpectEndedWith(host, kAllocationFailedMessage);
@@ -323,7 +312,7 @@ TEST_F(RunTest, ShortReadEndsTheRun) {
         GTEST_SKIP() << "no sysfs file with a claimed size longer than its content";
     }
     BenchmarkSettings settings = Settings(path);
-    settings.m_bRle = 1;
+    settings.rle = true;
     RunBenchmark(settings, host, imaging);
     ExpectEndedWith(host, kReadFailedMessage);
 }

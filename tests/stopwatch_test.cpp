@@ -1,4 +1,4 @@
-#include "bench/stopwatch.h"
+#include "engine/stopwatch.h"
 
 #include <gtest/gtest.h>
 
@@ -7,14 +7,14 @@
 namespace tallox {
 
 // Puts the class-wide calibration back to its state at program start.
-struct CStopwatchTestAccess {
+struct StopwatchTestAccess {
     static void Uncalibrate() {
-        CStopwatch::s_frequency = 0;
-        CStopwatch::s_overhead = 0;
+        Stopwatch::frequency_ = 0;
+        Stopwatch::overhead_ = 0;
     }
-    static int64_t Frequency() { return CStopwatch::s_frequency; }
-    static int64_t Overhead() { return CStopwatch::s_overhead; }
-    static int64_t Ticks(const CStopwatch& stopwatch) { return stopwatch.m_ticks; }
+    static int64_t Frequency() { return Stopwatch::frequency_; }
+    static int64_t Overhead() { return Stopwatch::overhead_; }
+    static int64_t Ticks(const Stopwatch& stopwatch) { return stopwatch.ticks_; }
 };
 
 namespace {
@@ -39,40 +39,40 @@ protected:
         g_perRead = 5;  // one start/stop pair costs 5 ticks
         g_frequency = 100;
         SetCounterSource(&kFake);
-        CStopwatchTestAccess::Uncalibrate();
+        StopwatchTestAccess::Uncalibrate();
     }
     void TearDown() override {
         SetCounterSource(nullptr);
-        CStopwatchTestAccess::Uncalibrate();
+        StopwatchTestAccess::Uncalibrate();
     }
 };
 
 TEST_F(StopwatchTest, FirstConstructionCalibratesOnce) {
-    CStopwatch first;
-    EXPECT_EQ(CStopwatchTestAccess::Frequency(), 100);
-    EXPECT_EQ(CStopwatchTestAccess::Overhead(), -5);
-    EXPECT_EQ(CStopwatchTestAccess::Ticks(first), 0);
+    Stopwatch first;
+    EXPECT_EQ(StopwatchTestAccess::Frequency(), 100);
+    EXPECT_EQ(StopwatchTestAccess::Overhead(), -5);
+    EXPECT_EQ(StopwatchTestAccess::Ticks(first), 0);
     EXPECT_EQ(first.GetElapsedSeconds(), 0.0);
 
     g_perRead = 9;  // a second construction must not measure again
-    CStopwatch second;
-    EXPECT_EQ(CStopwatchTestAccess::Overhead(), -5);
+    Stopwatch second;
+    EXPECT_EQ(StopwatchTestAccess::Overhead(), -5);
 }
 
 TEST_F(StopwatchTest, StopSubtractsTheOverheadOnce) {
-    CStopwatch stopwatch;
+    Stopwatch stopwatch;
     stopwatch.Start(false);
     g_now += 200;
     stopwatch.Stop();  // raw 205 ticks (200 + one read), less the 5 of the overhead
-    EXPECT_EQ(CStopwatchTestAccess::Ticks(stopwatch), -200);
+    EXPECT_EQ(StopwatchTestAccess::Ticks(stopwatch), -200);
     EXPECT_DOUBLE_EQ(stopwatch.GetElapsedSeconds(), 2.0);
 
     stopwatch.Stop();  // not running: nothing changes
-    EXPECT_EQ(CStopwatchTestAccess::Ticks(stopwatch), -200);
+    EXPECT_EQ(StopwatchTestAccess::Ticks(stopwatch), -200);
 }
 
 TEST_F(StopwatchTest, ResumeAddsStretchesAndRestartDropsThem) {
-    CStopwatch resumed;
+    Stopwatch resumed;
     resumed.Start(false);
     g_now += 100;
     resumed.Stop();
@@ -80,45 +80,45 @@ TEST_F(StopwatchTest, ResumeAddsStretchesAndRestartDropsThem) {
     g_now += 50;
     resumed.Stop();
     // Each stretch: its ticks plus one read, less one overhead per Stop.
-    EXPECT_EQ(CStopwatchTestAccess::Ticks(resumed), -150);
+    EXPECT_EQ(StopwatchTestAccess::Ticks(resumed), -150);
 
-    CStopwatch restarted;
+    Stopwatch restarted;
     restarted.Start(false);
     g_now += 100;
     restarted.Stop();
     restarted.Start(true);
     g_now += 50;
     restarted.Stop();
-    EXPECT_EQ(CStopwatchTestAccess::Ticks(restarted), -50);
+    EXPECT_EQ(StopwatchTestAccess::Ticks(restarted), -50);
 }
 
 TEST_F(StopwatchTest, StartOnARunningStopwatchRestartsFromNow) {
-    CStopwatch stopwatch;
+    Stopwatch stopwatch;
     stopwatch.Start(false);
     g_now += 1000;
     stopwatch.Start(false);
     g_now += 30;
     stopwatch.Stop();
-    EXPECT_EQ(CStopwatchTestAccess::Ticks(stopwatch), -30);
+    EXPECT_EQ(StopwatchTestAccess::Ticks(stopwatch), -30);
 }
 
 TEST_F(StopwatchTest, ReadingWhileRunningLeavesItRunning) {
-    CStopwatch stopwatch;
+    Stopwatch stopwatch;
     stopwatch.Start(false);
     g_now += 40;
     const double first = stopwatch.GetElapsedSeconds();
     EXPECT_DOUBLE_EQ(first, 0.40);
-    EXPECT_GT(CStopwatchTestAccess::Ticks(stopwatch), 0);
+    EXPECT_GT(StopwatchTestAccess::Ticks(stopwatch), 0);
     g_now += 10;
     EXPECT_GE(stopwatch.GetElapsedSeconds(), first);
     stopwatch.Stop();
-    EXPECT_LT(CStopwatchTestAccess::Ticks(stopwatch), 0);
+    EXPECT_LT(StopwatchTestAccess::Ticks(stopwatch), 0);
 }
 
 TEST_F(StopwatchTest, ZeroFrequencyCountsRawTicks) {
     g_frequency = 0;
-    CStopwatch stopwatch;
-    EXPECT_EQ(CStopwatchTestAccess::Frequency(), 1);
+    Stopwatch stopwatch;
+    EXPECT_EQ(StopwatchTestAccess::Frequency(), 1);
     stopwatch.Start(false);
     g_now += 70;
     stopwatch.Stop();
@@ -126,11 +126,11 @@ TEST_F(StopwatchTest, ZeroFrequencyCountsRawTicks) {
 }
 
 TEST_F(StopwatchTest, CounterGoingBackOrShortStretchGivesZero) {
-    CStopwatch stopwatch;
+    Stopwatch stopwatch;
     stopwatch.Start(false);
     g_now -= 500;
     stopwatch.Stop();
-    EXPECT_EQ(CStopwatchTestAccess::Ticks(stopwatch), 0);
+    EXPECT_EQ(StopwatchTestAccess::Ticks(stopwatch), 0);
     EXPECT_EQ(stopwatch.GetElapsedSeconds(), 0.0);
 
     stopwatch.Start(false);  // exactly the overhead: nothing measured
@@ -139,10 +139,10 @@ TEST_F(StopwatchTest, CounterGoingBackOrShortStretchGivesZero) {
 }
 
 TEST(StopwatchRealClock, CalibratesInNanoseconds) {
-    CStopwatchTestAccess::Uncalibrate();
-    CStopwatch stopwatch;
-    EXPECT_EQ(CStopwatchTestAccess::Frequency(), 1'000'000'000);
-    EXPECT_LE(CStopwatchTestAccess::Overhead(), 0);
+    StopwatchTestAccess::Uncalibrate();
+    Stopwatch stopwatch;
+    EXPECT_EQ(StopwatchTestAccess::Frequency(), 1'000'000'000);
+    EXPECT_LE(StopwatchTestAccess::Overhead(), 0);
     stopwatch.Start(false);
     stopwatch.Stop();
     EXPECT_GE(stopwatch.GetElapsedSeconds(), 0.0);

@@ -12,7 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "bench/run.h"
+#include "engine/codec_table.h"
+#include "engine/run.h"
 #include "cli/encode.h"
 #include "cli/output.h"
 #include "platform/imaging.h"
@@ -38,7 +39,7 @@ std::string SamplePath() {
 
 std::vector<std::string> CodecNames() {
     std::vector<std::string> names;
-    for (const CodecDescriptor& codec : CodecTable()) {
+    for (const Codec& codec : CodecTable()) {
         names.emplace_back(codec.name);
     }
     return names;
@@ -123,21 +124,21 @@ int main(int argc, char** argv) {
     ImagingSession imaging;  // for the run's image load and JPEG saves
 
     BenchmarkSettings settings;
-    settings.m_strFilePath = file.empty() ? SamplePath() : file;
-    settings.m_strFileName = fs::path(settings.m_strFilePath).filename().string();
-    if (settings.m_strFileName.empty()) {
-        std::fprintf(stderr, "tallox-cli: '%s' names no file\n", settings.m_strFilePath.c_str());
+    settings.filePath = file.empty() ? SamplePath() : file;
+    settings.fileName = fs::path(settings.filePath).filename().string();
+    if (settings.fileName.empty()) {
+        std::fprintf(stderr, "tallox-cli: '%s' names no file\n", settings.filePath.c_str());
         return 2;
     }
-    for (const CodecDescriptor& codec : CodecTable()) {
+    for (const Codec& codec : CodecTable()) {
         bool chosen = all;
         for (const std::string& name : codecs) {
             chosen = chosen || name == codec.name;
         }
-        settings.*codec.selection = chosen ? 1 : 0;
+        settings.*codec.selection = chosen;
     }
-    settings.m_nIterations = iterations > 0 ? iterations : accurate ? 500 : 25;
-    settings.m_nJpegQuality = quality;
+    settings.iterations = iterations > 0 ? iterations : accurate ? 500 : 25;
+    settings.jpegQuality = quality;
 
     static const std::map<std::string, cli::Format> kFormats{{"text", cli::Format::Text},
                                                              {"csv", cli::Format::Csv},
@@ -147,7 +148,7 @@ int main(int argc, char** argv) {
     output.format = kFormats.at(format);
     output.crlf = crlf;
     output.progress = !noProgress && isatty(STDERR_FILENO) != 0;
-    output.file = settings.m_strFilePath;
+    output.file = settings.filePath;
     cli::CliHost host(output);
     RunBenchmark(settings, host);
     return host.Finish();

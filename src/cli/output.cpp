@@ -3,17 +3,20 @@
 #include <cmath>
 #include <cstdio>
 #include <nlohmann/json.hpp>
+#include <string>
+
+#include "engine/report.h"
 
 namespace tallox::cli {
 
 void TerminalProgress::Changed() {
-    if (m_enabled) {
+    if (enabled_) {
         Redraw();
     }
 }
 
 void TerminalProgress::Redraw() {
-    if (!m_enabled) {
+    if (!enabled_) {
         return;
     }
     constexpr int kWidth = 40;
@@ -24,92 +27,81 @@ void TerminalProgress::Redraw() {
         line += i < done ? '#' : '.';
     }
     line += "] " + std::to_string(Position()) + " / " + std::to_string(Maximum());
-    if (line != m_lastLine || !m_shown) {
+    if (line != lastLine_ || !shown_) {
         std::fputs(line.c_str(), stderr);
         std::fflush(stderr);
-        m_lastLine = line;
-        m_shown = true;
+        lastLine_ = line;
+        shown_ = true;
     }
 }
 
 void TerminalProgress::Clear() {
-    if (m_shown) {
+    if (shown_) {
         std::fputs("\r\033[K", stderr);
         std::fflush(stderr);
-        m_shown = false;
+        shown_ = false;
     }
 }
 
 CliHost::CliHost(OutputOptions options)
-    : m_options(std::move(options)), m_progress(m_options.progress) {}
+    : options_(std::move(options)), progress_(options_.progress) {}
 
-void CliHost::Write(const std::string& text) {
-    m_progress.Clear();
+void CliHost::Write(std::string text) {
+    if (!options_.crlf) {
+        std::erase(text, '\r');  // the report's "\r" stands only before "\n"
+    }
+    progress_.Clear();
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
-    m_progress.Redraw();
+    progress_.Redraw();
 }
 
 void CliHost::Push(const std::string& report) {
-    if (report.size() < m_printed) {
-        m_printed = 0;  // the run cleared the report
+    // The header is the report's first text; the rows follow as they finish.
+    if (options_.format == Format::Text && !headerWritten_ && !report.empty()) {
+        headerWritten_ = true;
+        Write(kReportHeader);
     }
-    if (m_options.format != Format::Text || report.size() == m_printed) {
-        return;
-    }
-    std::string text = report.substr(m_printed);
-    m_printed = report.size();
-    if (!m_options.crlf) {
-        std::string lf;
-        lf.reserve(text.size());
-        for (size_t i = 0; i < text.size(); ++i) {
-            if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) {
-                lf += text[i];
-            }
-        }
-        text = std::move(lf);
-    }
-    Write(text);
 }
 
 void CliHost::ShowMessage(const std::string& text) {
-    m_progress.Clear();
+    progress_.Clear();
     std::fprintf(stderr, "tallox-cli: %s\n", text.c_str());
-    m_failed = true;
+    failed_ = true;
 }
 
-void CliHost::Measured(const CodecResult& result) {
-    m_results.push_back(result);
-    if (m_options.format == Format::Csv || m_options.format == Format::Markdown) {
+void CliHost::RowFinished(const Row& row) {
+    rows_.push_back(row);
+    if (options_.format == Format::Text) {
+        Write(row.text);
+    } else if (options_.format == Format::Csv || options_.format == Format::Markdown) {
         std::string text;
-        if (!m_headerWritten) {
-            text = m_options.format == Format::Csv ? FormatCsvHeader() : FormatMarkdownHeader();
-            m_headerWritten = true;
+        if (!headerWritten_) {
+            text = options_.format == Format::Csv ? FormatCsvHeader() : FormatMarkdownHeader();
+            headerWritten_ = true;
         }
-        text += m_options.format == Format::Csv ? FormatCsvRecord(result)
-                                                : FormatMarkdownRecord(result);
+        text += options_.format == Format::Csv ? FormatCsvRecord(row) : FormatMarkdownRecord(row);
         Write(text);
     }
 }
 
 int CliHost::Finish() {
-    m_progress.Clear();
-    if (m_options.format == Format::Json) {
-        const std::string json = FormatJson(m_options.file, m_results) + "\n";
+    progress_.Clear();
+    if (options_.format == Format::Json) {
+        const std::string json = FormatJson(options_.file, rows_) + "\n";
         std::fwrite(json.data(), 1, json.size(), stdout);
-    } else if (!m_headerWritten &&
-               (m_options.format == Format::Csv || m_options.format == Format::Markdown)) {
+    } else if (!headerWritten_ &&
+               (options_.format == Format::Csv || options_.format == Format::Markdown)) {
         const std::string header =
-            m_options.format == Format::Csv ? FormatCsvHeader() : FormatMarkdownHeader();
+            options_.format == Format::Csv ? FormatCsvHeader() : FormatMarkdownHeader();
         std::fwrite(header.data(), 1, header.size(), stdout);
     }
     std::fflush(stdout);
-    return m_failed ? 1 : 0;
+    return failed_ ? 1 : 0;
 }
 
-double MegabytesPerSecond(const CodecResult& result) {
-    return static_cast<double>(result.referenceBytes) * result.iterations / 1e6 /
-           result.elapsedSeconds;
+double MegabytesPerSecond(const Row& row) {
+    return static_cast<double>(row.inputBytes) * row.iterations / 1e6 / row.elapsedSeconds;
 }
 
 namespace {
@@ -139,8 +131,8 @@ std::string FormatCsvHeader() {
            "mb_per_second,ratio\n";
 }
 
-std::string FormatCsvRecord(const CodecResult& r) {
-    return r.codec + "," + std::to_string(r.iterations) + "," + std::to_string(r.referenceBytes) +
+std::string FormatCsvRecord(const Row& r) {
+    return r.codec + "," + std::to_string(r.iterations) + "," + std::to_string(r.inputBytes) +
            "," + std::to_string(r.outputBytes) + "," + Precise(r.elapsedSeconds) + "," +
            Precise(r.framesPerSecond) + "," + Precise(MegabytesPerSecond(r)) + "," +
            Precise(r.ratio) + "\n";
@@ -152,20 +144,20 @@ std::string FormatMarkdownHeader() {
            "|---|---:|---:|---:|---:|---:|---:|---:|\n";
 }
 
-std::string FormatMarkdownRecord(const CodecResult& r) {
+std::string FormatMarkdownRecord(const Row& r) {
     return "| " + r.codec + " | " + std::to_string(r.iterations) + " | " +
-           std::to_string(r.referenceBytes) + " | " + std::to_string(r.outputBytes) + " | " +
+           std::to_string(r.inputBytes) + " | " + std::to_string(r.outputBytes) + " | " +
            Number(r.elapsedSeconds) + " | " + Number(r.framesPerSecond) + " | " +
            Number(MegabytesPerSecond(r)) + " | " + Number(r.ratio) + " |\n";
 }
 
-std::string FormatJson(const std::string& file, const std::vector<CodecResult>& results) {
+std::string FormatJson(const std::string& file, const std::vector<Row>& rows) {
     // Non-finite numbers (an empty file's 0 / 0 ratio) become null: JSON has no NaN.
     nlohmann::ordered_json records = nlohmann::ordered_json::array();
-    for (const CodecResult& r : results) {
+    for (const Row& r : rows) {
         records.push_back({{"codec", r.codec},
                            {"iterations", r.iterations},
-                           {"input_bytes", r.referenceBytes},
+                           {"input_bytes", r.inputBytes},
                            {"output_bytes", r.outputBytes},
                            {"elapsed_seconds", r.elapsedSeconds},
                            {"frames_per_second", r.framesPerSecond},

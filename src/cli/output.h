@@ -1,10 +1,9 @@
-// How tallox-cli shows a run: the report text as the run pushes it, or one record per codec.
+// How tallox-cli shows a run: the report text row by row, or one record per codec.
 #pragma once
-#include <cstdio>
 #include <string>
 #include <vector>
 
-#include "bench/run_host.h"
+#include "engine/run_host.h"
 
 namespace tallox::cli {
 
@@ -20,7 +19,7 @@ struct OutputOptions {
 // A progress bar drawn on stderr on every change of the run's progress control.
 class TerminalProgress final : public ProgressControl {
 public:
-    explicit TerminalProgress(bool enabled) : m_enabled(enabled) {}
+    explicit TerminalProgress(bool enabled) : enabled_(enabled) {}
     void Clear();   // erase the bar before other output
     void Redraw();  // draw it again
 
@@ -28,9 +27,9 @@ protected:
     void Changed() override;
 
 private:
-    bool m_enabled;
-    bool m_shown = false;
-    std::string m_lastLine;
+    bool enabled_;
+    bool shown_ = false;
+    std::string lastLine_;
 };
 
 class CliHost final : public RunHost {
@@ -38,32 +37,31 @@ public:
     explicit CliHost(OutputOptions options);
 
     void Push(const std::string& report) override;
-    void Repaint() override {}  // rows are written as they are pushed
-    ProgressControl& Progress() override { return m_progress; }
+    void Repaint() override {}  // rows are written as they finish
+    void RowFinished(const Row& row) override;
+    ProgressControl& Progress() override { return progress_; }
     void ShowMessage(const std::string& text) override;
-    void Measured(const CodecResult& result) override;
 
     // Ends the output: the JSON document, the bar erased. Returns the exit status: 0, or 1
     // when the run ended with a message.
     int Finish();
 
 private:
-    void Write(const std::string& text);
+    void Write(std::string text);
 
-    OutputOptions m_options;
-    TerminalProgress m_progress;
-    size_t m_printed = 0;  // how much of the pushed report has been written
-    std::vector<CodecResult> m_results;
-    bool m_headerWritten = false;
-    bool m_failed = false;
+    OutputOptions options_;
+    TerminalProgress progress_;
+    std::vector<Row> rows_;
+    bool headerWritten_ = false;
+    bool failed_ = false;
 };
 
 // The record fields, in the order the tabular formats print them.
 std::string FormatCsvHeader();
-std::string FormatCsvRecord(const CodecResult& result);
+std::string FormatCsvRecord(const Row& row);
 std::string FormatMarkdownHeader();
-std::string FormatMarkdownRecord(const CodecResult& result);
-std::string FormatJson(const std::string& file, const std::vector<CodecResult>& results);
-double MegabytesPerSecond(const CodecResult& result);
+std::string FormatMarkdownRecord(const Row& row);
+std::string FormatJson(const std::string& file, const std::vector<Row>& rows);
+double MegabytesPerSecond(const Row& row);
 
 }  // namespace tallox::cli

@@ -20,9 +20,9 @@ const CounterSource* g_source = &kMonotonic;
 
 }  // namespace
 
-int64_t QueryPerformanceCounter() { return g_source->query(); }
+int64_t ReadCounter() { return g_source->query(); }
 
-int64_t QueryPerformanceFrequency() { return g_source->frequency(); }
+int64_t CounterFrequency() { return g_source->frequency(); }
 
 void SetCounterSource(const CounterSource* source) {
     g_source = source != nullptr ? source : &kMonotonic;

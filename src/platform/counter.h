@@ -9,8 +9,8 @@ struct CounterSource {
     int64_t (*frequency)();  // counts per second; 0 when there is no counter
 };
 
-int64_t QueryPerformanceCounter();
-int64_t QueryPerformanceFrequency();
+int64_t ReadCounter();
+int64_t CounterFrequency();
 
 // Replaces the counter until called again; null restores the monotonic clock.
 void SetCounterSource(const CounterSource* source);

@@ -9,14 +9,9 @@
 #include <new>
 
 #include "platform/jpeg_encoder.h"
-#include "platform/memory_stream.h"
 
 namespace tallox {
 namespace {
-
-// This system's own identifier of its JPEG encoder.
-constexpr Clsid kJpegEncoder{0x7a, 0x6c, 0x4a, 0x50, 0x45, 0x47, 0x11, 0xee,
-                             0x9b, 0x2d, 0x54, 0x61, 0x6c, 0x6c, 0x6f, 0x78};
 
 // Decoded images up to 1 GiB load while a session lives; larger ones are refused before any
 // pixel memory is taken.
@@ -28,32 +23,29 @@ int g_previousAllocationLimit = 0;
 
 class PlatformImagingServices final : public Imaging {
 public:
-    std::unique_ptr<Image> LoadImageFromFile(const std::string& path) override {
+    std::optional<Image> Load(const std::string& path) override {
         if (path.empty()) {
-            return nullptr;  // names no file; Qt would warn on the console
+            return std::nullopt;  // names no file; Qt would warn on the console
         }
         QImageReader reader(QFile::decodeName(QByteArray::fromStdString(path)));
         // The content decides, as with any image library that sniffs the file's header.
         reader.setDecideFormatFromContent(true);
         QImage decoded;
         if (!reader.read(&decoded)) {
-            return nullptr;
+            return std::nullopt;
         }
         const QImage rgb = std::move(decoded).convertToFormat(QImage::Format_RGB888);
         if (rgb.isNull()) {
-            return nullptr;
+            return std::nullopt;
         }
         // QImage pads every row to 4 bytes; the image's rows are packed.
         const size_t stride = static_cast<size_t>(rgb.width()) * 3;
         const size_t height = static_cast<size_t>(rgb.height());
-        std::unique_ptr<Image> image(new (std::nothrow) Image);
-        if (!image) {
-            return nullptr;
-        }
+        std::optional<Image> image(std::in_place);
         try {
             image->rgb.resize(stride * height);
         } catch (const std::bad_alloc&) {
-            return nullptr;  // no memory for the copy: as good as not decoded
+            return std::nullopt;  // no memory for the copy: as good as not decoded
         }
         image->width = static_cast<uint32_t>(rgb.width());
         image->height = static_cast<uint32_t>(rgb.height());
@@ -64,20 +56,8 @@ public:
         return image;
     }
 
-    std::vector<ImageCodecInfo> GetImageEncoders() override {
-        return {ImageCodecInfo{kJpegEncoder, "image/jpeg"}};
-    }
-
-    std::unique_ptr<ImageStream> CreateStream() override {
-        return std::unique_ptr<ImageStream>(new (std::nothrow) MemoryStream);
-    }
-
-    ImagingStatus SaveImageToStream(const Image& image, ImageStream& stream, const Clsid& encoder,
-                                    int32_t quality) override {
-        if (encoder != kJpegEncoder) {
-            return kImagingInvalidParameter;
-        }
-        return SaveJpeg(image, stream, quality);
+    bool SaveJpeg(const Image& image, int quality, std::vector<uint8_t>& jpeg) override {
+        return EncodeJpeg(image, quality, jpeg);
     }
 };
 

@@ -3,6 +3,7 @@
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>
+#include <new>
 
 // After <cstdio>: jpeglib.h uses FILE and size_t without declaring them.
 #include <jerror.h>
@@ -22,12 +23,12 @@ struct ErrorManager {
 
 constexpr size_t kChunkSize = 16384;
 
-// Compressed bytes gather in a fixed chunk that is flushed into the stream whenever it fills,
-// and once more at the end; no whole-file buffer is kept.
+// Compressed bytes gather in a fixed chunk that is appended to the vector whenever it fills,
+// and once more at the end; once the vector has grown to the image's size, appending allocates
+// nothing.
 struct Destination {
     jpeg_destination_mgr pub;  // first member, as above
-    ImageStream* stream;
-    volatile bool writeFailed;  // read after a longjmp
+    std::vector<uint8_t>* jpeg;
     JOCTET chunk[kChunkSize];
 };
 
@@ -42,20 +43,20 @@ Destination* DestinationOf(j_compress_ptr cinfo) {
     return reinterpret_cast<Destination*>(cinfo->dest);
 }
 
-// Hands `size` bytes of the chunk to the stream; on failure ends the save through error_exit.
-// No exception may unwind through libjpeg's frames, so a throwing stream counts as failed, and
-// the try block is closed before the jump.
+// Appends `size` bytes of the chunk to the vector; when memory runs out, ends the save through
+// error_exit. No exception may unwind through libjpeg's frames, so the try block is closed
+// before the jump.
 void Flush(j_compress_ptr cinfo, size_t size) {
     Destination* destination = DestinationOf(cinfo);
-    bool written = false;
+    bool written = true;
     try {
-        written = destination->stream->Write(destination->chunk, size);
-    } catch (...) {
+        destination->jpeg->insert(destination->jpeg->end(), destination->chunk,
+                                  destination->chunk + size);
+    } catch (const std::bad_alloc&) {
         written = false;
     }
     if (!written) {
-        destination->writeFailed = true;
-        ERREXIT(cinfo, JERR_FILE_WRITE);
+        ERREXIT(cinfo, JERR_OUT_OF_MEMORY);
     }
 }
 
@@ -83,19 +84,18 @@ void TermDestination(j_compress_ptr cinfo) {
 constexpr JDIMENSION kRowsPerCall = 16;
 
 // Plain data only from here to the end of the function: a longjmp lands in the setjmp below.
-ImagingStatus Compress(const uint8_t* rgb, JDIMENSION width, JDIMENSION height, int quality,
-                       ImageStream* stream) {
+bool Compress(const uint8_t* rgb, JDIMENSION width, JDIMENSION height, int quality,
+              std::vector<uint8_t>* jpeg) {
     jpeg_compress_struct cinfo{};  // mem stays null until creation, for the destroy below
     ErrorManager error;
     Destination destination;
     cinfo.err = jpeg_std_error(&error.pub);
     error.pub.error_exit = ErrorExit;
     error.pub.output_message = OutputMessage;
-    destination.stream = stream;
-    destination.writeFailed = false;
+    destination.jpeg = jpeg;
     if (setjmp(error.escape) != 0) {
         jpeg_destroy_compress(&cinfo);
-        return destination.writeFailed ? kImagingWriteFailed : kImagingLibraryError;
+        return false;
     }
     jpeg_create_compress(&cinfo);
     destination.pub.init_destination = InitDestination;
@@ -124,20 +124,21 @@ ImagingStatus Compress(const uint8_t* rgb, JDIMENSION width, JDIMENSION height, 
     }
     jpeg_finish_compress(&cinfo);
     jpeg_destroy_compress(&cinfo);
-    return kImagingOk;
+    return true;
 }
 
 }  // namespace
 
-ImagingStatus SaveJpeg(const Image& image, ImageStream& stream, int32_t quality) {
+bool EncodeJpeg(const Image& image, int quality, std::vector<uint8_t>& jpeg) {
+    jpeg.clear();
     // An image whose pixels do not match its size would be read out of bounds.
     // Compared row by row: width * height * 3 may not fit 64 bits.
     const uint64_t rowBytes = static_cast<uint64_t>(image.width) * 3;
     if (image.width == 0 || image.height == 0 || image.rgb.size() % rowBytes != 0 ||
         image.rgb.size() / rowBytes != image.height) {
-        return kImagingInvalidParameter;
+        return false;
     }
-    return Compress(image.rgb.data(), image.width, image.height, quality, &stream);
+    return Compress(image.rgb.data(), image.width, image.height, quality, &jpeg);
 }
 
 }  // namespace tallox

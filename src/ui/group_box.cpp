@@ -7,9 +7,9 @@
 
 namespace tallox {
 
-CGroupBox::CGroupBox(const QString& title, QWidget* parent) : QGroupBox(title, parent) {}
+GroupBox::GroupBox(const QString& title, QWidget* parent) : QGroupBox(title, parent) {}
 
-void CGroupBox::paintEvent(QPaintEvent* /*event*/) {
+void GroupBox::paintEvent(QPaintEvent* /*event*/) {
     QPainter painter(this);
     const QFontMetrics metrics(font());
     const QRect frame = rect().adjusted(0, metrics.height() / 2, 0, 0);

@@ -5,10 +5,10 @@
 
 namespace tallox {
 
-class CGroupBox final : public QGroupBox {
+class GroupBox final : public QGroupBox {
     Q_OBJECT
 public:
-    explicit CGroupBox(const QString& title, QWidget* parent = nullptr);
+    explicit GroupBox(const QString& title, QWidget* parent = nullptr);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -6,29 +6,29 @@
 
 namespace tallox {
 
-CPreviewFrame::CPreviewFrame(QWidget* parent) : QFrame(parent) {
+PreviewFrame::PreviewFrame(QWidget* parent) : QFrame(parent) {
     setFrameStyle(QFrame::Box | QFrame::Sunken);
 }
 
-void CPreviewFrame::SetImage(const Image* image) {
+void PreviewFrame::SetImage(const Image* image) {
     if (image == nullptr || image->width == 0 || image->height == 0) {
-        m_imgPreview = QImage();
+        preview_ = QImage();
     } else {
         // The view borrows the decoded pixels; scaled() makes the copy that is kept.
         const QImage view(image->rgb.data(), static_cast<int>(image->width),
                           static_cast<int>(image->height), static_cast<qsizetype>(image->width) * 3,
                           QImage::Format_RGB888);
-        m_imgPreview =
+        preview_ =
             view.scaled(kImageRect.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     }
     update();
 }
 
-void CPreviewFrame::paintEvent(QPaintEvent* event) {
+void PreviewFrame::paintEvent(QPaintEvent* event) {
     QFrame::paintEvent(event);
-    if (!m_imgPreview.isNull()) {
+    if (!preview_.isNull()) {
         QPainter painter(this);
-        painter.drawImage(kImageRect.topLeft(), m_imgPreview);
+        painter.drawImage(kImageRect.topLeft(), preview_);
     }
 }
 

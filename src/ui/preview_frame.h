@@ -7,24 +7,24 @@ namespace tallox {
 
 struct Image;
 
-class CPreviewFrame final : public QFrame {
+class PreviewFrame final : public QFrame {
     Q_OBJECT
 public:
     // The area the image is stretched into, inset by one pixel from the frame's corner.
     static constexpr QRect kImageRect{1, 1, 171, 128};
 
-    explicit CPreviewFrame(QWidget* parent = nullptr);
+    explicit PreviewFrame(QWidget* parent = nullptr);
 
     // Shows `image` stretched into kImageRect; null clears the preview.
     void SetImage(const Image* image);
-    const QImage& ScaledImage() const { return m_imgPreview; }
+    const QImage& ScaledImage() const { return preview_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     // Kept scaled so that every repaint draws it again at no cost.
-    QImage m_imgPreview;
+    QImage preview_;
 };
 
 }  // namespace tallox

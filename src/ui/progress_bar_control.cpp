@@ -4,23 +4,17 @@
 
 namespace tallox {
 
-void CProgressBarControl::Attach(QProgressBar* bar) {
-    m_pBar = bar;
-    Changed();
-}
+ProgressBarControl::ProgressBarControl(QProgressBar* bar) : bar_(bar) { Changed(); }
 
-void CProgressBarControl::Changed() {
-    if (m_pBar == nullptr) {
-        return;
-    }
+void ProgressBarControl::Changed() {
     if (Maximum() > Minimum()) {
-        m_pBar->setRange(Minimum(), Maximum());
-        m_pBar->setValue(Position());
+        bar_->setRange(Minimum(), Maximum());
+        bar_->setValue(Position());
     } else {
         // An empty range (the run sets 1 to 0 when no codec is selected) draws an empty bar;
         // QProgressBar would animate a busy indicator for 0 to 0 instead.
-        m_pBar->setRange(0, 1);
-        m_pBar->setValue(0);
+        bar_->setRange(0, 1);
+        bar_->setValue(0);
     }
 }
 

@@ -1,21 +1,21 @@
 // The run's progress control shown in a QProgressBar.
 #pragma once
-#include "bench/run_host.h"
+#include "engine/progress_control.h"
 
 class QProgressBar;
 
 namespace tallox {
 
-class CProgressBarControl final : public ProgressControl {
+class ProgressBarControl final : public ProgressControl {
 public:
-    // Shows the control's state in `bar` from now on (null: shows it nowhere).
-    void Attach(QProgressBar* bar);
+    // Shows the control's state in `bar`, which outlives it.
+    explicit ProgressBarControl(QProgressBar* bar);
 
 protected:
     void Changed() override;
 
 private:
-    QProgressBar* m_pBar = nullptr;
+    QProgressBar* bar_;
 };
 
 }  // namespace tallox

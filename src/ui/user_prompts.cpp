@@ -8,7 +8,7 @@ const char kMessageCaption[] = "Tallox";
 
 namespace {
 
-class CStandardPrompts final : public CUserPrompts {
+class StandardUserPrompts final : public UserPrompts {
 public:
     std::optional<QString> GetOpenFileName(QWidget* parent, const QString& filter) override {
         const QString path = QFileDialog::getOpenFileName(parent, QString(), QString(), filter);
@@ -26,8 +26,8 @@ public:
 
 }  // namespace
 
-CUserPrompts& StandardPrompts() {
-    static CStandardPrompts prompts;
+UserPrompts& StandardPrompts() {
+    static StandardUserPrompts prompts;
     return prompts;
 }
 

@@ -12,9 +12,9 @@ namespace tallox {
 // The caption of every message box of the program.
 extern const char kMessageCaption[];
 
-class CUserPrompts {
+class UserPrompts {
 public:
-    virtual ~CUserPrompts() = default;
+    virtual ~UserPrompts() = default;
     // The full path of the chosen file, or nothing when the user did not confirm the dialog.
     virtual std::optional<QString> GetOpenFileName(QWidget* parent, const QString& filter) = 0;
     // A modal box with one OK button.
@@ -22,6 +22,6 @@ public:
 };
 
 // QFileDialog and QMessageBox.
-CUserPrompts& StandardPrompts();
+UserPrompts& StandardPrompts();
 
 }  // namespace tallox

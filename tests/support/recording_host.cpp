@@ -34,7 +34,10 @@ void RecordingHost::ShowMessage(const std::string& text) {
     messages.push_back(text);
 }
 
-void RecordingHost::Measured(const CodecResult& result) { results.push_back(result); }
+void RecordingHost::RowFinished(const Row& row) {
+    events.push_back("row " + row.codec);
+    rows.push_back(row);
+}
 
 const std::string& RecordingHost::LastReport() const {
     static const std::string kNone;

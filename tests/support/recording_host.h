@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/run_host.h"
+#include "engine/run_host.h"
 
 namespace tallox::test {
 
@@ -24,15 +24,16 @@ class RecordingHost final : public RunHost {
 public:
     void Push(const std::string& report) override;
     void Repaint() override;
+    void RowFinished(const Row& row) override;
     ProgressControl& Progress() override { return m_progress; }
     void ShowMessage(const std::string& text) override;
-    void Measured(const CodecResult& result) override;
 
-    // "push", "repaint", "range 1 100", "pos 1", "step 1", "stepit", "message <text>".
+    // "push", "repaint", "row <codec>", "range 1 100", "pos 1", "step 1", "stepit",
+    // "message <text>".
     std::vector<std::string> events;
     std::vector<std::string> pushes;    // the report at every push
     std::vector<std::string> messages;  // message box texts
-    std::vector<CodecResult> results;
+    std::vector<Row> rows;
     int stepIts = 0;
 
     const std::string& LastReport() const;

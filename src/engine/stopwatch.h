@@ -7,28 +7,22 @@
 
 namespace tallox {
 
-class CStopwatch {
+class Stopwatch {
 public:
-    explicit CStopwatch(bool start = false);
-    virtual ~CStopwatch() = default;
-    CStopwatch(const CStopwatch& other);
-    CStopwatch& operator=(const CStopwatch& other);
+    explicit Stopwatch(bool start = false);
 
     void Reset(bool start);
+    // Starts from now; a stopped stopwatch with time measured resumes instead, unless `restart`.
     void Start(bool restart);
     void Stop();
+    // The net time so far; a running stopwatch keeps running.
     double GetElapsedSeconds() const;
 
-protected:
-    // Called around every access of m_ticks; a derived stopwatch may guard it here.
-    virtual void BeginAccess() const {}
-    virtual void EndAccess() const {}
-
 private:
-    friend struct CStopwatchTestAccess;
-    int64_t m_ticks = 0;
-    static int64_t s_frequency;
-    static int64_t s_overhead;
+    friend struct StopwatchTestAccess;
+    int64_t ticks_ = 0;
+    static int64_t frequency_;
+    static int64_t overhead_;  // minus the ticks of one start/stop pair
 };
 
 }  // namespace tallox

@@ -1,5 +1,5 @@
 // The About box: what the user reads and where it stands.
-#include "ui/about_dlg.h"
+#include "ui/about_dialog.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -9,14 +9,14 @@
 
 using namespace tallox;
 
-class CAboutDlgTest : public QObject {
+class AboutDialogTest : public QObject {
     Q_OBJECT
 private slots:
     void showsVersionIconAndDefaultOk();
 };
 
-void CAboutDlgTest::showsVersionIconAndDefaultOk() {
-    CAboutDlg about;
+void AboutDialogTest::showsVersionIconAndDefaultOk() {
+    AboutDialog about;
     const QSize base = DialogBaseUnits(about.font());
     QCOMPARE(about.windowTitle(), QStringLiteral("About Tallox"));
     QCOMPARE(about.size(), MapDialogRect(QRect(0, 0, 235, 63), base).size());
@@ -45,5 +45,5 @@ void CAboutDlgTest::showsVersionIconAndDefaultOk() {
     QCOMPARE(ok->geometry(), MapDialogRect(QRect(178, 7, 50, 16), base));
 }
 
-QTEST_MAIN(CAboutDlgTest)
-#include "about_dlg_test.moc"
+QTEST_MAIN(AboutDialogTest)
+#include "about_dialog_test.moc"

@@ -1,4 +1,4 @@
-#include "ui/about_dlg.h"
+#include "ui/about_dialog.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -22,7 +22,7 @@ struct TextLine {
 };
 
 constexpr TextLine kLines[] = {
-    {"version", "Tallox Version 1.0.0", {40, 10, 130, 8}},
+    {"version", "Tallox Version " TALLOX_VERSION, {40, 10, 130, 8}},
     {"authors", "Copyright (C) the Tallox developers", {40, 20, 130, 8}},
     {"web", "https://tallox.example.org", {40, 31, 188, 8}},
     {"contact", "Contact: tallox@example.org", {40, 48, 188, 8}},
@@ -30,7 +30,7 @@ constexpr TextLine kLines[] = {
 
 }  // namespace
 
-CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
+AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("About Tallox"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);

@@ -1,0 +1,26 @@
+// The codecs a run measures, in the order of the report.
+#pragma once
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "engine/benchmark_settings.h"
+
+namespace tallox {
+
+struct Codec {
+    const char* name;   // short name for command lines and records: "jpeg", "rle", ...
+    const char* label;  // the row's label in the report
+    bool BenchmarkSettings::*selection;
+    // Null for JPEG, which saves the decoded image instead of encoding the file's bytes.
+    uint32_t (*encode)(const uint8_t* input, uint8_t* output, uint32_t len, int32_t* workTable);
+    bool needsWorkTable;  // LZ77 Fast alone
+    bool repaint;         // the LZ77 rows are pushed without a repaint
+};
+
+std::span<const Codec> CodecTable();
+
+// The codec of that short name, or null.
+const Codec* FindCodec(std::string_view name);
+
+}  // namespace tallox

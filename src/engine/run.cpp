@@ -1,0 +1,91 @@
+#include "engine/run.h"
+
+#include <optional>
+#include <string>
+
+#include "engine/codec_table.h"
+#include "engine/input_file.h"
+#include "engine/jpeg_measurement.h"
+#include "engine/report.h"
+#include "engine/stopwatch.h"
+
+namespace tallox {
+namespace {
+
+// Measures one lossless codec over a fresh copy of the file and appends its row; false, with
+// the message shown, when the run must end.
+bool MeasureLossless(const Codec& codec, const BenchmarkSettings& settings, RunHost& host,
+                     std::string& report) {
+    WorkingBlock block;
+    if (const std::optional<InputError> error =
+            ReadInput(settings.filePath, codec.needsWorkTable, block)) {
+        host.ShowMessage(error->message);
+        return false;
+    }
+    const uint8_t* input = block.Input();
+    uint8_t* output = block.Output();
+    int32_t* table = block.WorkTable();
+    const uint32_t len = block.Length();
+    ProgressControl& progress = host.Progress();
+    uint32_t count = 0;
+
+    Stopwatch stopwatch;
+    stopwatch.Start(false);
+    // Timed: the encoder calls and the progress steps, nothing else.
+    for (int32_t i = 0; i < settings.iterations; ++i) {
+        count = codec.encode(input, output, len, table);
+        progress.StepIt();
+    }
+    stopwatch.Stop();
+
+    FinishRow(codec,
+              MakeRow(codec, settings.iterations, stopwatch.GetElapsedSeconds(), len, count),
+              report, host);
+    return true;
+}
+
+}  // namespace
+
+void RunBenchmark(const BenchmarkSettings& settings, RunHost& host, Imaging& imaging) {
+    if (settings.fileName.empty()) {
+        return;
+    }
+    std::string report;
+    host.Push(report);
+    host.Repaint();
+
+    // Loaded on every run, JPEG selected or not, and released at every end of the run. Whether
+    // it decoded is the JPEG measurement's concern.
+    const std::optional<Image> image = imaging.Load(settings.filePath);
+
+    uint32_t selected = 0;
+    for (const Codec& codec : CodecTable()) {
+        selected += settings.*codec.selection ? 1 : 0;
+    }
+    ProgressControl& progress = host.Progress();
+    // The range is a 16-bit word: the product is cut to its low 16 bits.
+    const uint32_t steps = static_cast<uint32_t>(settings.iterations) * selected;
+    progress.SetRange(1, static_cast<uint16_t>(steps));
+    progress.SetPos(1);
+    progress.SetStep(1);
+
+    report = kReportHeader;
+    host.Push(report);
+    host.Repaint();
+
+    for (const Codec& codec : CodecTable()) {
+        if (!(settings.*codec.selection)) {
+            continue;
+        }
+        const bool goOn = codec.encode == nullptr
+                              ? MeasureJpeg(codec, settings, image ? &*image : nullptr,
+                                            imaging, host, report)
+                              : MeasureLossless(codec, settings, host, report);
+        if (!goOn) {
+            return;  // the progress position is kept; the image is released
+        }
+    }
+    progress.SetPos(0);
+}
+
+}  // namespace tallox

@@ -1,0 +1,36 @@
+// What a benchmark run needs from its window. The dialog, the command line and the tests each
+// provide one.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "engine/progress_control.h"
+
+namespace tallox {
+
+// One finished codec: its figures and its line of the report. New measurements add fields here.
+struct Row {
+    std::string codec;  // short name: "jpeg", "rle", "huffman", "rice", "lz77", "lz77fast"
+    std::string label;  // the line's label, tabs included
+    int32_t iterations = 0;
+    uint32_t inputBytes = 0;   // the file's length, or width x height x 3 for JPEG
+    uint32_t outputBytes = 0;  // the last call's output
+    double elapsedSeconds = 0.0;
+    double framesPerSecond = 0.0;
+    double ratio = 0.0;
+    std::string text;  // the report line, "\r\n" included
+};
+
+class RunHost {
+public:
+    virtual void Push(const std::string& report) = 0;  // show the whole report so far
+    virtual void Repaint() = 0;                        // paint it now
+    virtual void RowFinished(const Row& row) = 0;      // before the report holding it is pushed
+    virtual ProgressControl& Progress() = 0;
+    virtual void ShowMessage(const std::string& text) = 0;  // a plain OK box; the run then ends
+
+protected:
+    ~RunHost() = default;
+};
+
+}  // namespace tallox

@@ -1,0 +1,263 @@
+#include "ui/main_dialog.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QScopedValueRollback>
+#include <algorithm>
+#include <climits>
+#include <optional>
+
+#include "engine/run.h"
+#include "platform/imaging.h"
+#include "ui/about_dialog.h"
+#include "ui/app_icon.h"
+#include "ui/dialog_units.h"
+#include "ui/group_box.h"
+#include "ui/preview_frame.h"
+
+namespace tallox {
+
+namespace {
+
+constexpr char kParseIntMessage[] = "Please enter an integer.";
+constexpr char kQualityRangeMessage[] = "Please enter an integer between 1 and 100.";
+constexpr int kMinimumQuality = 1;
+constexpr int kMaximumQuality = 100;
+// Tab stops of a multi-line edit lie every 32 horizontal dialog units.
+constexpr int kTabStopUnits = 32;
+
+// The report keeps "\r\n" line ends; the text box shows plain "\n".
+QString ToDisplay(const std::string& text) {
+    return QString::fromLocal8Bit(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+}
+
+std::string FromDisplay(QString text) {
+    return text.replace(QStringLiteral("\n"), QStringLiteral("\r\n")).toLocal8Bit().toStdString();
+}
+
+void SetTextIfChanged(QLineEdit* edit, const QString& text) {
+    // Leaves the cursor and selection alone when nothing changes.
+    if (edit->text() != text) {
+        edit->setText(text);
+    }
+}
+
+}  // namespace
+
+MainDialog::MainDialog(UserPrompts& prompts, QWidget* parent)
+    : QDialog(parent), prompts_(prompts), progressBar_(new QProgressBar(this)),
+      progress_(progressBar_) {
+    setWindowTitle(QStringLiteral("KANDRA Image Compression Benchmark"));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    CreateControls();
+    WriteToControls();
+
+    // X11 and Wayland give a dialog no system menu: its item lives in the context menu, and
+    // F1 reaches it too.
+    auto* about = new QAction(QStringLiteral("&About Tallox..."), this);
+    about->setShortcut(QKeySequence(Qt::Key_F1));
+    connect(about, &QAction::triggered, this, [this] { OnAbout(); });
+    addAction(about);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+
+    setWindowIcon(ApplicationIcon());
+    settings.iterations = accurateMetering ? 500 : 25;
+}
+
+void MainDialog::CreateControls() {
+    const QSize base = DialogBaseUnits(font());
+    // Every control at its template rectangle (dialog units), in tab order.
+    const auto place = [&]<typename Widget>(Widget* widget, const char* name, QRect rect,
+                                            bool enabled = true) {
+        widget->setObjectName(QString::fromLatin1(name));
+        widget->setGeometry(MapDialogRect(rect, base));
+        widget->setEnabled(enabled);
+        return widget;
+    };
+    const auto box = [&](const char* name, const char* text, QRect rect, bool enabled = true) {
+        return place(new QCheckBox(QString::fromLatin1(text), this), name, rect, enabled);
+    };
+
+    place(new GroupBox(QStringLiteral("Input Image"), this), "inputGroup", {7, 7, 129, 115});
+    fileNameEdit_ = place(new QLineEdit(this), "fileNameEdit", {13, 18, 93, 14});
+    auto* browse = place(new QPushButton(QStringLiteral("..."), this), "browseButton",
+                         {109, 18, 20, 14});
+    preview_ = place(new PreviewFrame(this), "preview", {13, 35, 116, 80});
+
+    place(new GroupBox(QStringLiteral("Lossy Compression"), this), "lossyGroup",
+          {7, 125, 129, 36});
+    jpegBox_ = box("jpegBox", "JPEG GDI+ Library", {13, 136, 75, 10});
+    qualityEdit_ = place(new QLineEdit(this), "qualityEdit", {101, 134, 20, 12});
+    qualityEdit_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    qualityEdit_->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this));
+    auto* percent = place(new QLabel(QStringLiteral("%"), this), "percentLabel", {123, 136, 8, 8});
+    percent->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    box("intelJpegBox", "Intel Jpeg Library", {13, 147, 72, 10}, false);
+
+    place(new GroupBox(QStringLiteral("Lossless Compression"), this), "losslessGroup",
+          {7, 166, 129, 71});
+    rleBox_ = box("rleBox", "RLE (Run Length Encoding)", {13, 178, 111, 10});
+    huffmanBox_ = box("huffmanBox", "Huffman Encoding", {13, 189, 116, 10});
+    riceBox_ = box("riceBox", "Rice Coding", {13, 200, 118, 10});
+    lz77Box_ = box("lz77Box", "Lempel-Ziv Compression (LZx)", {13, 211, 113, 10}, false);
+    lz77FastBox_ = box("lz77FastBox", "Fast Lempel-Ziv Compression", {13, 222, 117, 10}, false);
+
+    place(new GroupBox(QStringLiteral("Benchmark"), this), "benchmarkGroup", {7, 241, 129, 61});
+    fastMeteringBox_ = box("fastMeteringBox", "Fast Metering", {13, 253, 108, 10});
+    accurateMeteringBox_ = box("accurateMeteringBox", "Accurate Metering", {13, 263, 75, 10});
+    auto* start =
+        place(new QPushButton(QStringLiteral("Start"), this), "startButton", {44, 279, 50, 14});
+
+    reportEdit_ = place(new QPlainTextEdit(this), "reportEdit", {141, 7, 279, 294});
+    reportEdit_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    reportEdit_->setTabStopDistance(MapDialogRect(QRect(0, 0, kTabStopUnits, 0), base).width());
+    place(progressBar_, "progressBar", {7, 304, 414, 11});
+    progressBar_->setTextVisible(false);
+
+    setFixedSize(MapDialogRect(QRect(QPoint(0, 0), kTemplateSize), base).size());
+
+    connect(browse, &QPushButton::clicked, this, [this] { OnBrowse(); });
+    connect(fastMeteringBox_, &QCheckBox::clicked, this, [this] { OnMetering(false); });
+    connect(accurateMeteringBox_, &QCheckBox::clicked, this, [this] { OnMetering(true); });
+    const std::pair<QCheckBox*, bool BenchmarkSettings::*> toggles[] = {
+        {jpegBox_, &BenchmarkSettings::jpeg},         {rleBox_, &BenchmarkSettings::rle},
+        {huffmanBox_, &BenchmarkSettings::huffman},   {riceBox_, &BenchmarkSettings::rice},
+        {lz77Box_, &BenchmarkSettings::lz77},         {lz77FastBox_, &BenchmarkSettings::lz77Fast},
+    };
+    for (const auto& [checkBox, selection] : toggles) {
+        connect(checkBox, &QCheckBox::clicked, this, [this, selection] { OnToggle(selection); });
+    }
+    connect(start, &QPushButton::clicked, this, [this] { RunBenchmark(settings, *this); });
+    connect(qualityEdit_, &QLineEdit::textChanged, this, [this] { OnQualityEdited(); });
+}
+
+void MainDialog::WriteToControls() {
+    const QScopedValueRollback<bool> writing(writing_, true);
+    SetTextIfChanged(fileNameEdit_, QString::fromLocal8Bit(settings.fileName));
+    fastMeteringBox_->setChecked(fastMetering);
+    accurateMeteringBox_->setChecked(accurateMetering);
+    lz77FastBox_->setChecked(settings.lz77Fast);
+    lz77Box_->setChecked(settings.lz77);
+    riceBox_->setChecked(settings.rice);
+    huffmanBox_->setChecked(settings.huffman);
+    rleBox_->setChecked(settings.rle);
+    jpegBox_->setChecked(settings.jpeg);
+    SetTextIfChanged(qualityEdit_, QString::number(settings.jpegQuality));
+    const QString shown = ToDisplay(report);
+    if (reportEdit_->toPlainText() != shown) {
+        reportEdit_->setPlainText(shown);
+    }
+}
+
+bool MainDialog::ReadFromControls() {
+    const QScopedValueRollback<bool> writing(writing_, true);
+    settings.fileName = fileNameEdit_->text().toLocal8Bit().toStdString();
+    fastMetering = fastMeteringBox_->isChecked();
+    accurateMetering = accurateMeteringBox_->isChecked();
+    settings.lz77Fast = lz77FastBox_->isChecked();
+    settings.lz77 = lz77Box_->isChecked();
+    settings.rice = riceBox_->isChecked();
+    settings.huffman = huffmanBox_->isChecked();
+    settings.rle = rleBox_->isChecked();
+    settings.jpeg = jpegBox_->isChecked();
+    // A refused value stops the exchange there, with the field focused for correction.
+    const auto fail = [this](const char* message) {
+        prompts_.ShowMessageBox(this, QString::fromLatin1(message), QMessageBox::Warning);
+        qualityEdit_->setFocus();
+        qualityEdit_->selectAll();
+        return false;
+    };
+    bool isInteger = false;
+    const qlonglong quality = qualityEdit_->text().trimmed().toLongLong(&isInteger);
+    if (!isInteger) {
+        return fail(kParseIntMessage);
+    }
+    // The number is stored before it is checked, so a refused quality is still the one a later
+    // run uses.
+    settings.jpegQuality = static_cast<int32_t>(std::clamp<qlonglong>(quality, INT_MIN, INT_MAX));
+    if (settings.jpegQuality < kMinimumQuality || settings.jpegQuality > kMaximumQuality) {
+        return fail(kQualityRangeMessage);
+    }
+    report = FromDisplay(reportEdit_->toPlainText());
+    return true;
+}
+
+void MainDialog::ChooseFile(const QString& path) {
+    const QFileInfo file(path);
+    settings.filePath = file.absoluteFilePath().toLocal8Bit().toStdString();
+    settings.fileName = file.fileName().toLocal8Bit().toStdString();
+    WriteToControls();
+
+    const std::optional<Image> image = PlatformImaging().Load(settings.filePath);
+    preview_->SetImage(image ? &*image : nullptr);
+}
+
+void MainDialog::Push(const std::string& text) {
+    report = text;
+    WriteToControls();
+}
+
+void MainDialog::Repaint() { repaint(); }
+
+void MainDialog::ShowMessage(const std::string& text) {
+    prompts_.ShowMessageBox(this, QString::fromLocal8Bit(text), QMessageBox::Warning);
+}
+
+void MainDialog::keyPressEvent(QKeyEvent* event) {
+    // Enter on anything but a push button is the dialog's OK, which checks the fields first.
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && event->modifiers() == Qt::NoModifier &&
+        qobject_cast<QPushButton*>(focusWidget()) == nullptr) {
+        if (ReadFromControls()) {
+            accept();
+        }
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void MainDialog::OnAbout() {
+    AboutDialog about(this);
+    about.exec();
+}
+
+void MainDialog::OnBrowse() {
+    const std::optional<QString> path =
+        prompts_.GetOpenFileName(this, QStringLiteral("BMP Image (*.bmp)"));
+    if (!path) {
+        prompts_.ShowMessageBox(this, QStringLiteral("Open File Error"), QMessageBox::Information);
+        return;
+    }
+    ChooseFile(*path);
+}
+
+void MainDialog::OnMetering(bool accurate) {
+    fastMetering = !accurate;
+    accurateMetering = accurate;
+    settings.iterations = accurate ? 500 : 25;
+    WriteToControls();
+}
+
+void MainDialog::OnToggle(bool BenchmarkSettings::*selection) {
+    settings.*selection = !(settings.*selection);
+    WriteToControls();
+}
+
+void MainDialog::OnQualityEdited() {
+    if (!writing_) {
+        ReadFromControls();
+    }
+}
+
+}  // namespace tallox

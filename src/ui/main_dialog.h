@@ -1,0 +1,82 @@
+// The main window: the options of a run, the input's preview, the report and the progress bar.
+// The dialog is the run's host: the Start button runs the benchmark with the dialog's settings.
+#pragma once
+#include <QDialog>
+#include <QString>
+#include <string>
+
+#include "engine/benchmark_settings.h"
+#include "engine/run_host.h"
+#include "ui/progress_bar_control.h"
+#include "ui/user_prompts.h"
+
+class QCheckBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+
+namespace tallox {
+
+class PreviewFrame;
+
+class MainDialog final : public QDialog, public RunHost {
+    Q_OBJECT
+public:
+    // The template's size in dialog units.
+    static constexpr QSize kTemplateSize{428, 322};
+
+    explicit MainDialog(UserPrompts& prompts = StandardPrompts(), QWidget* parent = nullptr);
+
+    // Takes `path` as the input, as if it had been chosen with "...": name, path and preview.
+    void ChooseFile(const QString& path);
+
+    // Shows every member in its control.
+    void WriteToControls();
+    // Reads the controls back into the members, in the template's exchange order. False when
+    // the quality is refused: its message has been shown, and the members after it are not read.
+    bool ReadFromControls();
+
+    // The host of a run.
+    void Push(const std::string& report) override;
+    void Repaint() override;
+    void RowFinished(const Row& /*row*/) override {}  // the dialog shows the whole report
+    ProgressControl& Progress() override { return progress_; }
+    void ShowMessage(const std::string& text) override;
+
+    BenchmarkSettings settings;
+    bool fastMetering = true;
+    bool accurateMetering = false;
+    std::string report;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void CreateControls();
+    void OnAbout();
+    void OnBrowse();
+    void OnMetering(bool accurate);
+    void OnToggle(bool BenchmarkSettings::*selection);
+    void OnQualityEdited();
+
+    UserPrompts& prompts_;
+    // Edits of the quality are not read back while the members are being written out.
+    bool writing_ = false;
+
+    QLineEdit* fileNameEdit_ = nullptr;
+    PreviewFrame* preview_ = nullptr;
+    QCheckBox* jpegBox_ = nullptr;
+    QLineEdit* qualityEdit_ = nullptr;
+    QCheckBox* rleBox_ = nullptr;
+    QCheckBox* huffmanBox_ = nullptr;
+    QCheckBox* riceBox_ = nullptr;
+    QCheckBox* lz77Box_ = nullptr;
+    QCheckBox* lz77FastBox_ = nullptr;
+    QCheckBox* fastMeteringBox_ = nullptr;
+    QCheckBox* accurateMeteringBox_ = nullptr;
+    QPlainTextEdit* reportEdit_ = nullptr;
+    QProgressBar* progressBar_ = nullptr;
+    ProgressBarControl progress_;
+};
+
+}  // namespace tallox
