@@ -18,13 +18,15 @@
 #include <string>
 #include <vector>
 
-#include "engine/report.h"
 #include "codecs/working_block.h"
 #include "engine/codec_table.h"
 #include "engine/input_file.h"
+#include "engine/jpeg_measurement.h"
+#include "engine/report.h"
 #include "engine/run.h"
 #include "platform/imaging.h"
 #include "support/recording_host.h"
+#include "support/temp_folder.h"
 #include "support/test_data.h"
 
 namespace tallox {
@@ -32,7 +34,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr char kSaveFailed[] = "Failed to save to stream!";
 constexpr const char* kLosslessCodecs[] = {"rle", "huffman", "rice", "lz77", "lz77fast"};
 
 enum class Loads { kNo, kYes, kEither };
@@ -169,8 +170,7 @@ std::vector<BrokenFile> BrokenFiles() {
         std::error_code error;
         for (const fs::directory_entry& entry : fs::directory_iterator(suite, error)) {
             if (entry.path().extension() == ".bmp") {
-                std::string name =
-                    std::string("bmpsuite_") + folder + "_" + entry.path().stem().string();
+                std::string name = std::string(folder) + "_" + entry.path().stem().string();
                 for (char& c : name) {
                     if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
                 }
@@ -187,9 +187,6 @@ protected:
     static void TearDownTestSuite() { s_session.reset(); }
 
     void SetUp() override {
-        m_dir = fs::path(::testing::TempDir()) /
-                ("tallox_broken_" + std::to_string(getpid()) + "_" + GetParam().name);
-        fs::create_directories(m_dir);
         m_path = GetParam().path;
         if (m_path.empty()) {
             m_path = (m_dir / "file.bmp").string();
@@ -198,7 +195,6 @@ protected:
                        static_cast<std::streamsize>(GetParam().bytes.size()));
         }
     }
-    void TearDown() override { fs::remove_all(m_dir); }
 
     BenchmarkSettings Settings(bool jpeg) const {
         BenchmarkSettings settings;
@@ -254,7 +250,8 @@ protected:
     }
 
     static std::unique_ptr<ImagingSession> s_session;
-    fs::path m_dir;
+    test::TempFolder m_folder{"tallox_broken"};
+    const fs::path m_dir = m_folder.path();
     std::string m_path;
 };
 
@@ -282,7 +279,7 @@ void BrokenInputTest::CheckLosslessRows(const test::RecordingHost& host) const {
     }
 }
 
-TEST_P(BrokenInputTest, GivesAFullReportOrTheJpegMessage) {
+TEST_P(BrokenInputTest, FullReportOrJpegMessage) {
     const std::optional<Image> image = PlatformImaging().Load(m_path);
     if (GetParam().loads == Loads::kYes) {
         ASSERT_TRUE(image.has_value());
@@ -294,7 +291,7 @@ TEST_P(BrokenInputTest, GivesAFullReportOrTheJpegMessage) {
     test::RecordingHost host;
     RunBenchmark(Settings(true), host);
     if (!image) {
-        EXPECT_EQ(host.messages, std::vector<std::string>{kSaveFailed});
+        EXPECT_EQ(host.messages, std::vector<std::string>{kSaveFailedMessage});
         EXPECT_EQ(host.LastReport(), kReportHeader);
         EXPECT_TRUE(host.rows.empty());
         // Without the JPEG row the same file runs every lossless codec to the end.
@@ -315,7 +312,7 @@ TEST_P(BrokenInputTest, GivesAFullReportOrTheJpegMessage) {
     CheckLosslessRows(host);
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, BrokenInputTest, ::testing::ValuesIn(BrokenFiles()),
+INSTANTIATE_TEST_SUITE_P(Bmp, BrokenInputTest, ::testing::ValuesIn(BrokenFiles()),
                          [](const ::testing::TestParamInfo<BrokenFile>& info) {
                              return info.param.name;
                          });

@@ -11,16 +11,16 @@
 #include <string>
 #include <vector>
 
-#include "engine/report.h"
-#include "codecs/working_block.h"
-#include "engine/codec_table.h"
-#include "engine/input_file.h"
-#include "engine/run.h"
 #include "codecs/huffman.h"
 #include "codecs/lz77_fast.h"
 #include "codecs/rice.h"
 #include "codecs/rle.h"
-
+#include "codecs/working_block.h"
+#include "engine/codec_table.h"
+#include "engine/input_file.h"
+#include "engine/jpeg_measurement.h"
+#include "engine/report.h"
+#include "engine/run.h"
 #include "support/temp_folder.h"
 
 namespace tallox {
@@ -86,7 +86,8 @@ TEST_F(CliTest, HelpVersionAndUsageErrors) {
     EXPECT_EQ(version.status, 0);
     EXPECT_NE(version.out.find("1.0.0"), std::string::npos);
     for (const char* bad : {"--codecs png", "--iterations 0", "--quality 101", "--fast --accurate",
-                            "--format xml", "--bogus", "encode rle", "encode rice a -o b "
+                            "--format xml", "--bogus", "encode rle",
+                            "encode rice a -o b "
                             "--rice-type 5"}) {
         EXPECT_EQ(Run(bad).status, 2) << bad;
     }
@@ -167,7 +168,7 @@ TEST_F(CliTest, FailuresExitOneWithTheMessageAndNoRow) {
     std::ofstream(text) << "not a bitmap at all\n";
     const Result jpeg = Run("--codecs jpeg,rle " + text.string());
     EXPECT_EQ(jpeg.status, 1);
-    EXPECT_NE(jpeg.err.find("Failed to save to stream!"), std::string::npos);
+    EXPECT_NE(jpeg.err.find(kSaveFailedMessage), std::string::npos);
     EXPECT_EQ(jpeg.out.find("RLE\t\t"), std::string::npos);
 }
 

@@ -21,7 +21,6 @@
 #include <jpeglib.h>
 
 #include "platform/jpeg_encoder.h"
-
 #include "support/temp_folder.h"
 
 namespace tallox {
@@ -74,8 +73,7 @@ TEST_F(LoadTest, TheContentDecidesNotTheName) {
     QImage source(7, 2, QImage::Format_ARGB32);
     source.fill(qRgba(10, 20, 30, 128));
     ASSERT_TRUE(source.save(QString::fromStdString(Path("png_inside.bmp")), "PNG"));
-    const std::optional<Image> image =
-        PlatformImaging().Load(Path("png_inside.bmp"));
+    const std::optional<Image> image = PlatformImaging().Load(Path("png_inside.bmp"));
     ASSERT_TRUE(image.has_value());
     EXPECT_EQ(image->width, 7u);
     EXPECT_EQ(image->height, 2u);
@@ -145,8 +143,7 @@ TEST_F(LoadTest, BadAndQuestionableBitmapsGiveAnImageOrNone) {
         for (const auto& entry :
              fs::directory_iterator(TALLOX_SHARED_DIR "/bmpsuite/" + std::string(folder))) {
             ++files;
-            const std::optional<Image> image =
-                PlatformImaging().Load(entry.path().string());
+            const std::optional<Image> image = PlatformImaging().Load(entry.path().string());
             if (image) {
                 EXPECT_GT(image->width, 0u) << entry.path();
                 EXPECT_EQ(image->rgb.size(), size_t{image->width} * image->height * 3)
@@ -317,7 +314,7 @@ TEST(JpegSaveTest, RefusedSavesFailAndLeaveNoState) {
     std::vector<uint8_t> jpeg;
     Image mismatched = Gradient(8, 8);
     mismatched.rgb.pop_back();  // one byte short of 8 x 8 x 3
-    Image huge;  // every byte present, but 65,500 is the format's largest dimension
+    Image huge;                 // every byte present, but 65,500 is the format's largest dimension
     huge.width = 70'000;
     huge.height = 1;
     huge.rgb.assign(70'000 * 3, 0x80);

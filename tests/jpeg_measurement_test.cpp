@@ -1,4 +1,6 @@
 // The JPEG row through the run: what is timed, what is counted, and how a failure ends the run.
+#include "engine/jpeg_measurement.h"
+
 #include <gtest/gtest.h>
 
 #include <QImage>
@@ -8,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/jpeg_measurement.h"
 #include "engine/report.h"
 #include "engine/run.h"
 #include "support/recording_host.h"
@@ -75,9 +76,9 @@ protected:
 TEST_F(JpegRowTest, EverySaveIsTimedWithItsStepAndThePixelsAreCounted) {
     RunBenchmark(settings, host, imaging);
     const std::vector<std::string> expected{
-        "push",   "repaint", "load",   "range 1 4", "pos 1",   "step 1",   "push",
-        "repaint", "save 70", "stepit", "save 70",  "stepit",  "row jpeg", "push",
-        "repaint", "stepit",  "stepit", "row rle",  "push",    "repaint",  "pos 0"};
+        "push",    "repaint", "load",   "range 1 4", "pos 1",  "step 1",   "push",
+        "repaint", "save 70", "stepit", "save 70",   "stepit", "row jpeg", "push",
+        "repaint", "stepit",  "stepit", "row rle",   "push",   "repaint",  "pos 0"};
     EXPECT_EQ(host.events, expected);
     ASSERT_EQ(host.rows.size(), 2u);
     EXPECT_EQ(host.rows[0].inputBytes, 921'600u);  // 640 x 480 x 3, whatever the file's size

@@ -13,16 +13,18 @@
 #include <string>
 #include <vector>
 
+#include "codecs/rice.h"
+#include "codecs/rle.h"
 #include "codecs/working_block.h"
 #include "engine/codec_table.h"
 #include "engine/input_file.h"
 #include "engine/run.h"
-#include "codecs/rice.h"
-#include "codecs/rle.h"
 #include "platform/memory.h"
+#include "support/counting_heap.h"
 #include "support/huffman_decoder.h"
 #include "support/recording_host.h"
 #include "support/rice_decoder.h"
+#include "support/temp_folder.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define TALLOX_ASAN 1
@@ -78,35 +80,10 @@ std::vector<uint8_t> PhotoLikeBitmap(uint32_t width, uint32_t height) {
     return bytes;
 }
 
-// The heap of a run that hands out blocks as malloc does but keeps every block it is given
-// back, so the test can read what the encoders left in them.
-struct KeptBlock {
-    void* block;
-    size_t size;
-};
-std::vector<KeptBlock> g_blocks;
-
-constexpr MemorySource kKeepingHeap{[](size_t size) {
-                                        void* block = std::malloc(size);
-                                        g_blocks.push_back({block, size});
-                                        return block;
-                                    },
-                                    [](void*) {}, [] { return uint64_t{64} << 30; }};
-
 class LargeInputTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        m_dir = fs::path(::testing::TempDir()) / ("tallox_large_" + std::to_string(getpid()));
-        fs::create_directories(m_dir);
-    }
-    void TearDown() override {
-        SetMemorySource(nullptr);
-        for (const KeptBlock& kept : g_blocks) std::free(kept.block);
-        g_blocks.clear();
-        fs::remove_all(m_dir);
-    }
-
-    fs::path m_dir;
+    test::TempFolder m_folder{"tallox_large"};
+    const fs::path m_dir = m_folder.path();
 };
 
 TEST_F(LargeInputTest, FiftyMegabyteBitmapRunsRleHuffmanAndRiceToTheEnd) {
@@ -126,22 +103,23 @@ TEST_F(LargeInputTest, FiftyMegabyteBitmapRunsRleHuffmanAndRiceToTheEnd) {
     settings.jpeg = false;
     settings.iterations = 1;
     test::RecordingHost host;
-    SetMemorySource(&kKeepingHeap);
+    test::CountingHeap heap;
+    heap.keep = true;  // so that the encoders' outputs can be read after the run
+    heap.available = uint64_t{64} << 30;
     RunBenchmark(settings, host);
-    SetMemorySource(nullptr);
 
     EXPECT_TRUE(host.messages.empty());
     ASSERT_EQ(host.rows.size(), 3u);
-    ASSERT_EQ(g_blocks.size(), 3u);
+    ASSERT_EQ(heap.kept.size(), 3u);
     const uint64_t blockSize = uint64_t{len} + 2 * ((uint64_t{len} * 104 + 50) / 100) + 768;
     for (size_t i = 0; i < 3; ++i) {
         SCOPED_TRACE(host.rows[i].codec);
         EXPECT_EQ(host.rows[i].inputBytes, len);
-        EXPECT_EQ(g_blocks[i].size, blockSize);
+        EXPECT_EQ(heap.kept[i].size, blockSize);
         // The run read the whole file into the start of its block.
-        EXPECT_EQ(std::memcmp(g_blocks[i].block, input.data(), len), 0);
+        EXPECT_EQ(std::memcmp(heap.kept[i].memory, input.data(), len), 0);
     }
-    auto output = [&](size_t i) { return static_cast<const uint8_t*>(g_blocks[i].block) + len; };
+    auto output = [&](size_t i) { return static_cast<const uint8_t*>(heap.kept[i].memory) + len; };
 
     // RLE: the same bytes as a call of its own on a block of the same size.
     std::vector<uint8_t> direct(blockSize);

@@ -13,9 +13,9 @@
 #include "codecs/working_block.h"
 #include "engine/input_file.h"
 #include "engine/report.h"
-#include "platform/memory.h"
-#include "support/temp_folder.h"
+#include "support/counting_heap.h"
 #include "support/recording_host.h"
+#include "support/temp_folder.h"
 
 namespace tallox {
 namespace {
@@ -91,10 +91,11 @@ TEST_F(RunTest, NoCodecGivesTheHeaderAndTheProgressProtocol) {
 
 TEST_F(RunTest, HeaderText) {
     const std::string header = kReportHeader;
-    EXPECT_EQ(header,
-              "MIROVAN Image Compression Benchmark\r\n" + std::string(51, '=') + "\r\n\r\n" +
-                  std::string(102, '-') + "\r\n\t\tElapsed Time \tFrames/s \t\tCompression "
-                  "Ratio\r\n" + std::string(102, '-') + "\r\n");
+    EXPECT_EQ(header, "MIROVAN Image Compression Benchmark\r\n" + std::string(51, '=') +
+                          "\r\n\r\n" + std::string(102, '-') +
+                          "\r\n\t\tElapsed Time \tFrames/s \t\tCompression "
+                          "Ratio\r\n" +
+                          std::string(102, '-') + "\r\n");
 }
 
 TEST_F(RunTest, RangeCountsIterationsTimesSelectedCodecs) {
@@ -241,67 +242,34 @@ TEST_F(RunTest, FileLongerThanThirtyTwoBitsIsRefusedBeforeAllocating) {
     ASSERT_NE(file, nullptr);
     ASSERT_EQ(ftruncate(fileno(file), off_t{1} << 32), 0);  // sparse: no disk used
     std::fclose(file);
-    static int allocations;
-    allocations = 0;
-    static constexpr MemorySource kCounting{
-        [](size_t size) {
-            ++allocations;
-            return std::malloc(size);
-        },
-        &std::free, [] { return ~uint64_t{0}; }};
-    SetMemorySource(&kCounting);
+    const test::CountingHeap heap;
     BenchmarkSettings settings = Settings(path);
     settings.huffman = true;
     RunBenchmark(settings, host, imaging);
-    SetMemorySource(nullptr);
     ExpectEndedWith(host, kTooLargeMessage);
-    EXPECT_EQ(allocations, 0);
+    EXPECT_EQ(heap.allocations, 0);
 }
 
 TEST_F(RunTest, FailedAllocationEndsTheRunWithoutLeaking) {
     const std::string path = WriteFile("a.bmp", std::vector<uint8_t>(1000, 7));
-    static int live;
-    live = 0;
-    // The second allocation (LZ77 Fast's work table) fails.
-    static constexpr MemorySource kSecondFails{
-        [](size_t size) -> void* {
-            if (live == 1) {
-                return nullptr;
-            }
-            ++live;
-            return std::malloc(size);
-        },
-        [](void* block) {
-            live -= block != nullptr ? 1 : 0;
-            std::free(block);
-        },
-        [] { return ~uint64_t{0}; }};
-    SetMemorySource(&kSecondFails);
+    test::CountingHeap heap;
+    heap.failFrom = 1;  // the second allocation, LZ77 Fast's work table, fails
     BenchmarkSettings settings = Settings(path);
     settings.lz77Fast = true;
     RunBenchmark(settings, host, imaging);
-    SetMemorySource(nullptr);
     ExpectEndedWith(host, kAllocationFailedMessage);
-    EXPECT_EQ(live, 0);
+    EXPECT_EQ(heap.live, 0);
 }
 
 TEST_F(RunTest, BlockBeyondTheMachinesMemoryIsRefused) {
     const std::string path = WriteFile("a.bmp", std::vector<uint8_t>(1000, 7));
-    static int allocations;
-    allocations = 0;
-    static constexpr MemorySource kSmallMachine{
-        [](size_t size) {
-            ++allocations;
-            return std::malloc(size);
-        },
-        &std::free, [] { return uint64_t{3847}; }};  // one byte short of the block
-    SetMemorySource(&kSmallMachine);
+    test::CountingHeap heap;
+    heap.available = 3847;  // one byte short of the block
     BenchmarkSettings settings = Settings(path);
     settings.rle = true;
     RunBenchmark(settings, host, imaging);
-    SetMemorySource(nullptr);
     ExpectEndedWith(host, kAllocationFailedMessage);
-    EXPECT_EQ(allocations, 0);
+    EXPECT_EQ(heap.allocations, 0);
 }
 
 TEST_F(RunTest, ShortReadEndsTheRun) {

@@ -40,8 +40,8 @@ int main(int argc, char** argv) {
     QCoreApplication::setOrganizationName(QStringLiteral("Mirovan"));
     const QStringList arguments = QCoreApplication::arguments().mid(1);
     if (arguments.size() > 1 || (arguments.size() == 1 && arguments[0].startsWith('-'))) {
-        std::fprintf(stderr, "tallox: unexpected argument '%s'\n%s",
-                     qPrintable(arguments.back()), kUsage);
+        std::fprintf(stderr, "tallox: unexpected argument '%s'\n%s", qPrintable(arguments.back()),
+                     kUsage);
         return 2;
     }
 

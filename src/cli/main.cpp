@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/codec_table.h"
-#include "engine/run.h"
 #include "cli/encode.h"
 #include "cli/output.h"
+#include "engine/codec_table.h"
+#include "engine/run.h"
 #include "platform/imaging.h"
 
 namespace fs = std::filesystem;

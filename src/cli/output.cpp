@@ -132,8 +132,8 @@ std::string FormatCsvHeader() {
 }
 
 std::string FormatCsvRecord(const Row& r) {
-    return r.codec + "," + std::to_string(r.iterations) + "," + std::to_string(r.inputBytes) +
-           "," + std::to_string(r.outputBytes) + "," + Precise(r.elapsedSeconds) + "," +
+    return r.codec + "," + std::to_string(r.iterations) + "," + std::to_string(r.inputBytes) + "," +
+           std::to_string(r.outputBytes) + "," + Precise(r.elapsedSeconds) + "," +
            Precise(r.framesPerSecond) + "," + Precise(MegabytesPerSecond(r)) + "," +
            Precise(r.ratio) + "\n";
 }

@@ -38,8 +38,7 @@ bool MeasureLossless(const Codec& codec, const BenchmarkSettings& settings, RunH
     }
     stopwatch.Stop();
 
-    FinishRow(codec,
-              MakeRow(codec, settings.iterations, stopwatch.GetElapsedSeconds(), len, count),
+    FinishRow(codec, MakeRow(codec, settings.iterations, stopwatch.GetElapsedSeconds(), len, count),
               report, host);
     return true;
 }
@@ -77,10 +76,10 @@ void RunBenchmark(const BenchmarkSettings& settings, RunHost& host, Imaging& ima
         if (!(settings.*codec.selection)) {
             continue;
         }
-        const bool goOn = codec.encode == nullptr
-                              ? MeasureJpeg(codec, settings, image ? &*image : nullptr,
-                                            imaging, host, report)
-                              : MeasureLossless(codec, settings, host, report);
+        const bool goOn =
+            codec.encode == nullptr
+                ? MeasureJpeg(codec, settings, image ? &*image : nullptr, imaging, host, report)
+                : MeasureLossless(codec, settings, host, report);
         if (!goOn) {
             return;  // the progress position is kept; the image is released
         }

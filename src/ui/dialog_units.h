@@ -8,8 +8,8 @@
 
 namespace tallox {
 
-// The font's base units: its average character width (over the 52 Latin letters, rounded the
-// way the Windows dialog manager rounds it) and its character height, in pixels.
+// The font's base units: its average character width (over the 52 Latin letters, rounded half
+// up to a whole pixel) and its character height, in pixels.
 QSize DialogBaseUnits(const QFont& font);
 
 // `dialogUnits` (x, y, width, height) in pixels for the given base units, each value rounded to

@@ -53,7 +53,9 @@ void SetTextIfChanged(QLineEdit* edit, const QString& text) {
 }  // namespace
 
 MainDialog::MainDialog(UserPrompts& prompts, QWidget* parent)
-    : QDialog(parent), prompts_(prompts), progressBar_(new QProgressBar(this)),
+    : QDialog(parent),
+      prompts_(prompts),
+      progressBar_(new QProgressBar(this)),
       progress_(progressBar_) {
     setWindowTitle(QStringLiteral("KANDRA Image Compression Benchmark"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -62,8 +64,8 @@ MainDialog::MainDialog(UserPrompts& prompts, QWidget* parent)
     CreateControls();
     WriteToControls();
 
-    // X11 and Wayland give a dialog no system menu: its item lives in the context menu, and
-    // F1 reaches it too.
+    // X11 and Wayland give a dialog no window menu of its own: the About item lives in the
+    // context menu, and F1 reaches it too.
     auto* about = new QAction(QStringLiteral("&About Tallox..."), this);
     about->setShortcut(QKeySequence(Qt::Key_F1));
     connect(about, &QAction::triggered, this, [this] { OnAbout(); });
@@ -90,12 +92,11 @@ void MainDialog::CreateControls() {
 
     place(new GroupBox(QStringLiteral("Input Image"), this), "inputGroup", {7, 7, 129, 115});
     fileNameEdit_ = place(new QLineEdit(this), "fileNameEdit", {13, 18, 93, 14});
-    auto* browse = place(new QPushButton(QStringLiteral("..."), this), "browseButton",
-                         {109, 18, 20, 14});
+    auto* browse =
+        place(new QPushButton(QStringLiteral("..."), this), "browseButton", {109, 18, 20, 14});
     preview_ = place(new PreviewFrame(this), "preview", {13, 35, 116, 80});
 
-    place(new GroupBox(QStringLiteral("Lossy Compression"), this), "lossyGroup",
-          {7, 125, 129, 36});
+    place(new GroupBox(QStringLiteral("Lossy Compression"), this), "lossyGroup", {7, 125, 129, 36});
     jpegBox_ = box("jpegBox", "JPEG GDI+ Library", {13, 136, 75, 10});
     qualityEdit_ = place(new QLineEdit(this), "qualityEdit", {101, 134, 20, 12});
     qualityEdit_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -131,9 +132,9 @@ void MainDialog::CreateControls() {
     connect(fastMeteringBox_, &QCheckBox::clicked, this, [this] { OnMetering(false); });
     connect(accurateMeteringBox_, &QCheckBox::clicked, this, [this] { OnMetering(true); });
     const std::pair<QCheckBox*, bool BenchmarkSettings::*> toggles[] = {
-        {jpegBox_, &BenchmarkSettings::jpeg},         {rleBox_, &BenchmarkSettings::rle},
-        {huffmanBox_, &BenchmarkSettings::huffman},   {riceBox_, &BenchmarkSettings::rice},
-        {lz77Box_, &BenchmarkSettings::lz77},         {lz77FastBox_, &BenchmarkSettings::lz77Fast},
+        {jpegBox_, &BenchmarkSettings::jpeg},       {rleBox_, &BenchmarkSettings::rle},
+        {huffmanBox_, &BenchmarkSettings::huffman}, {riceBox_, &BenchmarkSettings::rice},
+        {lz77Box_, &BenchmarkSettings::lz77},       {lz77FastBox_, &BenchmarkSettings::lz77Fast},
     };
     for (const auto& [checkBox, selection] : toggles) {
         connect(checkBox, &QCheckBox::clicked, this, [this, selection] { OnToggle(selection); });

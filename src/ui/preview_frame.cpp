@@ -18,8 +18,7 @@ void PreviewFrame::SetImage(const Image* image) {
         const QImage view(image->rgb.data(), static_cast<int>(image->width),
                           static_cast<int>(image->height), static_cast<qsizetype>(image->width) * 3,
                           QImage::Format_RGB888);
-        preview_ =
-            view.scaled(kImageRect.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        preview_ = view.scaled(kImageRect.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     }
     update();
 }

@@ -20,8 +20,8 @@
 #include <tuple>
 #include <vector>
 
-#include "engine/report.h"
 #include "engine/input_file.h"
+#include "engine/report.h"
 #include "engine/run.h"
 #include "ui/about_dialog.h"
 #include "ui/dialog_units.h"
@@ -70,7 +70,9 @@ void Click(QCheckBox* box) {
     QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(4, box->height() / 2));
 }
 
-QLineEdit* Quality(MainDialog& dlg) { return dlg.findChild<QLineEdit*>(QStringLiteral("qualityEdit")); }
+QLineEdit* Quality(MainDialog& dlg) {
+    return dlg.findChild<QLineEdit*>(QStringLiteral("qualityEdit"));
+}
 
 // A bitmap whose left half is red and right half blue.
 QString WriteBitmap(const QTemporaryDir& dir, const QString& name, int width, int height) {
@@ -177,12 +179,15 @@ void MainDialogTest::freshDialogState() {
         QCOMPARE(TextOf(widget), QString::fromLatin1(control.text));
     }
     // name, ticked, enabled
-    const std::tuple<const char*, bool, bool> boxes[] = {
-        {"jpegBox", true, true},           {"rleBox", true, true},
-        {"huffmanBox", true, true},        {"riceBox", true, true},
-        {"lz77Box", false, false},         {"lz77FastBox", false, false},
-        {"intelJpegBox", false, false},    {"fastMeteringBox", true, true},
-        {"accurateMeteringBox", false, true}};
+    const std::tuple<const char*, bool, bool> boxes[] = {{"jpegBox", true, true},
+                                                         {"rleBox", true, true},
+                                                         {"huffmanBox", true, true},
+                                                         {"riceBox", true, true},
+                                                         {"lz77Box", false, false},
+                                                         {"lz77FastBox", false, false},
+                                                         {"intelJpegBox", false, false},
+                                                         {"fastMeteringBox", true, true},
+                                                         {"accurateMeteringBox", false, true}};
     for (const auto& [name, ticked, enabled] : boxes) {
         QVERIFY2(Box(dlg, name)->isChecked() == ticked, name);
         QVERIFY2(Box(dlg, name)->isEnabled() == enabled, name);
@@ -406,7 +411,7 @@ void MainDialogTest::refusedQualityStopsTheExchange() {
     RecordingPrompts prompts;
     MainDialog dlg(prompts);
     dlg.Push("kept\r\n");
-    Click(Box(dlg, "rleBox"));              // RLE off, member and box
+    Click(Box(dlg, "rleBox"));                  // RLE off, member and box
     Box(dlg, "huffmanBox")->setChecked(false);  // Huffman box cleared behind the dialog's back
     dlg.findChild<QPlainTextEdit*>()->setPlainText(QStringLiteral("typed by the user"));
 
