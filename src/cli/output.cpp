@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -64,9 +65,17 @@ void CliHost::Push(const std::string& report) {
     }
 }
 
-void CliHost::ShowMessage(const std::string& text) {
+void CliHost::ShowMessage(const RunMessage& message) {
     progress_.Clear();
-    std::fprintf(stderr, "tallox-cli: %s\n", text.c_str());
+    std::string line = "tallox-cli: ";
+    if (!message.file.empty()) {
+        line += message.file + ": ";
+    }
+    line += message.text;
+    if (message.systemError != 0) {
+        line += std::string(" (") + std::strerror(message.systemError) + ")";
+    }
+    std::fprintf(stderr, "%s\n", line.c_str());
     failed_ = true;
 }
 

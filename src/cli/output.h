@@ -40,7 +40,7 @@ public:
     void Repaint() override {}  // rows are written as they finish
     void RowFinished(const Row& row) override;
     ProgressControl& Progress() override { return progress_; }
-    void ShowMessage(const std::string& text) override;
+    void ShowMessage(const RunMessage& message) override;
 
     // Ends the output: the JSON document, the bar erased. Returns the exit status: 0, or 1
     // when the run ended with a message.

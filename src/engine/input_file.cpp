@@ -1,6 +1,8 @@
 #include "engine/input_file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -22,27 +24,53 @@ namespace {
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// Opens a regular file for reading without ever blocking: anything else is refused before it
+// is read (opening a FIFO for reading would wait for a writer; O_NONBLOCK makes it return).
+std::optional<InputError> OpenRegular(const std::string& path, File& file, uint64_t& length) {
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return InputError{kOpenFailedMessage, errno};
+    }
+    struct stat info {};
+    if (fstat(fd, &info) != 0) {
+        const int error = errno;
+        close(fd);
+        return InputError{kReadFailedMessage, error};
+    }
+    if (!S_ISREG(info.st_mode)) {
+        close(fd);
+        return InputError{kReadFailedMessage, S_ISDIR(info.st_mode) ? EISDIR : 0};
+    }
+    file.reset(fdopen(fd, "rb"));
+    if (!file) {
+        const int error = errno;
+        close(fd);
+        return InputError{kOpenFailedMessage, error};
+    }
+    length = static_cast<uint64_t>(info.st_size);
+    return std::nullopt;
+}
 
 }  // namespace
+
+std::optional<InputError> CheckInput(const std::string& path) {
+    File file;
+    uint64_t length = 0;
+    return OpenRegular(path, file, length);
+}
 
 void WorkingBlock::Release::operator()(void* memory) const { ReleaseBlock(memory); }
 
 std::optional<InputError> ReadInput(const std::string& path, bool withWorkTable,
                                     WorkingBlock& block) {
     block = WorkingBlock();
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-    if (!file) {
-        return InputError{kOpenFailedMessage, errno};
+    File file;
+    uint64_t length = 0;
+    if (std::optional<InputError> error = OpenRegular(path, file, length)) {
+        return error;
     }
-    // A directory or a device opens too, but has no length to read.
-    struct stat info {};
-    if (fstat(fileno(file.get()), &info) != 0) {
-        return InputError{kReadFailedMessage, errno};
-    }
-    if (!S_ISREG(info.st_mode)) {
-        return InputError{kReadFailedMessage, 0};
-    }
-    const uint64_t length = static_cast<uint64_t>(info.st_size);
     if (length > std::numeric_limits<uint32_t>::max()) {
         return InputError{kTooLargeMessage, 0};
     }

@@ -38,6 +38,10 @@ private:
     uint32_t len_ = 0;
 };
 
+// Whether the file at `path` can be measured at all: it exists, is a regular file (a FIFO or a
+// device would block or never end) and opens for reading. Nothing is read.
+std::optional<InputError> CheckInput(const std::string& path);
+
 // Reads the whole file at `path` into `block`, with a work table when `withWorkTable`. What
 // cannot be measured is refused before anything is allocated: anything but a regular file, a
 // file longer than 32-bit lengths count, and memory the machine could never hold.

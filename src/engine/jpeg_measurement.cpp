@@ -14,7 +14,7 @@ bool MeasureJpeg(const Codec& codec, const BenchmarkSettings& settings, const Im
     // A file that did not decode fails as a refused save would: the first save is where the
     // missing image shows.
     if (image == nullptr) {
-        host.ShowMessage(kSaveFailedMessage);
+        host.ShowMessage({kSaveFailedMessage, {}, 0});
         return false;
     }
     std::vector<uint8_t> jpeg;
@@ -26,7 +26,7 @@ bool MeasureJpeg(const Codec& codec, const BenchmarkSettings& settings, const Im
     // its capacity, so only the first one allocates.
     for (int32_t i = 0; i < settings.iterations; ++i) {
         if (!imaging.SaveJpeg(*image, settings.jpegQuality, jpeg)) {
-            host.ShowMessage(kSaveFailedMessage);
+            host.ShowMessage({kSaveFailedMessage, {}, 0});
             return false;
         }
         progress.StepIt();

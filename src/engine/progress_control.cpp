@@ -32,7 +32,7 @@ void ProgressControl::StepIt() {
     const int64_t next = static_cast<int64_t>(position_) + step_;
     position_ = next > maximum_ ? minimum_ : static_cast<int>(next);
     Coerce();
-    Changed();
+    Stepped();
 }
 
 }  // namespace tallox

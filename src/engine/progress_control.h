@@ -1,8 +1,11 @@
 // The run's progress bar: a 16-bit range, a position kept inside it, and a step; a step past the
-// maximum starts again from the minimum. Front ends derive from it and show the state in
-// Changed(); tests derive from it to record the calls.
+// maximum starts again from the minimum. Front ends derive from it and show the state; tests
+// derive from it to record the calls. StepIt runs inside the timed loops, once per encoder
+// call, so a front end draws a step only now and then (see DrawThrottle), and everything else
+// at once.
 #pragma once
 #include <cstdint>
+#include <ctime>
 
 namespace tallox {
 
@@ -20,8 +23,10 @@ public:
     int Step() const { return step_; }
 
 protected:
-    // Called after every call that may change what the bar shows.
+    // Called after SetRange and SetPos.
     virtual void Changed() {}
+    // Called after StepIt; it costs the timed loop whatever it does.
+    virtual void Stepped() {}
 
 private:
     void Coerce();
@@ -29,6 +34,32 @@ private:
     int maximum_ = 100;
     int position_ = 0;
     int step_ = 10;
+};
+
+// Says when a step is worth drawing: at most once per interval, at the cost of one read of the
+// coarse monotonic clock (a few nanoseconds, no system call) per question.
+class DrawThrottle {
+public:
+    static constexpr int64_t kIntervalNanoseconds = 50'000'000;
+
+    bool Due() {
+        const int64_t now = Now();
+        if (now - last_ < kIntervalNanoseconds) {
+            return false;
+        }
+        last_ = now;
+        return true;
+    }
+    // Counts a drawing made for another reason, so the next step waits a whole interval.
+    void Drew() { last_ = Now(); }
+
+private:
+    static int64_t Now() {
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+        return int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+    }
+    int64_t last_ = 0;
 };
 
 }  // namespace tallox

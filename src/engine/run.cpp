@@ -19,7 +19,7 @@ bool MeasureLossless(const Codec& codec, const BenchmarkSettings& settings, RunH
     WorkingBlock block;
     if (const std::optional<InputError> error =
             ReadInput(settings.filePath, codec.needsWorkTable, block)) {
-        host.ShowMessage(error->message);
+        host.ShowMessage({error->message, settings.filePath, error->systemError});
         return false;
     }
     const uint8_t* input = block.Input();
@@ -52,6 +52,13 @@ void RunBenchmark(const BenchmarkSettings& settings, RunHost& host, Imaging& ima
     std::string report;
     host.Push(report);
     host.Repaint();
+
+    // A file that cannot be measured at all ends the run before anything is loaded: whatever
+    // the codecs, the message then names the real cause.
+    if (const std::optional<InputError> error = CheckInput(settings.filePath)) {
+        host.ShowMessage({error->message, settings.filePath, error->systemError});
+        return;
+    }
 
     // Loaded on every run, JPEG selected or not, and released at every end of the run. Whether
     // it decoded is the JPEG measurement's concern.

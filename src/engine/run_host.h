@@ -21,13 +21,21 @@ struct Row {
     std::string text;  // the report line, "\r\n" included
 };
 
+// Why a run ended: the text of its message box and, when the input file was the cause, the
+// file and the system's reason (an errno value; 0 when there is none).
+struct RunMessage {
+    std::string text;
+    std::string file;
+    int systemError = 0;
+};
+
 class RunHost {
 public:
     virtual void Push(const std::string& report) = 0;  // show the whole report so far
     virtual void Repaint() = 0;                        // paint it now
     virtual void RowFinished(const Row& row) = 0;      // before the report holding it is pushed
     virtual ProgressControl& Progress() = 0;
-    virtual void ShowMessage(const std::string& text) = 0;  // a plain OK box; the run then ends
+    virtual void ShowMessage(const RunMessage& message) = 0;  // a plain OK box; the run ends
 
 protected:
     ~RunHost() = default;

@@ -1,6 +1,9 @@
 #include "platform/imaging.h"
 
-#include <QByteArray>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
@@ -27,9 +30,21 @@ public:
         if (path.empty()) {
             return std::nullopt;  // names no file; Qt would warn on the console
         }
-        QImageReader reader(QFile::decodeName(QByteArray::fromStdString(path)));
-        // The content decides, as with any image library that sniffs the file's header.
-        reader.setDecideFormatFromContent(true);
+        // Opened by its bytes, as the lossless codecs open it, so that a name in any encoding
+        // is the same file; only a regular file is read (a FIFO would block, a device not end).
+        const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            return std::nullopt;
+        }
+        struct stat info {};
+        QFile file;
+        if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+            !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+            close(fd);
+            return std::nullopt;
+        }
+        // The content decides the format, whatever the name says.
+        QImageReader reader(&file);
         QImage decoded;
         if (!reader.read(&decoded)) {
             return std::nullopt;

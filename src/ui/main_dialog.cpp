@@ -211,8 +211,12 @@ void MainDialog::Push(const std::string& text) {
 
 void MainDialog::Repaint() { repaint(); }
 
-void MainDialog::ShowMessage(const std::string& text) {
-    prompts_.ShowMessageBox(this, QString::fromLocal8Bit(text), QMessageBox::Warning);
+// The report shows the row once it is pushed; the bar shows the codec's last step now.
+void MainDialog::RowFinished(const Row& /*row*/) { progress_.Draw(); }
+
+void MainDialog::ShowMessage(const RunMessage& message) {
+    progress_.Draw();
+    prompts_.ShowMessageBox(this, QString::fromLocal8Bit(message.text), QMessageBox::Warning);
 }
 
 void MainDialog::keyPressEvent(QKeyEvent* event) {

@@ -39,9 +39,9 @@ public:
     // The host of a run.
     void Push(const std::string& report) override;
     void Repaint() override;
-    void RowFinished(const Row& /*row*/) override {}  // the dialog shows the whole report
+    void RowFinished(const Row& row) override;
     ProgressControl& Progress() override { return progress_; }
-    void ShowMessage(const std::string& text) override;
+    void ShowMessage(const RunMessage& message) override;
 
     BenchmarkSettings settings;
     bool fastMetering = true;

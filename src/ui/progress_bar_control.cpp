@@ -4,9 +4,16 @@
 
 namespace tallox {
 
-ProgressBarControl::ProgressBarControl(QProgressBar* bar) : bar_(bar) { Changed(); }
+ProgressBarControl::ProgressBarControl(QProgressBar* bar) : bar_(bar) { Draw(); }
 
-void ProgressBarControl::Changed() {
+void ProgressBarControl::Stepped() {
+    if (throttle_.Due()) {
+        Draw();
+    }
+}
+
+void ProgressBarControl::Draw() {
+    throttle_.Drew();
     if (Maximum() > Minimum()) {
         bar_->setRange(Minimum(), Maximum());
         bar_->setValue(Position());

@@ -29,9 +29,9 @@ void RecordingHost::Push(const std::string& report) {
 
 void RecordingHost::Repaint() { events.push_back("repaint"); }
 
-void RecordingHost::ShowMessage(const std::string& text) {
-    events.push_back("message " + text);
-    messages.push_back(text);
+void RecordingHost::ShowMessage(const RunMessage& message) {
+    events.push_back("message " + message.text);
+    messages.push_back(message.text);
 }
 
 void RecordingHost::RowFinished(const Row& row) {

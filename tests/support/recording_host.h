@@ -26,7 +26,7 @@ public:
     void Repaint() override;
     void RowFinished(const Row& row) override;
     ProgressControl& Progress() override { return m_progress; }
-    void ShowMessage(const std::string& text) override;
+    void ShowMessage(const RunMessage& message) override;
 
     // "push", "repaint", "row <codec>", "range 1 100", "pos 1", "step 1", "stepit",
     // "message <text>".

@@ -501,7 +501,7 @@ void MainDialogTest::runFailureIsShownInAMessageBox() {
     QCOMPARE(prompts.m_messages.size(), size_t{1});
     QCOMPARE(prompts.m_messages[0].text, QString::fromLatin1(kOpenFailedMessage));
     QCOMPARE(prompts.m_messages[0].icon, QMessageBox::Warning);
-    QCOMPARE(dlg.report, std::string(kReportHeader));
+    QCOMPARE(dlg.report, std::string());  // ended before the header
 }
 
 void MainDialogTest::f1OpensTheAboutBox() {

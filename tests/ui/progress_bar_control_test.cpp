@@ -17,14 +17,24 @@ private slots:
 void ProgressBarControlTest::progressBarFollowsTheControl() {
     QProgressBar bar;
     ProgressBarControl control(&bar);
-    control.SetRange(1, 3);
+    control.SetRange(1, 9);
     QCOMPARE(bar.minimum(), 1);
-    QCOMPARE(bar.maximum(), 3);
+    QCOMPARE(bar.maximum(), 9);
     QCOMPARE(bar.value(), 1);
 
+    // A step is drawn only once a whole interval has passed since the last drawing, so that
+    // the timed loops do not measure the bar; the control itself is exact at every step.
     control.SetStep(1);
-    control.StepIt();  // every message shows at once
-    QCOMPARE(bar.value(), 2);
+    control.StepIt();
+    QCOMPARE(control.Position(), 2);
+    QCOMPARE(bar.value(), 1);
+    QTest::qWait(DrawThrottle::kIntervalNanoseconds / 1'000'000 + 20);
+    control.StepIt();
+    QCOMPARE(bar.value(), 3);
+    control.StepIt();
+    QCOMPARE(bar.value(), 3);
+    control.Draw();
+    QCOMPARE(bar.value(), 4);
 
     control.SetRange(10, 20);  // the position is pulled into the new range
     QCOMPARE(bar.value(), 10);
