@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Fails when tallox-cli has an option, an option value or a record field that its manual page or
-# its bash completion does not know: the help text and the CSV header are the reference.
-# Usage: check-cli-docs.sh TALLOX_CLI MAN_PAGE BASH_COMPLETION
+# its shell completions do not know: the help text and the CSV header are the reference.
+# Usage: check-cli-docs.sh TALLOX_CLI MAN_PAGE BASH_COMPLETION ZSH_COMPLETION
 set -euo pipefail
-cli=$1 page=$2 completion=$3
+cli=$1 page=$2 completion=$3 zsh_completion=$4
 status=0
 missing() {
     echo "check-cli-docs: $1" >&2
@@ -14,6 +14,7 @@ missing() {
 for help in "$("$cli" --help)" "$("$cli" encode --help)"; do
     while read -r option values; do
         grep -qF -- "${option//-/\\-}" "$page" || missing "$option is not in $page"
+        grep -qF -- "$option" "$zsh_completion" || missing "$option is not in $zsh_completion"
         table_line=$(grep -F -- "[$option]=" "$completion") || {
             missing "$option is not in $completion"
             continue
