@@ -3,6 +3,7 @@
 #   make test   builds and runs the whole test suite, normally and under ASan + UBSan
 #   make bench  encoder throughput against memcpy (Google Benchmark), as a table
 #   make fuzz   every libFuzzer target for FUZZ_SECONDS each (clang)
+#   make package the Debian package, build/release/tallox_<version>_<arch>.deb
 
 RELEASE_DIR ?= build/release
 SANITIZE_DIR ?= build/sanitize
@@ -11,7 +12,7 @@ JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 CMAKE_CONFIGURE = cmake -G Ninja -Wno-dev
 
-.PHONY: all deps build run test test-release test-sanitize bench fuzz install clean
+.PHONY: all deps build run test test-release test-sanitize bench fuzz install package clean
 
 all: build
 
@@ -45,6 +46,9 @@ fuzz: deps
 
 install: build
 	cmake --install $(RELEASE_DIR)
+
+package: build
+	cd $(RELEASE_DIR) && cpack -G DEB
 
 clean:
 	rm -rf build

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs every package Tallox needs to build, test, benchmark and fuzz, from Debian's archive.
+# Installs every package Tallox needs to build, test, benchmark, fuzz and package, from Debian's
+# archive.
 # Idempotent: does nothing when all are present. Needs root (uses sudo when it is not).
 set -euo pipefail
 
@@ -10,6 +11,7 @@ packages=(
   libhwy-dev libcli11-dev nlohmann-json3-dev
   libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev
+  dpkg-dev file man-db groff-base desktop-file-utils appstream bash-completion
 )
 
 missing=()

@@ -1,0 +1,79 @@
+# bash completion for tallox-cli                                       -*- shell-script -*-
+
+# Every option, with what may follow it: nothing for a flag, "#" for a number (nothing to
+# offer), "<file>" for a file name, otherwise the words to offer; a leading "," marks a
+# comma-separated list. A new option is one line.
+declare -gA _tallox_cli_run_options=(
+    [--codecs]=",jpeg rle huffman rice lz77 lz77fast"
+    [--all]=
+    [--fast]=
+    [--accurate]=
+    [--iterations]="#"
+    [--quality]="#"
+    [--format]="text csv json markdown"
+    [--crlf]=
+    [--no-progress]=
+    [--help]=
+    [--version]=
+)
+declare -gA _tallox_cli_encode_options=(
+    [-o]="<file>"
+    [--output]="<file>"
+    [--rice-type]="1 2 3 4 7 8"
+    [--help]=
+)
+_tallox_cli_encode_codecs="rle huffman rice lz77 lz77fast"
+
+_tallox_cli() {
+    local cur prev words cword
+    _init_completion || return
+
+    # The encode command changes the options and the positional arguments.
+    local -n options=_tallox_cli_run_options
+    local i command="" positional=0
+    for ((i = 1; i < cword; i++)); do
+        local word=${words[i]}
+        if [[ -v "options[$word]" && -n ${options[$word]} ]]; then
+            ((i++))  # skip the option's value
+        elif [[ $word != -* ]]; then
+            if [[ -z $command && $positional -eq 0 && $word == encode ]]; then
+                command=encode
+                local -n options=_tallox_cli_encode_options
+            else
+                ((positional++))
+            fi
+        fi
+    done
+
+    if [[ -v "options[$prev]" && -n ${options[$prev]} ]]; then
+        local values=${options[$prev]}
+        case $values in
+            "#") ;;
+            "<file>") _filedir ;;
+            ,*)
+                # Complete the last item of the list, keeping the ones before it.
+                local done=""
+                [[ $cur == *,* ]] && done=${cur%,*},
+                local IFS=$' \t\n'
+                COMPREPLY=($(compgen -P "$done" -W "${values#,}" -- "${cur##*,}"))
+                compopt -o nospace
+                ;;
+            *) COMPREPLY=($(compgen -W "$values" -- "$cur")) ;;
+        esac
+        return
+    fi
+
+    if [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W "${!options[*]}" -- "$cur"))
+    elif [[ $command == encode && $positional -eq 0 ]]; then
+        COMPREPLY=($(compgen -W "$_tallox_cli_encode_codecs" -- "$cur"))
+    elif [[ -z $command && $positional -eq 0 ]]; then
+        _filedir
+        COMPREPLY+=($(compgen -W "encode" -- "$cur"))
+    elif [[ $command == encode && $positional -eq 1 ]]; then
+        _filedir
+    fi
+} &&
+    complete -F _tallox_cli tallox-cli
+
+# ex: filetype=sh
