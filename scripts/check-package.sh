@@ -49,6 +49,8 @@ $sudo apt-get install -y -qq "$deb" >/dev/null
 dpkg-query -L tallox >"$work/files"
 
 [ "$(/usr/bin/tallox-cli --version)" = "tallox-cli $version" ] || fail "tallox-cli --version"
+[ "$(env -u DISPLAY -u WAYLAND_DISPLAY /usr/bin/tallox --version)" = "tallox $version" ] ||
+    fail "tallox --version"
 run=$(/usr/bin/tallox-cli --codecs rle --iterations 1 --format json --no-progress)
 grep -q '"file": "/usr/share/tallox/sample.bmp"' <<<"$run" || fail "not the installed sample: $run"
 grep -q '"codec": "rle"' <<<"$run" || fail "no RLE record: $run"
