@@ -210,8 +210,8 @@ TEST_F(RunTest, UnmeasurableFileEndsTheRunBeforeAnythingIsLoaded) {
         BenchmarkSettings settings = Settings(c.path);
         settings.jpeg = settings.rle = settings.rice = true;
         RunBenchmark(settings, ended, counting);
-        EXPECT_EQ(ended.events,
-                  (std::vector<std::string>{"push", "repaint", std::string("message ") + c.message}));
+        EXPECT_EQ(ended.events, (std::vector<std::string>{"push", "repaint",
+                                                          std::string("message ") + c.message}));
         EXPECT_EQ(counting.loads, 0);
     }
 }

@@ -3,6 +3,8 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QFileInfo>
+#include <QFontMetricsF>
+#include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -31,8 +33,45 @@ constexpr char kParseIntMessage[] = "Please enter an integer.";
 constexpr char kQualityRangeMessage[] = "Please enter an integer between 1 and 100.";
 constexpr int kMinimumQuality = 1;
 constexpr int kMaximumQuality = 100;
-// Tab stops of a multi-line edit lie every 32 horizontal dialog units.
+// The report's tab stops lie every 32 horizontal dialog units: eight average characters.
 constexpr int kTabStopUnits = 32;
+
+// The report's columns are laid out for tab stops eight characters apart, with figures of up
+// to eight characters (1570.569) inside a column and labels such as "JPEG GDI+" reaching past
+// one. Where the font's digits are wider than its average letter, eight average characters
+// would not hold such a figure and its row would slip a column, so the stops are widened to
+// eight digits.
+int ReportTabStop(const QFont& font, QSize baseUnits) {
+    const int units = MapDialogRect(QRect(0, 0, kTabStopUnits, 0), baseUnits).width();
+    const int digits = qRound(8 * QFontMetricsF(font).horizontalAdvance(QLatin1Char('0')));
+    return std::max(units, digits);
+}
+
+// Widens every check box and label to the width its text needs, from its template position up
+// to the edge of its group box or the next control on its row, so that no text is cut where the
+// font is wider than the template assumed.
+void FitTexts(QWidget* dialog) {
+    const QList<QWidget*> children = dialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    for (QWidget* widget : children) {
+        if (qobject_cast<QCheckBox*>(widget) == nullptr &&
+            qobject_cast<QLabel*>(widget) == nullptr) {
+            continue;
+        }
+        QRect rect = widget->geometry();
+        int limit = dialog->width();
+        for (const QWidget* other : children) {
+            const QRect area = other->geometry();
+            if (qobject_cast<const QGroupBox*>(other) != nullptr && area.contains(rect.topLeft())) {
+                limit = std::min(limit, area.right() - 1);  // inside the group's frame line
+            } else if (other != widget && area.left() > rect.left() && area.top() < rect.bottom() &&
+                       area.bottom() > rect.top()) {
+                limit = std::min(limit, area.left() - 1);  // the next control on the row
+            }
+        }
+        rect.setWidth(std::clamp(widget->sizeHint().width(), rect.width(), limit - rect.left()));
+        widget->setGeometry(rect);
+    }
+}
 
 // The report keeps "\r\n" line ends; the text box shows plain "\n".
 QString ToDisplay(const std::string& text) {
@@ -122,11 +161,12 @@ void MainDialog::CreateControls() {
 
     reportEdit_ = place(new QPlainTextEdit(this), "reportEdit", {141, 7, 279, 294});
     reportEdit_->setLineWrapMode(QPlainTextEdit::NoWrap);
-    reportEdit_->setTabStopDistance(MapDialogRect(QRect(0, 0, kTabStopUnits, 0), base).width());
+    reportEdit_->setTabStopDistance(ReportTabStop(reportEdit_->font(), base));
     place(progressBar_, "progressBar", {7, 304, 414, 11});
     progressBar_->setTextVisible(false);
 
     setFixedSize(MapDialogRect(QRect(QPoint(0, 0), kTemplateSize), base).size());
+    FitTexts(this);
 
     connect(browse, &QPushButton::clicked, this, [this] { OnBrowse(); });
     connect(fastMeteringBox_, &QCheckBox::clicked, this, [this] { OnMetering(false); });

@@ -1,4 +1,5 @@
-// The preview frame: an etched frame that shows the chosen image stretched into a fixed area.
+// The preview frame: a sunken frame that shows the chosen image stretched into its inner area,
+// one pixel in from each edge.
 #pragma once
 #include <QFrame>
 #include <QImage>
@@ -10,21 +11,20 @@ struct Image;
 class PreviewFrame final : public QFrame {
     Q_OBJECT
 public:
-    // The area the image is stretched into, inset by one pixel from the frame's corner.
-    static constexpr QRect kImageRect{1, 1, 171, 128};
-
     explicit PreviewFrame(QWidget* parent = nullptr);
 
-    // Shows `image` stretched into kImageRect; null clears the preview.
+    // Shows `image` stretched into the inner area, its aspect ratio not kept; null clears it.
     void SetImage(const Image* image);
-    const QImage& ScaledImage() const { return preview_; }
+    bool HasImage() const { return !source_.isNull(); }
+    QRect InnerRect() const { return rect().adjusted(1, 1, -1, -1); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    // Kept scaled so that every repaint draws it again at no cost.
-    QImage preview_;
+    QImage source_;
+    // Kept at the inner area's size, so that a repaint draws it again at no cost.
+    QImage scaled_;
 };
 
 }  // namespace tallox
