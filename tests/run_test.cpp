@@ -152,10 +152,47 @@ TEST_F(RunTest, RowsComeInTheFixedOrderWithTheirRepaints) {
 }
 
 TEST(ReportRow, FormatsThreeDecimalsAndTabs) {
-    EXPECT_EQ(MakeRow(*FindCodec("rle"), 25, 0.105, 786'486, 777'000).text,
+    EXPECT_EQ(MakeRow(*FindCodec("rle"), std::vector<int64_t>(25), 0.105, 786'486, 777'000).text,
               "RLE\t\t0.105\t\t238.095\t\t1 : 1.012\r\n");
-    EXPECT_EQ(MakeRow(*FindCodec("jpeg"), 25, 1.0, 15, 1).text,
+    EXPECT_EQ(MakeRow(*FindCodec("jpeg"), std::vector<int64_t>(25), 1.0, 15, 1).text,
               "JPEG GDI+\t1.000\t\t25.000\t\t1 : 15.000\r\n");
+}
+
+TEST(CallStatistics, MinimumMedianDeviationAndMaximum) {
+    const struct {
+        std::vector<int64_t> ticks;
+        CallStatistics expected;
+    } cases[] = {
+        {{}, {0, 0, 0, 0}},
+        {{7}, {7, 7, 0, 7}},
+        {{5, 1, 3}, {1, 3, 2, 5}},
+        {{4, 1, 2, 3}, {1, 2.5, 1, 4}},             // even count: means of the middle two
+        {{10, 10, 11, 9, 1000}, {9, 10, 1, 1000}},  // one slow call moves neither
+    };
+    for (const auto& c : cases) {
+        const CallStatistics s = Summarize(c.ticks, 1000);  // a tick a millisecond
+        EXPECT_EQ(std::vector<double>({s.minMs, s.medianMs, s.madMs, s.maxMs}),
+                  std::vector<double>(
+                      {c.expected.minMs, c.expected.medianMs, c.expected.madMs, c.expected.maxMs}));
+    }
+}
+
+TEST_F(RunTest, BaselineFirstAndAMinimumTimeCallsOn) {
+    BenchmarkSettings settings = Settings(WriteFile("a.bmp", {1, 2, 3}), 3);
+    settings.rle = true;
+    settings.baseline = true;
+    settings.minimumSeconds = 0.02;
+    RunBenchmark(settings, host, imaging);
+    ASSERT_EQ(host.rows.size(), 2u);
+    EXPECT_EQ(host.rows[0].codec, "memcpy");  // a row for the host, no line in the report
+    EXPECT_EQ(RowLabels(host.LastReport()), std::vector<std::string>{"RLE\t\t"});
+    for (const Row& row : host.rows) {
+        SCOPED_TRACE(row.codec);
+        EXPECT_GT(row.iterations, 3);  // 20 ms of calls on three bytes
+        EXPECT_LE(row.calls.minMs, row.calls.medianMs);
+        EXPECT_LE(row.calls.medianMs, row.calls.maxMs);
+        EXPECT_GE(row.elapsedSeconds, 0.02);
+    }
 }
 
 TEST(WorkingBlock, SizesAreComputedWithoutWrapping) {

@@ -15,7 +15,10 @@ struct BenchmarkSettings {
     bool lz77 = false;
     bool lz77Fast = false;
     int32_t iterations = 25;
-    int32_t jpegQuality = 50;  // 1 to 100
+    int32_t jpegQuality = 50;     // 1 to 100
+    bool baseline = false;        // a memcpy of the input first, as a yardstick row
+    int32_t warmup = 0;           // untimed calls before each codec's timed ones
+    double minimumSeconds = 0.0;  // each codec calls on until this much has been timed
 };
 
 }  // namespace tallox

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "engine/call_timing.h"
 #include "engine/report.h"
 #include "engine/stopwatch.h"
 
@@ -19,24 +20,31 @@ bool MeasureJpeg(const Codec& codec, const BenchmarkSettings& settings, const Im
     }
     std::vector<uint8_t> jpeg;
     ProgressControl& progress = host.Progress();
-
-    Stopwatch stopwatch;
-    stopwatch.Start(false);
-    // Timed: the saves and the progress steps. Every save replaces the vector's bytes and keeps
-    // its capacity, so only the first one allocates.
-    for (int32_t i = 0; i < settings.iterations; ++i) {
-        if (!imaging.SaveJpeg(*image, settings.jpegQuality, jpeg)) {
+    const auto save = [&] { return imaging.SaveJpeg(*image, settings.jpegQuality, jpeg); };
+    for (int32_t i = 0; i < settings.warmup; ++i) {
+        if (!save()) {
             host.ShowMessage({kSaveFailedMessage, {}, 0});
             return false;
         }
-        progress.StepIt();
+    }
+    std::vector<int64_t> ticks;
+    ticks.reserve(static_cast<size_t>(settings.iterations));
+
+    Stopwatch stopwatch;
+    stopwatch.Start(false);
+    // Timed: the saves, each also on its own, and the progress steps between them. Every save
+    // replaces the vector's bytes and keeps its capacity, so only the first one allocates.
+    if (!TimeCalls(MakePlan(settings.iterations, settings.minimumSeconds), ticks, save,
+                   [&] { progress.StepIt(); })) {
+        host.ShowMessage({kSaveFailedMessage, {}, 0});
+        return false;
     }
     stopwatch.Stop();
 
     // Both counts are unsigned 32-bit, as the row's arithmetic takes them.
     const uint32_t inputBytes = image->width * image->height * 3u;
     FinishRow(codec,
-              MakeRow(codec, settings.iterations, stopwatch.GetElapsedSeconds(), inputBytes,
+              MakeRow(codec, ticks, stopwatch.GetElapsedSeconds(), inputBytes,
                       static_cast<uint32_t>(jpeg.size())),
               report, host);
     return true;

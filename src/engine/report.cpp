@@ -1,6 +1,10 @@
 #include "engine/report.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <limits>
+
+#include "engine/stopwatch.h"
 
 namespace tallox {
 
@@ -14,8 +18,10 @@ const char kReportHeader[] =
     "------------------------------------------------------------------------------------------"
     "------------\r\n";
 
-Row MakeRow(const Codec& codec, int32_t iterations, double elapsedSeconds, uint32_t inputBytes,
-            uint32_t outputBytes) {
+Row MakeRow(const Codec& codec, const std::vector<int64_t>& callTicks, double elapsedSeconds,
+            uint32_t inputBytes, uint32_t outputBytes) {
+    const auto iterations = static_cast<int32_t>(
+        std::min<size_t>(callTicks.size(), std::numeric_limits<int32_t>::max()));
     Row row;
     row.codec = codec.name;
     row.label = codec.label;
@@ -29,6 +35,9 @@ Row MakeRow(const Codec& codec, int32_t iterations, double elapsedSeconds, uint3
     std::snprintf(numbers, sizeof numbers, "%.3f\t\t%.3f\t\t1 : %.3f\r\n", row.elapsedSeconds,
                   row.framesPerSecond, row.ratio);
     row.text = row.label + numbers;
+    row.calls = Summarize(callTicks, Stopwatch::Frequency());
+    row.mbpsMedian = inputBytes / 1e3 / row.calls.medianMs;
+    row.mbpsBest = inputBytes / 1e3 / row.calls.minMs;
     return row;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/codec_table.h"
 #include "engine/run_host.h"
@@ -11,11 +12,12 @@ namespace tallox {
 // The five header lines, each ended by "\r\n".
 extern const char kReportHeader[];
 
-// The row of a codec whose stopwatch measured `elapsedSeconds` over `iterations` calls: frames
-// per second, the ratio of input to output bytes, and the line label, E, "\t\t", F, "\t\t1 : ",
-// R, "\r\n", each number as "%.3f" (non-finite values as the C library prints them).
-Row MakeRow(const Codec& codec, int32_t iterations, double elapsedSeconds, uint32_t inputBytes,
-            uint32_t outputBytes);
+// The row of a codec whose stopwatch measured `elapsedSeconds` over the calls timed one by one
+// in `callTicks`: frames per second, the ratio of input to output bytes, the line label, E,
+// "\t\t", F, "\t\t1 : ", R, "\r\n", each number as "%.3f" (non-finite values as the C library
+// prints them), and the per-call statistics.
+Row MakeRow(const Codec& codec, const std::vector<int64_t>& callTicks, double elapsedSeconds,
+            uint32_t inputBytes, uint32_t outputBytes);
 
 // Appends the row's line to the report, hands the row to the host, then pushes the report
 // (and repaints it, unless the codec's rows are pushed without a repaint).

@@ -1,8 +1,10 @@
 #include "engine/run.h"
 
+#include <cstring>
 #include <optional>
 #include <string>
 
+#include "engine/call_timing.h"
 #include "engine/codec_table.h"
 #include "engine/input_file.h"
 #include "engine/jpeg_measurement.h"
@@ -11,6 +13,8 @@
 
 namespace tallox {
 namespace {
+
+constexpr Codec kBaseline{"memcpy", "", nullptr, nullptr, false, false};
 
 // Measures one lossless codec over a fresh copy of the file and appends its row; false, with
 // the message shown, when the run must end.
@@ -28,18 +32,53 @@ bool MeasureLossless(const Codec& codec, const BenchmarkSettings& settings, RunH
     const uint32_t len = block.Length();
     ProgressControl& progress = host.Progress();
     uint32_t count = 0;
+    const auto encode = [&] {
+        count = codec.encode(input, output, len, table);
+        return true;
+    };
+    for (int32_t i = 0; i < settings.warmup; ++i) {
+        encode();
+    }
+    std::vector<int64_t> ticks;
+    ticks.reserve(static_cast<size_t>(settings.iterations));
 
     Stopwatch stopwatch;
     stopwatch.Start(false);
-    // Timed: the encoder calls and the progress steps, nothing else.
-    for (int32_t i = 0; i < settings.iterations; ++i) {
-        count = codec.encode(input, output, len, table);
-        progress.StepIt();
-    }
+    // Timed: the encoder calls, each also on its own, and the progress steps between them.
+    TimeCalls(MakePlan(settings.iterations, settings.minimumSeconds), ticks, encode,
+              [&] { progress.StepIt(); });
     stopwatch.Stop();
 
-    FinishRow(codec, MakeRow(codec, settings.iterations, stopwatch.GetElapsedSeconds(), len, count),
-              report, host);
+    FinishRow(codec, MakeRow(codec, ticks, stopwatch.GetElapsedSeconds(), len, count), report,
+              host);
+    return true;
+}
+
+// The yardstick: a memcpy of the same input into the output area, timed as the encoders are.
+// Its row goes to the host alone: the report has no line for it, and the progress bar no steps.
+bool MeasureBaseline(const BenchmarkSettings& settings, RunHost& host) {
+    WorkingBlock block;
+    if (const std::optional<InputError> error = ReadInput(settings.filePath, false, block)) {
+        host.ShowMessage({error->message, settings.filePath, error->systemError});
+        return false;
+    }
+    const uint32_t len = block.Length();
+    const auto copy = [&] {
+        std::memcpy(block.Output(), block.Input(), len);
+        return true;
+    };
+    for (int32_t i = 0; i < settings.warmup; ++i) {
+        copy();
+    }
+    std::vector<int64_t> ticks;
+    ticks.reserve(static_cast<size_t>(settings.iterations));
+    Stopwatch stopwatch;
+    stopwatch.Start(false);
+    TimeCalls(MakePlan(settings.iterations, settings.minimumSeconds), ticks, copy, [] {});
+    stopwatch.Stop();
+    Row row = MakeRow(kBaseline, ticks, stopwatch.GetElapsedSeconds(), len, len);
+    row.text.clear();
+    host.RowFinished(row);
     return true;
 }
 
@@ -79,6 +118,9 @@ void RunBenchmark(const BenchmarkSettings& settings, RunHost& host, Imaging& ima
     host.Push(report);
     host.Repaint();
 
+    if (settings.baseline && !MeasureBaseline(settings, host)) {
+        return;
+    }
     for (const Codec& codec : CodecTable()) {
         if (!(settings.*codec.selection)) {
             continue;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/call_timing.h"
 #include "engine/progress_control.h"
 
 namespace tallox {
@@ -18,7 +19,12 @@ struct Row {
     double elapsedSeconds = 0.0;
     double framesPerSecond = 0.0;
     double ratio = 0.0;
-    std::string text;  // the report line, "\r\n" included
+    std::string text;  // the report line, "\r\n" included; empty for the memcpy baseline
+
+    // Every call timed on its own, and the input MB/s at the median and at the fastest call.
+    CallStatistics calls;
+    double mbpsMedian = 0.0;
+    double mbpsBest = 0.0;
 };
 
 // Why a run ended: the text of its message box and, when the input file was the cause, the

@@ -18,6 +18,11 @@ public:
     // The net time so far; a running stopwatch keeps running.
     double GetElapsedSeconds() const;
 
+    // The counter's ticks per second, and the calibrated ticks of one start/stop pair; both
+    // set by the first construction in the process.
+    static int64_t Frequency() { return frequency_; }
+    static int64_t OverheadTicks() { return -overhead_; }
+
 private:
     friend struct StopwatchTestAccess;
     int64_t ticks_ = 0;

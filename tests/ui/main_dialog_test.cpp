@@ -258,7 +258,7 @@ void MainDialogTest::reportColumnsLineUp() {
     std::string report = kReportHeader;
     for (const Codec& codec : CodecTable()) {
         for (const double seconds : {0.013, 0.2}) {  // four- and three-digit frame rates
-            report += MakeRow(codec, 25, seconds, 786'486, 777'000).text;
+            report += MakeRow(codec, std::vector<int64_t>(25), seconds, 786'486, 777'000).text;
         }
     }
     dlg.Push(report);

@@ -1,0 +1,59 @@
+// Every call of a measured loop timed on its own, and what the times say: the fastest, the
+// median, the median absolute deviation and the slowest call.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "engine/stopwatch.h"
+#include "platform/counter.h"
+
+namespace tallox {
+
+// Per-call times in milliseconds.
+struct CallStatistics {
+    double minMs = 0.0;
+    double medianMs = 0.0;
+    double madMs = 0.0;  // median absolute deviation from the median
+    double maxMs = 0.0;
+};
+
+// The statistics of `ticks` (counter ticks per call, at `ticksPerSecond`); all zero when there
+// are none.
+CallStatistics Summarize(std::vector<int64_t> ticks, int64_t ticksPerSecond);
+
+// How long a measured loop runs: `iterations` calls at least, and on until `minimumTicks` of
+// calls have been timed.
+struct CallPlan {
+    int64_t iterations = 0;
+    int64_t minimumTicks = 0;
+};
+
+// A plan of `iterations` calls and `minimumSeconds` of them; the stopwatch must have calibrated.
+inline CallPlan MakePlan(int64_t iterations, double minimumSeconds) {
+    return {iterations,
+            static_cast<int64_t>(minimumSeconds * static_cast<double>(Stopwatch::Frequency()))};
+}
+
+// Runs `call` as `plan` says, each call between two reads of the counter, less the calibrated
+// cost of a start/stop pair, its ticks appended to `ticks`; `after` runs after each call,
+// outside its interval. Stops at once, false, when a call returns false. The list grows only
+// between calls, and only when the plan has a minimum time: reserve `plan.iterations` first.
+template <typename Call, typename After>
+bool TimeCalls(const CallPlan& plan, std::vector<int64_t>& ticks, Call&& call, After&& after) {
+    const int64_t overhead = Stopwatch::OverheadTicks();
+    int64_t timed = 0;
+    for (int64_t i = 0; i < plan.iterations || timed < plan.minimumTicks; ++i) {
+        const int64_t start = ReadCounter();
+        const bool ok = call();
+        const int64_t elapsed = ReadCounter() - start - overhead;
+        if (!ok) {
+            return false;
+        }
+        ticks.push_back(elapsed > 0 ? elapsed : 0);
+        timed += ticks.back();
+        after();
+    }
+    return true;
+}
+
+}  // namespace tallox
