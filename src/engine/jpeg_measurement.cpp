@@ -5,6 +5,7 @@
 #include "engine/call_timing.h"
 #include "engine/report.h"
 #include "engine/stopwatch.h"
+#include "platform/system_info.h"
 
 namespace tallox {
 
@@ -29,6 +30,9 @@ bool MeasureJpeg(const Codec& codec, const BenchmarkSettings& settings, const Im
     }
     std::vector<int64_t> ticks;
     ticks.reserve(static_cast<size_t>(settings.iterations));
+    // The high-water mark of the resident set, brought down to the present before the loop.
+    const std::optional<uint64_t> residentBefore = ResidentBytes();
+    const bool peakReset = ResetPeakResident();
 
     Stopwatch stopwatch;
     stopwatch.Start(false);
@@ -40,13 +44,16 @@ bool MeasureJpeg(const Codec& codec, const BenchmarkSettings& settings, const Im
         return false;
     }
     stopwatch.Stop();
+    const std::optional<uint64_t> peak = PeakResidentBytes();
 
     // Both counts are unsigned 32-bit, as the row's arithmetic takes them.
     const uint32_t inputBytes = image->width * image->height * 3u;
-    FinishRow(codec,
-              MakeRow(codec, ticks, stopwatch.GetElapsedSeconds(), inputBytes,
-                      static_cast<uint32_t>(jpeg.size())),
-              report, host);
+    Row row = MakeRow(codec, ticks, stopwatch.GetElapsedSeconds(), inputBytes,
+                      static_cast<uint32_t>(jpeg.size()));
+    if (peakReset && residentBefore && peak) {
+        row.memoryBytes = *peak > *residentBefore ? *peak - *residentBefore : 0;
+    }
+    FinishRow(codec, row, report, host);
     return true;
 }
 

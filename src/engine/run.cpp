@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "codecs/working_block.h"
 #include "engine/call_timing.h"
 #include "engine/codec_table.h"
 #include "engine/input_file.h"
@@ -49,8 +50,9 @@ bool MeasureLossless(const Codec& codec, const BenchmarkSettings& settings, RunH
               [&] { progress.StepIt(); });
     stopwatch.Stop();
 
-    FinishRow(codec, MakeRow(codec, ticks, stopwatch.GetElapsedSeconds(), len, count), report,
-              host);
+    Row row = MakeRow(codec, ticks, stopwatch.GetElapsedSeconds(), len, count);
+    row.memoryBytes = WorkingBlockSize(len) + (codec.needsWorkTable ? WorkTableSize(len) : 0);
+    FinishRow(codec, row, report, host);
     return true;
 }
 
@@ -78,6 +80,7 @@ bool MeasureBaseline(const BenchmarkSettings& settings, RunHost& host) {
     stopwatch.Stop();
     Row row = MakeRow(kBaseline, ticks, stopwatch.GetElapsedSeconds(), len, len);
     row.text.clear();
+    row.memoryBytes = WorkingBlockSize(len);
     host.RowFinished(row);
     return true;
 }

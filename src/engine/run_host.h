@@ -2,6 +2,7 @@
 // provide one.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "engine/call_timing.h"
@@ -25,6 +26,11 @@ struct Row {
     CallStatistics calls;
     double mbpsMedian = 0.0;
     double mbpsBest = 0.0;
+
+    // The memory the codec works in: for the lossless codecs the working block and work table
+    // they are handed (and never write past), for JPEG the growth of the resident set during
+    // its timed loop; nothing where the system cannot say.
+    std::optional<uint64_t> memoryBytes;
 };
 
 // Why a run ended: the text of its message box and, when the input file was the cause, the

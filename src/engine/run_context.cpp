@@ -1,0 +1,46 @@
+#include "engine/run_context.h"
+
+#include <sys/stat.h>
+
+#include <ctime>
+
+#include "codecs/simd_target.h"
+#include "engine/stopwatch.h"
+
+namespace tallox {
+
+RunContext CollectRunContext(const std::string& inputPath) {
+    RunContext context;
+    context.version = TALLOX_VERSION;
+    context.machine = QueryMachine();
+#if defined(__clang__)
+    context.compiler = "clang " __clang_version__;
+#elif defined(__GNUC__)
+    context.compiler = "gcc " __VERSION__;
+#else
+    context.compiler = "unknown";
+#endif
+    context.buildType = TALLOX_BUILD_TYPE;
+    context.simdTarget = SimdTargetName();
+    context.jpegLibrary = JpegLibraryVersion();
+    context.qt = QtVersion();
+    context.timerResolutionSeconds = CounterResolutionSeconds();
+    const Stopwatch calibrated;  // the first stopwatch of the process calibrates
+    context.stopwatchOverheadSeconds = static_cast<double>(Stopwatch::OverheadTicks()) /
+                                       static_cast<double>(Stopwatch::Frequency());
+    context.inputPath = inputPath;
+    struct stat info {};
+    if (!inputPath.empty() && stat(inputPath.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+        context.inputBytes = static_cast<uint64_t>(info.st_size);
+        context.inputSha256 = FileSha256(inputPath);
+    }
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char date[32];
+    std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    context.date = date;
+    return context;
+}
+
+}  // namespace tallox

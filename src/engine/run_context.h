@@ -1,0 +1,30 @@
+// Where and how a run was made: the program, the machine, the build, the timer and the input,
+// so that a saved report can be read on its own later.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "platform/system_info.h"
+
+namespace tallox {
+
+struct RunContext {
+    std::string version;  // Tallox's
+    MachineInfo machine;
+    std::string compiler;
+    std::string buildType;
+    std::string simdTarget;  // the one every SIMD kernel dispatches to
+    std::string jpegLibrary;
+    std::string qt;
+    double timerResolutionSeconds = 0.0;
+    double stopwatchOverheadSeconds = 0.0;  // one start/stop pair, subtracted from every stretch
+    std::string inputPath;
+    uint64_t inputBytes = 0;
+    std::string inputSha256;  // empty when the input cannot be read
+    std::string date;         // UTC, ISO 8601
+};
+
+// The context of a run over `inputPath` (empty: no input), made now.
+RunContext CollectRunContext(const std::string& inputPath);
+
+}  // namespace tallox
