@@ -2,6 +2,7 @@
 // median, the median absolute deviation and the slowest call.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "engine/stopwatch.h"
@@ -54,6 +55,30 @@ bool TimeCalls(const CallPlan& plan, std::vector<int64_t>& ticks, Call&& call, A
         after();
     }
     return true;
+}
+
+// A codec's measured loop: `warmup` untimed calls, then the calls of `iterations` and
+// `minimumSeconds` inside one stopwatch, each also timed on its own into `ticks`. The
+// stopwatch's elapsed seconds; nothing when a call failed.
+template <typename Call, typename After>
+std::optional<double> MeasureCalls(int32_t warmup, int32_t iterations, double minimumSeconds,
+                                   std::vector<int64_t>& ticks, Call&& call, After&& after) {
+    for (int32_t i = 0; i < warmup; ++i) {
+        if (!call()) {
+            return std::nullopt;
+        }
+    }
+    ticks.clear();
+    ticks.reserve(static_cast<size_t>(iterations));
+    Stopwatch stopwatch;
+    const CallPlan plan = MakePlan(iterations, minimumSeconds);
+    stopwatch.Start(false);
+    const bool completed = TimeCalls(plan, ticks, call, after);
+    stopwatch.Stop();
+    if (!completed) {
+        return std::nullopt;
+    }
+    return stopwatch.GetElapsedSeconds();
 }
 
 }  // namespace tallox

@@ -33,24 +33,17 @@ bool MeasureLossless(const Codec& codec, const BenchmarkSettings& settings, RunH
     const uint32_t len = block.Length();
     ProgressControl& progress = host.Progress();
     uint32_t count = 0;
-    const auto encode = [&] {
-        count = codec.encode(input, output, len, table);
-        return true;
-    };
-    for (int32_t i = 0; i < settings.warmup; ++i) {
-        encode();
-    }
     std::vector<int64_t> ticks;
-    ticks.reserve(static_cast<size_t>(settings.iterations));
-
-    Stopwatch stopwatch;
-    stopwatch.Start(false);
     // Timed: the encoder calls, each also on its own, and the progress steps between them.
-    TimeCalls(MakePlan(settings.iterations, settings.minimumSeconds), ticks, encode,
-              [&] { progress.StepIt(); });
-    stopwatch.Stop();
+    const std::optional<double> elapsed = MeasureCalls(
+        settings.warmup, settings.iterations, settings.minimumSeconds, ticks,
+        [&] {
+            count = codec.encode(input, output, len, table);
+            return true;
+        },
+        [&] { progress.StepIt(); });
 
-    Row row = MakeRow(codec, ticks, stopwatch.GetElapsedSeconds(), len, count);
+    Row row = MakeRow(codec, ticks, *elapsed, len, count);
     row.memoryBytes = WorkingBlockSize(len) + (codec.needsWorkTable ? WorkTableSize(len) : 0);
     FinishRow(codec, row, report, host);
     return true;
@@ -65,20 +58,15 @@ bool MeasureBaseline(const BenchmarkSettings& settings, RunHost& host) {
         return false;
     }
     const uint32_t len = block.Length();
-    const auto copy = [&] {
-        std::memcpy(block.Output(), block.Input(), len);
-        return true;
-    };
-    for (int32_t i = 0; i < settings.warmup; ++i) {
-        copy();
-    }
     std::vector<int64_t> ticks;
-    ticks.reserve(static_cast<size_t>(settings.iterations));
-    Stopwatch stopwatch;
-    stopwatch.Start(false);
-    TimeCalls(MakePlan(settings.iterations, settings.minimumSeconds), ticks, copy, [] {});
-    stopwatch.Stop();
-    Row row = MakeRow(kBaseline, ticks, stopwatch.GetElapsedSeconds(), len, len);
+    const std::optional<double> elapsed = MeasureCalls(
+        settings.warmup, settings.iterations, settings.minimumSeconds, ticks,
+        [&] {
+            std::memcpy(block.Output(), block.Input(), len);
+            return true;
+        },
+        [] {});
+    Row row = MakeRow(kBaseline, ticks, *elapsed, len, len);
     row.text.clear();
     row.memoryBytes = WorkingBlockSize(len);
     host.RowFinished(row);
