@@ -1,12 +1,13 @@
 #include "codecs/rice.h"
 
 #include <gtest/gtest.h>
+#include <hwy/targets.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
-#include "codecs/detail/rice_paths.h"
+#include "codecs/detail/rice_code.h"
 #include "support/rice_decoder.h"
 #include "support/test_data.h"
 
@@ -81,7 +82,7 @@ test::RiceDecoded ExpectRoundTrip(const std::vector<uint8_t>& input, uint32_t ty
     return *decoded;
 }
 
-std::vector<uint8_t> Bits(RiceBitWriter& writer) {
+std::vector<uint8_t> Bits(detail::RiceBitWriter& writer) {
     return std::vector<uint8_t>(writer.base, writer.base + (writer.bitPos + 7) / 8);
 }
 
@@ -137,7 +138,6 @@ TEST(EncodeRice, NothingWrittenForShortInputsOrUnsupportedTypes) {
         EXPECT_EQ(e.count, 0u) << type;
         for (uint8_t b : e.area) ASSERT_EQ(b, kFill) << type;
     }
-    for (uint32_t type : {0u, 5u, 6u, 9u}) EXPECT_EQ(FetchMappedSample(some.data(), 1, type), 0u);
 }
 
 TEST(EncodeRice, EdgeCasesAtTheByteLimit) {
@@ -170,27 +170,27 @@ TEST(EncodeRice, RingTakesOverAtSampleSixteen) {
     EXPECT_EQ(Encode(Samples(1, {-128}), 1), test::FromHex("00 FF"));
 }
 
-TEST(FetchMappedSample, ZigZagAndWidths) {
+TEST(FetchMapped, ZigZagAndWidths) {
     const std::vector<uint8_t> input = test::FromHex("FF 7F 00 80 FF FF FF 7F 00 00 00 80");
-    EXPECT_EQ(FetchMappedSample(input.data(), 0, Signed8), 1u);    // -1
-    EXPECT_EQ(FetchMappedSample(input.data(), 1, Signed8), 254u);  // 127
-    EXPECT_EQ(FetchMappedSample(input.data(), 3, Signed8), 255u);  // -128
-    EXPECT_EQ(FetchMappedSample(input.data(), 3, Unsigned8), 0x80u);
-    EXPECT_EQ(FetchMappedSample(input.data(), 0, Unsigned16), 0x7FFFu);
-    EXPECT_EQ(FetchMappedSample(input.data(), 0, Signed16), 0xFFFEu);      // 32767
-    EXPECT_EQ(FetchMappedSample(input.data(), 1, Signed16), 0xFFFFu);      // -32768
-    EXPECT_EQ(FetchMappedSample(input.data(), 1, Signed32), 0xFFFFFFFEu);  // 2^31 - 1
-    EXPECT_EQ(FetchMappedSample(input.data(), 2, Signed32), 0xFFFFFFFFu);  // -2^31
-    EXPECT_EQ(FetchMappedSample(input.data(), 2, Unsigned32), 0x80000000u);
-    EXPECT_EQ(FetchMappedSample(input.data() + 1, 0, Unsigned32), 0xFF80007Fu);  // unaligned
+    EXPECT_EQ(detail::FetchMapped<Signed8>(input.data(), 0), 1u);    // -1
+    EXPECT_EQ(detail::FetchMapped<Signed8>(input.data(), 1), 254u);  // 127
+    EXPECT_EQ(detail::FetchMapped<Signed8>(input.data(), 3), 255u);  // -128
+    EXPECT_EQ(detail::FetchMapped<Unsigned8>(input.data(), 3), 0x80u);
+    EXPECT_EQ(detail::FetchMapped<Unsigned16>(input.data(), 0), 0x7FFFu);
+    EXPECT_EQ(detail::FetchMapped<Signed16>(input.data(), 0), 0xFFFEu);      // 32767
+    EXPECT_EQ(detail::FetchMapped<Signed16>(input.data(), 1), 0xFFFFu);      // -32768
+    EXPECT_EQ(detail::FetchMapped<Signed32>(input.data(), 1), 0xFFFFFFFEu);  // 2^31 - 1
+    EXPECT_EQ(detail::FetchMapped<Signed32>(input.data(), 2), 0xFFFFFFFFu);  // -2^31
+    EXPECT_EQ(detail::FetchMapped<Unsigned32>(input.data(), 2), 0x80000000u);
+    EXPECT_EQ(detail::FetchMapped<Unsigned32>(input.data() + 1, 0), 0xFF80007Fu);  // unaligned
 }
 
-TEST(SignificantBits, Range) {
-    EXPECT_EQ(SignificantBits(0), 0u);
-    EXPECT_EQ(SignificantBits(1), 1u);
-    EXPECT_EQ(SignificantBits(255), 8u);
-    EXPECT_EQ(SignificantBits(256), 9u);
-    EXPECT_EQ(SignificantBits(0xFFFFFFFFu), 32u);
+TEST(BitLength, Range) {
+    EXPECT_EQ(detail::BitLength(0), 0u);
+    EXPECT_EQ(detail::BitLength(1), 1u);
+    EXPECT_EQ(detail::BitLength(255), 8u);
+    EXPECT_EQ(detail::BitLength(256), 9u);
+    EXPECT_EQ(detail::BitLength(0xFFFFFFFFu), 32u);
 }
 
 TEST(WriteRiceCode, PrefixesAndRemainders) {
@@ -239,8 +239,8 @@ TEST(WriteRiceCode, PrefixesAndRemainders) {
     };
     for (const Case& c : cases) {
         uint8_t area[16] = {};
-        RiceBitWriter writer{area, 0, 16};
-        WriteRiceCode(writer, c.v, c.k);
+        detail::RiceBitWriter writer{area, 0, 16};
+        detail::WriteRiceCode(writer, c.v, c.k);
         std::string written;
         for (uint64_t i = 0; i < writer.bitPos; ++i) {
             written += ((area[i / 8] >> (7 - i % 8)) & 1) ? '1' : '0';
@@ -249,20 +249,20 @@ TEST(WriteRiceCode, PrefixesAndRemainders) {
     }
     // The longest code is 72 bits.
     uint8_t area[16] = {};
-    RiceBitWriter writer{area, 0, 16};
-    WriteRiceCode(writer, 0xFFFFFFFFu, 0);
+    detail::RiceBitWriter writer{area, 0, 16};
+    detail::WriteRiceCode(writer, 0xFFFFFFFFu, 0);
     EXPECT_EQ(writer.bitPos, 72u);
 }
 
 TEST(WriteBit, DropsBitsAtTheLimit) {
     uint8_t area[3] = {0xF0, 0xF0, 0x5A};
-    RiceBitWriter writer{area, 4, 2};
-    for (int i = 0; i < 4; ++i) WriteBit(writer, 1);
+    detail::RiceBitWriter writer{area, 4, 2};
+    for (int i = 0; i < 4; ++i) detail::WriteBit(writer, 1);
     EXPECT_EQ(area[0], 0xFF);
-    for (int i = 0; i < 8; ++i) WriteBit(writer, 0);
+    for (int i = 0; i < 8; ++i) detail::WriteBit(writer, 0);
     EXPECT_EQ(area[1], 0x00);
     EXPECT_EQ(writer.bitPos, 16u);
-    WriteBit(writer, 1);
+    detail::WriteBit(writer, 1);
     EXPECT_EQ(writer.bitPos, 16u);
     EXPECT_EQ(area[2], 0x5A);
     EXPECT_EQ(Bits(writer).size(), 2u);
@@ -308,23 +308,31 @@ TEST(EncodeRice, RoundTripsWithEscapesAndParameterSwings) {
     EXPECT_EQ(decoded.bits, 8u + 16 * 2 + 72 + 3);  // the ring then gives k = 2
 }
 
-// The path this processor takes writes the same area, byte for byte, as the portable one.
-TEST(EncodeRice, ProcessorPathMatchesPortable) {
-    std::vector<std::vector<uint8_t>> inputs = {
+// Every compiled target writes the same area, byte for byte, as the plainest one.
+TEST(EncodeRice, EveryTargetMatchesThePlainest) {
+    const std::vector<std::vector<uint8_t>> inputs = {
         test::RandomBytes(30001, 1),      test::RandomFromAlphabet(30002, 2, 5),
         test::RandomRuns(30003, 3, 300),  std::vector<uint8_t>(4099, 0),
         std::vector<uint8_t>(4099, 0xFF),
     };
+    const std::vector<int64_t> targets = hwy::SupportedAndGeneratedTargets();
     for (const auto& input : inputs) {
+        const auto len = static_cast<uint32_t>(input.size());
         for (uint32_t type : {1u, 2u, 3u, 4u, 7u, 8u}) {
-            std::vector<uint8_t> a(input.size() + 1, kFill);
-            std::vector<uint8_t> b(input.size() + 1, kFill);
-            const auto len = static_cast<uint32_t>(input.size());
-            EXPECT_EQ(EncodeRice(input.data(), a.data(), len, type),
-                      detail::EncodeRicePortable(input.data(), b.data(), len, type));
-            ASSERT_EQ(a, b) << "type " << type << " size " << input.size();
+            std::vector<uint8_t> expected(len + 1, kFill);
+            hwy::SetSupportedTargetsForTest(targets.back());
+            const uint32_t count = EncodeRice(input.data(), expected.data(), len, type);
+            for (int64_t target : targets) {
+                hwy::SetSupportedTargetsForTest(target);
+                std::vector<uint8_t> area(len + 1, kFill);
+                EXPECT_EQ(EncodeRice(input.data(), area.data(), len, type), count);
+                ASSERT_EQ(area, expected)
+                    << hwy::TargetName(target) << " type " << type << " size " << len;
+            }
         }
     }
+    hwy::SetSupportedTargetsForTest(0);
+    EXPECT_GE(targets.size(), 2u) << "only one target compiled";
 }
 
 }  // namespace
