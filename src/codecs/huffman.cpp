@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <cstring>
 
+#include "codecs/detail/big_endian.h"
 #include "codecs/detail/byte_histogram.h"
 #include "codecs/detail/huffman_tree.h"
 
@@ -57,8 +57,7 @@ uint8_t* WriteData(const uint8_t* input, uint32_t len, const DataCodes& codes, u
             pending += codes.length[b];
         }
         i += kCodesPerFlush;
-        const uint64_t bigEndian = __builtin_bswap64(acc);
-        std::memcpy(ptr, &bigEndian, 8);
+        detail::StoreBigEndian64(ptr, acc);
         ptr += pending >> 3;
         acc <<= pending & ~7u;
         pending &= 7;

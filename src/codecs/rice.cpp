@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "codecs/detail/big_endian.h"
 #include "codecs/detail/rice_code.h"
 
 // Compiled once per SIMD target; the encoder picks the best one the processor runs.
@@ -30,11 +31,6 @@ using detail::RiceBitWriter;
 // The writer has filled all len + 1 bytes: the coded stream does not fit.
 inline bool WriterFull(const RiceBitWriter& writer, uint32_t len) {
     return (writer.bitPos >> 3) > len;
-}
-
-inline void StoreBigEndian64(uint8_t* p, uint64_t v) {
-    if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
-    std::memcpy(p, &v, 8);
 }
 
 // The low 8 * width bits of v, high byte first.
@@ -68,7 +64,7 @@ struct WordWriter {
 [[gnu::always_inline]] inline void Put(WordWriter& w, uint32_t n, uint64_t value) {
     w.pending += n;
     w.acc |= value << (64 - w.pending);
-    StoreBigEndian64(w.ptr, w.acc);
+    detail::StoreBigEndian64(w.ptr, w.acc);
     w.ptr += w.pending >> 3;
     w.acc <<= w.pending & ~7u;
     w.pending &= 7;

@@ -1,0 +1,15 @@
+// Whole-word access to the bit streams that Huffman and Rice pack most significant bit first:
+// the first stream byte is the top byte of the word, on any machine.
+#pragma once
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+namespace tallox::detail {
+
+inline void StoreBigEndian64(uint8_t* p, uint64_t v) {
+    if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+    std::memcpy(p, &v, 8);
+}
+
+}  // namespace tallox::detail
