@@ -103,9 +103,9 @@ TEST(EncodeHuffman, EmptyInputWritesNothing) {
 }
 
 TEST(BuildFrequencyTable, DescendingCountsStableForTies) {
-    SymbolCode table[256];
+    detail::SymbolCode table[256];
     const std::vector<uint8_t> input = test::FromHex("09 05 05 07 07 02 09 09 01");
-    BuildFrequencyTable(input.data(), static_cast<uint32_t>(input.size()), table);
+    detail::BuildFrequencyTable(input.data(), static_cast<uint32_t>(input.size()), table);
     const uint32_t expectedSymbols[] = {9, 5, 7, 1, 2, 0, 3, 4, 6, 8, 10};
     const uint32_t expectedCounts[] = {3, 2, 2, 1, 1, 0, 0, 0, 0, 0, 0};
     for (uint32_t p = 0; p < 11; ++p) {
@@ -119,23 +119,23 @@ TEST(BuildFrequencyTable, DescendingCountsStableForTies) {
 }
 
 TEST(CodedRangeEnd, OneValueIncludesOneEmptyRecord) {
-    SymbolCode table[256];
+    detail::SymbolCode table[256];
     const std::vector<uint8_t> one(5, 0x33);
-    BuildFrequencyTable(one.data(), 5, table);
+    detail::BuildFrequencyTable(one.data(), 5, table);
     EXPECT_EQ(detail::CodedRangeEnd(table), 1u);
     const std::vector<uint8_t> all = test::AllValues();
-    BuildFrequencyTable(all.data(), 256, table);
+    detail::BuildFrequencyTable(all.data(), 256, table);
     EXPECT_EQ(detail::CodedRangeEnd(table), 255u);
 }
 
 TEST(AssignFanoCodes, CutAtFirstPrefixReachingHalf) {
     // Counts 3, 3, 2: the prefix 3 falls short of 4, so the cut is {3, 3} | {2}.
-    SymbolCode table[256];
+    detail::SymbolCode table[256];
     const std::vector<uint8_t> input = test::FromHex("10 10 10 20 20 20 30 30");
-    BuildFrequencyTable(input.data(), 8, table);
+    detail::BuildFrequencyTable(input.data(), 8, table);
     uint8_t area[16] = {};
-    HuffmanBitWriter writer{area, 0};
-    AssignFanoCodes(table, writer, 0, 0, 0, 2);
+    detail::HuffmanBitWriter writer{area, 0};
+    detail::AssignFanoCodes(table, writer, 0, 0, 0, 2);
     EXPECT_EQ(table[0].code, 0b00u);
     EXPECT_EQ(table[0].length, 2u);
     EXPECT_EQ(table[1].code, 0b01u);
@@ -148,27 +148,27 @@ TEST(AssignFanoCodes, CutAtFirstPrefixReachingHalf) {
 
 TEST(WriteBits, SetsAndClearsSingleBits) {
     uint8_t area[6] = {0xFF, 0x00, 0xFF, 0x00, 0xFF, 0x5A};
-    HuffmanBitWriter writer{area, 3};
-    WriteBits(writer, 0, 0xFFFFFFFF);
+    detail::HuffmanBitWriter writer{area, 3};
+    detail::WriteBits(writer, 0, 0xFFFFFFFF);
     EXPECT_EQ(writer.bitIndex, 3u);
-    WriteBits(writer, 5, 0b01010);  // fills byte 0 exactly
+    detail::WriteBits(writer, 5, 0b01010);  // fills byte 0 exactly
     EXPECT_EQ(area[0], 0xEA);
     EXPECT_EQ(writer.bytePtr, area + 1);
     EXPECT_EQ(writer.bitIndex, 0u);
-    WriteBits(writer, 32, 0x0F00FF0F);
+    detail::WriteBits(writer, 32, 0x0F00FF0F);
     EXPECT_EQ(area[1], 0x0F);
     EXPECT_EQ(area[2], 0x00);
     EXPECT_EQ(area[3], 0xFF);
     EXPECT_EQ(area[4], 0x0F);
-    WriteBits(writer, 3, 0b111);
+    detail::WriteBits(writer, 3, 0b111);
     EXPECT_EQ(area[5], 0xFA);  // high three set, the rest as it was
     EXPECT_EQ(writer.bitIndex, 3u);
 }
 
 // A code of 32 bits is accepted; 33 makes the encoder give up.
 TEST(CodesFitIn32Bits, LengthGuard) {
-    SymbolCode table[256];
-    for (uint32_t v = 0; v < 256; ++v) table[v] = SymbolCode{v, 1, 0, 8};
+    detail::SymbolCode table[256];
+    for (uint32_t v = 0; v < 256; ++v) table[v] = detail::SymbolCode{v, 1, 0, 8};
     EXPECT_TRUE(detail::CodesFitIn32Bits(table));
     table[200].length = 32;
     EXPECT_TRUE(detail::CodesFitIn32Bits(table));
@@ -180,12 +180,12 @@ TEST(CodesFitIn32Bits, LengthGuard) {
 // single record on the left, so the tree deepens by one per record.
 TEST(CodesFitIn32Bits, HandMadeTableYieldsTooLongCodes) {
     for (uint32_t records : {33u, 34u, 40u}) {
-        SymbolCode table[256];
+        detail::SymbolCode table[256];
         for (uint32_t v = 0; v < 256; ++v)
-            table[v] = SymbolCode{v, v < records ? 0xFFFFFFFFu : 0, 0, 0};
+            table[v] = detail::SymbolCode{v, v < records ? 0xFFFFFFFFu : 0, 0, 0};
         uint8_t area[256] = {};
-        HuffmanBitWriter writer{area, 0};
-        AssignFanoCodes(table, writer, 0, 0, 0, records - 1);
+        detail::HuffmanBitWriter writer{area, 0};
+        detail::AssignFanoCodes(table, writer, 0, 0, 0, records - 1);
         EXPECT_EQ(table[records - 1].length, records - 1);
         EXPECT_EQ(detail::CodesFitIn32Bits(table), records - 1 <= 32) << records;
         // The tree is written in full either way: 12k - 3 bits.

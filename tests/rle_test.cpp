@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "codecs/detail/rle_token.h"
 #include "codecs/escape_byte.h"
 #include "support/rle_decoder.h"
 #include "support/test_data.h"
@@ -142,26 +143,26 @@ TEST(EncodeRle, EmptyInputWritesNothing) {
     for (uint8_t b : area) EXPECT_EQ(b, kFill);
 }
 
-TEST(WriteRleRun, TokensAndPosition) {
+TEST(PutRleRun, TokensAndPosition) {
     uint8_t out[8] = {};
-    uint32_t pos = 3;
-    WriteRleRun(out, pos, 0x61, 2, 0x00);
+    size_t pos = 3;
+    detail::PutRleRun(out, pos, 0x61, 2, 0x00);
     EXPECT_EQ(pos, 5u);
     EXPECT_EQ(out[3], 0x61);
     EXPECT_EQ(out[4], 0x61);
 
     pos = 0;
-    WriteRleRun(out, pos, 0x07, 3, 0x07);
+    detail::PutRleRun(out, pos, 0x07, 3, 0x07);
     EXPECT_EQ(pos, 2u);
     EXPECT_EQ(out[0], 0x07);
     EXPECT_EQ(out[1], 0x02);
 
     pos = 0;
-    WriteRleRun(out, pos, 0x07, 4, 0x07);
+    detail::PutRleRun(out, pos, 0x07, 4, 0x07);
     EXPECT_EQ(std::vector<uint8_t>(out, out + pos), test::FromHex("07 03 07"));
 
     pos = 1;
-    WriteRleRun(out, pos, 0x42, 32768, 0x09);
+    detail::PutRleRun(out, pos, 0x42, 32768, 0x09);
     EXPECT_EQ(std::vector<uint8_t>(out + 1, out + pos), test::FromHex("09 FF FF 42"));
 }
 

@@ -9,6 +9,9 @@
 
 namespace tallox {
 
+using detail::HuffmanBitWriter;
+using detail::SymbolCode;
+
 namespace {
 
 inline void PutBit(HuffmanBitWriter& writer, uint32_t bit) {
@@ -97,13 +100,11 @@ bool CodesFitIn32Bits(const SymbolCode table[256]) {
     return true;
 }
 
-}  // namespace detail
-
 void WriteBits(HuffmanBitWriter& writer, uint32_t n, uint32_t value) { PutBits(writer, n, value); }
 
 void BuildFrequencyTable(const uint8_t* input, uint32_t len, SymbolCode table[256]) {
     uint32_t counts[256];
-    detail::CountByteValues(input, len, counts);
+    CountByteValues(input, len, counts);
     for (uint32_t v = 0; v < 256; ++v) table[v] = SymbolCode{v, counts[v], 0, 0};
     // Stable: among equal counts the smaller value comes first.
     std::stable_sort(table, table + 256,
@@ -145,12 +146,14 @@ void AssignFanoCodes(SymbolCode table[256], HuffmanBitWriter& writer, uint32_t c
     }
 }
 
+}  // namespace detail
+
 uint32_t EncodeHuffman(const uint8_t* input, uint8_t* output, uint32_t len) {
     if (len == 0) return 0;
     HuffmanBitWriter writer{output, 0};
     SymbolCode table[256];
-    BuildFrequencyTable(input, len, table);
-    AssignFanoCodes(table, writer, 0, 0, 0, detail::CodedRangeEnd(table));
+    detail::BuildFrequencyTable(input, len, table);
+    detail::AssignFanoCodes(table, writer, 0, 0, 0, detail::CodedRangeEnd(table));
     if (!detail::CodesFitIn32Bits(table)) return 0;
 
     // Scattered into byte-value order for the data section.

@@ -128,12 +128,6 @@ namespace tallox {
 
 HWY_EXPORT(EncodeRleTokens);
 
-void WriteRleRun(uint8_t* output, uint32_t& pos, uint8_t b, uint32_t length, uint8_t escape) {
-    size_t at = pos;
-    detail::PutRleRun(output, at, b, length, escape);
-    pos = static_cast<uint32_t>(at);
-}
-
 uint32_t EncodeRle(const uint8_t* input, uint8_t* output, uint32_t len) {
     if (len == 0) return 0;
     const uint8_t escape = SelectEscapeByte(input, len);

@@ -9,8 +9,4 @@ namespace tallox {
 // Never writes more than 1 + len + len / 256 bytes.
 uint32_t EncodeRle(const uint8_t* input, uint8_t* output, uint32_t len);
 
-// Writes the token of one run of `length` >= 2 bytes of value `b` at output[pos] and advances
-// `pos` past it.
-void WriteRleRun(uint8_t* output, uint32_t& pos, uint8_t b, uint32_t length, uint8_t escape);
-
 }  // namespace tallox
