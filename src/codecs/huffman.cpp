@@ -5,6 +5,7 @@
 
 #include "codecs/detail/big_endian.h"
 #include "codecs/detail/byte_histogram.h"
+#include "codecs/detail/check.h"
 #include "codecs/detail/huffman_tree.h"
 
 namespace tallox {
@@ -54,6 +55,7 @@ uint8_t* WriteData(const uint8_t* input, uint32_t len, const DataCodes& codes, u
     size_t i = 0;
     // Invariant: pending <= 7 at the top; kCodesPerFlush codes add at most 56 bits.
     while (len - i >= static_cast<size_t>(kCodesPerFlush) && lastPartial - ptr >= 8) {
+        TALLOX_DCHECK(pending <= 7);
         for (int c = 0; c < kCodesPerFlush; ++c) {
             const uint8_t b = input[i + c];
             acc |= codes.leftAligned[b] >> pending;
@@ -80,6 +82,7 @@ uint8_t* WriteData(const uint8_t* input, uint32_t len, const DataCodes& codes, u
         *ptr = static_cast<uint8_t>((*ptr & ~mask) | (static_cast<uint8_t>(acc >> 56) & mask));
         ++ptr;
     }
+    TALLOX_DCHECK(static_cast<uint64_t>(ptr - output) == (totalBits + 7) / 8);
     return ptr;
 }
 

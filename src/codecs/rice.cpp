@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "codecs/detail/big_endian.h"
+#include "codecs/detail/check.h"
 #include "codecs/detail/rice_code.h"
 
 // Compiled once per SIMD target; the encoder picks the best one the processor runs.
@@ -62,6 +63,7 @@ struct WordWriter {
 
 // Appends the low n bits of value, 1 <= n <= 56, then flushes.
 [[gnu::always_inline]] inline void Put(WordWriter& w, uint32_t n, uint64_t value) {
+    TALLOX_DCHECK(n >= 1 && n <= 56 && w.pending <= 7);
     w.pending += n;
     w.acc |= value << (64 - w.pending);
     detail::StoreBigEndian64(w.ptr, w.acc);
@@ -146,6 +148,8 @@ uint32_t EncodeTyped(const uint8_t* input, uint8_t* output, uint32_t len) {
             parameter.ring[j & 15] = bits;
         }
         parameter.ringSum = ringSum;
+        // Every store began at or before the last one, which stays inside the area.
+        TALLOX_DCHECK(fast.ptr + 8 <= output + limit);
     }
 
     // The last flush left the pending bits at the top of the byte being filled.
@@ -161,6 +165,7 @@ uint32_t EncodeTyped(const uint8_t* input, uint8_t* output, uint32_t len) {
         detail::WriteRiceCode(writer, v, parameter.For(j));
         parameter.Record(j, BitLength(v));
     }
+    TALLOX_DCHECK(writer.bitPos <= 8 * writer.byteLimit);
     if (fits && !WriterFull(writer, len)) return static_cast<uint32_t>((writer.bitPos + 7) / 8);
 
     // Raw form: the mapped values at full width, high byte first, over the coded bytes.

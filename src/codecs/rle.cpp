@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "codecs/detail/check.h"
 #include "codecs/detail/rle_token.h"
 #include "codecs/escape_byte.h"
 
@@ -116,6 +117,8 @@ uint32_t EncodeRleTokens(const uint8_t* input, uint8_t* output, uint32_t len, ui
         }
         i += run;
     }
+    // Only a lone escape value grows, by one byte, and it occurs at most len / 256 times.
+    TALLOX_DCHECK(pos <= 1 + size_t{len} + len / 256);
     return static_cast<uint32_t>(pos);
 }
 
