@@ -2,11 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "codecs/detail/huffman_tree.h"
-#include "support/huffman_decoder.h"
+#include "support/stream_end.h"
 #include "support/test_data.h"
 
 namespace tallox {
@@ -27,33 +28,41 @@ Encoded EncodeInto(const std::vector<uint8_t>& input, uint8_t fill, size_t dataB
     return e;
 }
 
+std::optional<std::vector<uint8_t>> Decode(const uint8_t* stream, uint32_t count, size_t len) {
+    std::vector<uint8_t> out(len);
+    if (!DecodeHuffman(stream, count, out.data(), static_cast<uint32_t>(len))) return std::nullopt;
+    return out;
+}
+
+// The stream, which must decode to the input.
 std::vector<uint8_t> Encode(const std::vector<uint8_t>& input) {
     Encoded e = EncodeInto(input, 0x00);
     e.area.resize(e.count);
+    EXPECT_EQ(Decode(e.area.data(), e.count, input.size()), input);
     return e.area;
 }
 
-// Decodes, and checks the count, the bits left in the last byte and the bytes after it.
-test::HuffmanDecoded ExpectRoundTrip(const std::vector<uint8_t>& input, const std::string& what) {
+// Decodes to the input, and leaves the bits after the stream and the bytes after the count as
+// the area held them.
+void ExpectRoundTrip(const std::vector<uint8_t>& input, const std::string& what) {
     constexpr uint8_t kFill = 0xA5;
     const Encoded e = EncodeInto(input, kFill);
-    const auto decoded = test::DecodeHuffman(e.area.data(), e.count, input.size());
-    if (!decoded) {
-        ADD_FAILURE() << what << ": stream does not decode";
-        return {};
-    }
-    EXPECT_EQ(decoded->bytes, input) << what;
-    EXPECT_EQ(e.count, (decoded->totalBits + 7) / 8) << what;
-    const uint32_t spare = static_cast<uint32_t>(8 * e.count - decoded->totalBits);
-    const uint8_t spareMask = static_cast<uint8_t>((1u << spare) - 1);
-    EXPECT_EQ(e.area[e.count - 1] & spareMask, kFill & spareMask) << what << ": last byte";
+    EXPECT_EQ(Decode(e.area.data(), e.count, input.size()), input) << what;
     for (size_t i = e.count; i < e.area.size(); ++i) {
         if (e.area[i] != kFill) {
             ADD_FAILURE() << what << ": byte " << i << " past the count was written";
             break;
         }
     }
-    return *decoded;
+    const auto len = static_cast<uint32_t>(input.size());
+    EXPECT_EQ(
+        test::CheckStreamEnd([&](uint8_t* area) { return EncodeHuffman(input.data(), area, len); },
+                             e.area.size(),
+                             [&](const uint8_t* stream, uint32_t count) {
+                                 return Decode(stream, count, len) == input;
+                             }),
+        "")
+        << what;
 }
 
 TEST(EncodeHuffman, WorkedExamples) {
@@ -67,10 +76,9 @@ TEST(EncodeHuffman, WorkedExamples) {
     EXPECT_EQ(Encode(FromHex("41")), FromHex("68 20"));
     EXPECT_EQ(Encode(std::vector<uint8_t>(16, 0x7A)), FromHex("6F 40 00 00"));
 
-    const test::HuffmanDecoded all = ExpectRoundTrip(test::AllValues(), "all values");
+    // 256 leaves and 255 inner nodes, 3069 bits, then a code of 8 bits for each value.
+    ExpectRoundTrip(test::AllValues(), "all values");
     EXPECT_EQ(Encode(test::AllValues()).size(), 640u);
-    EXPECT_EQ(all.treeBits, 3069u);
-    for (uint32_t v = 0; v < 256; ++v) EXPECT_EQ(all.codeLength[v], 8u) << v;
 }
 
 TEST(EncodeHuffman, OneValueTakesOneBitPerByte) {
@@ -203,10 +211,35 @@ TEST(EncodeHuffman, DeepCodeDecodes) {
     input.push_back(kDepth);
     for (size_t i = 0; i < input.size(); ++i)
         std::swap(input[i], input[(i * 2654435761u) % input.size()]);
-    const test::HuffmanDecoded decoded = ExpectRoundTrip(input, "deep");
-    EXPECT_EQ(decoded.maxDepth, kDepth);
-    EXPECT_EQ(decoded.codeLength[kDepth], kDepth);
-    EXPECT_EQ(decoded.codeLength[0], 1u);
+    ExpectRoundTrip(input, "deep");
+    // 22 leaves; value s has a code of s + 1 bits, the last two of 21.
+    uint64_t bits = 12 * 22 - 3;
+    for (uint32_t s = 0; s < kDepth; ++s) bits += (uint64_t{1} << (kDepth - 1 - s)) * (s + 1);
+    EXPECT_EQ(Encode(input).size(), (bits + kDepth + 7) / 8);
+}
+
+TEST(DecodeHuffman, MalformedStreams) {
+    // "41": tree 0 1 1 01000001 0 (a leaf on the left, nothing on the right), then code 0.
+    struct Case {
+        const char* stream;
+        std::optional<std::vector<uint8_t>> decoded;
+    };
+    const Case cases[] = {
+        {"68 20", test::FromHex("41")}, {"68 28", std::nullopt},  // code 1 leads nowhere
+        {"68", std::nullopt},                                     // the tree cut off
+        {"68 20 00", std::nullopt},                               // a byte after the last code
+        {"A0 80", std::nullopt},                                  // a leaf at the root
+        {"00 00", std::nullopt},  // an inner node without its left part
+    };
+    for (const Case& c : cases) {
+        const std::vector<uint8_t> stream = test::FromHex(c.stream);
+        EXPECT_EQ(Decode(stream.data(), static_cast<uint32_t>(stream.size()), 1), c.decoded)
+            << c.stream;
+    }
+    // Codes that run past the stream.
+    const std::vector<uint8_t> random = test::RandomBytes(500, 7);
+    const std::vector<uint8_t> stream = Encode(random);
+    EXPECT_EQ(Decode(stream.data(), static_cast<uint32_t>(stream.size()) - 1, 500), std::nullopt);
 }
 
 TEST(EncodeHuffman, RoundTrips) {

@@ -12,4 +12,11 @@ inline void StoreBigEndian64(uint8_t* p, uint64_t v) {
     std::memcpy(p, &v, 8);
 }
 
+inline uint64_t LoadBigEndian64(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+    return v;
+}
+
 }  // namespace tallox::detail
