@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "codecs/detail/check.h"
 #include "codecs/detail/escape_literals.h"
 
 namespace tallox {
@@ -44,36 +43,29 @@ inline void CopyMatch(uint8_t* dst, uint32_t distance, uint32_t length) {
 
 std::optional<uint32_t> DecodeLz77(const uint8_t* input, uint32_t count, uint8_t* output,
                                    uint32_t capacity) {
-    if (count == 0) return 0;
-    const uint8_t escape = input[0];
-    uint32_t at = 1;
-    uint32_t out = 0;
-    for (;;) {
-        if (!detail::CopyLiterals(input, at, count, escape, output, out, capacity)) {
-            return std::nullopt;
-        }
-        if (at == count) return out;
-        TALLOX_DCHECK(input[at] == escape);
-        if (count - at < 2) return std::nullopt;
-        if (input[at + 1] == 0x00) {  // the escape value as a literal
-            if (out == capacity) return std::nullopt;
-            output[out++] = escape;
-            at += 2;
-            continue;
-        }
-        ++at;
-        uint32_t length;
-        uint32_t distance;
-        if (!ReadGroupNumber(input, at, count, length) ||
-            !ReadGroupNumber(input, at, count, distance)) {
-            return std::nullopt;
-        }
-        if (length == 0 || distance == 0 || distance > out || length > capacity - out) {
-            return std::nullopt;
-        }
-        CopyMatch(output + out, distance, length);
-        out += length;
-    }
+    return detail::DecodeEscapedStream(
+        input, count, output, capacity, [&](uint8_t escape, uint32_t& at, uint32_t& out) {
+            if (count - at < 2) return false;
+            if (input[at + 1] == 0x00) {  // the escape value as a literal
+                if (out == capacity) return false;
+                output[out++] = escape;
+                at += 2;
+                return true;
+            }
+            ++at;
+            uint32_t length;
+            uint32_t distance;
+            if (!ReadGroupNumber(input, at, count, length) ||
+                !ReadGroupNumber(input, at, count, distance)) {
+                return false;
+            }
+            if (length == 0 || distance == 0 || distance > out || length > capacity - out) {
+                return false;
+            }
+            CopyMatch(output + out, distance, length);
+            out += length;
+            return true;
+        });
 }
 
 }  // namespace tallox

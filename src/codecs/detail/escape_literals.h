@@ -1,8 +1,12 @@
-// The literal stretches of the RLE and LZ77 streams: every byte but the escape byte stands for
-// itself, so the decoders copy all of them up to the next escape byte at once.
+// The streams of RLE and LZ77: byte 0 is the escape byte, every other byte but the escape byte
+// stands for itself, and the escape byte starts a token. The decoders copy each stretch of
+// literals up to the next escape byte at once.
 #pragma once
 #include <cstdint>
 #include <cstring>
+#include <optional>
+
+#include "codecs/detail/check.h"
 
 namespace tallox::detail {
 
@@ -21,6 +25,24 @@ inline bool CopyLiterals(const uint8_t* input, uint32_t& at, uint32_t count, uin
     at = stop;
     out += n;
     return true;
+}
+
+// Decodes a whole stream: `token(escape, at, out)` decodes the token whose escape byte is at
+// input[at] into output + out, advances both, and returns false when the token is malformed
+// or its bytes do not fit. Returns the decoded length, 0 for an empty stream.
+template <typename Token>
+std::optional<uint32_t> DecodeEscapedStream(const uint8_t* input, uint32_t count, uint8_t* output,
+                                            uint32_t capacity, Token&& token) {
+    if (count == 0) return 0;
+    const uint8_t escape = input[0];
+    uint32_t at = 1;
+    uint32_t out = 0;
+    for (;;) {
+        if (!CopyLiterals(input, at, count, escape, output, out, capacity)) return std::nullopt;
+        if (at == count) return out;
+        TALLOX_DCHECK(input[at] == escape);
+        if (!token(escape, at, out)) return std::nullopt;
+    }
 }
 
 }  // namespace tallox::detail
