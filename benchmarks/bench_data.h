@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "codecs/working_block.h"
+
 namespace tallox::bench {
 
 struct SampleBuffers {
@@ -38,7 +40,7 @@ inline SampleBuffers MakeSampleBuffers() {
     SampleBuffers buffers;
     buffers.input = SampleImage();
     buffers.len = static_cast<uint32_t>(buffers.input.size());
-    buffers.output.assign(2 * ((static_cast<size_t>(buffers.len) * 104 + 50) / 100) + 768, 0);
+    buffers.output.assign(OutputAreaSize(buffers.len), 0);
     return buffers;
 }
 

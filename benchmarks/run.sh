@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the encoder benchmarks, runs them on the sample image and prints a Markdown table of
-# each encoder's throughput against a memcpy of the same buffer measured in the same run.
+# Builds the codec benchmarks, runs them on the sample image and prints Markdown tables of each
+# encoder's and each decoder's throughput against a memcpy of the same buffer measured in the
+# same run.
 # Extra arguments go to the benchmark executable (for example --benchmark_filter=Rle).
 set -euo pipefail
 
@@ -85,4 +86,20 @@ for _, name, codec, rest, mbs in sorted(rows):
         label += f" ({len_sample / mbs / 1e6:.2f} s a call)" if len_sample else ""
     print(f"| {label} | {figure(mbs)} | {ratio} | {text} | "
           f"{'' if met is None else ('yes' if met else 'NO')} |")
+
+# Decoders: bytes decoded per second. One decoder serves both LZ77 formats.
+decoder_goals = {"Rle": 1000, "Lz77": 1000, "Huffman": 300, "Rice": 300}
+print()
+print("| Decoder | MB/s | ratio to memcpy | goal | met? |")
+print("|---|---:|---:|---|---|")
+for codec in ["Rle", "Huffman", "Rice", "Lz77"]:
+    mbs = speed.get(f"BM_Decode{codec}")
+    if mbs is None:
+        continue
+    share = memcpy / mbs if memcpy and mbs > 0 else 0
+    ratio = "-" if not share else f"1/{share:.1f}"
+    need = decoder_goals[codec]
+    label = codec + (" (both LZ77 formats)" if codec == "Lz77" else "")
+    print(f"| {label} | {figure(mbs)} | {ratio} | >= {need:,} MB/s | "
+          f"{'yes' if mbs >= need else 'NO'} |")
 PY

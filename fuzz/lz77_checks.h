@@ -1,10 +1,12 @@
-// Checks shared by the LZ77 fuzz targets: the stream decodes to the input by the format's
-// rules, and the LZ77 Fast work table starts as junk and ends holding the chains.
+// Checks shared by the LZ77 fuzz targets: the stream decodes to the input and its tokens keep
+// the format's rules, the decoder stays inside its output on arbitrary bytes, and the LZ77
+// Fast work table starts as junk and ends holding the chains.
 #pragma once
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
+#include "codecs/lz77_decode.h"
 #include "codecs/working_block.h"
 #include "guarded_output.h"
 #include "support/lz77_decoder.h"
@@ -59,10 +61,17 @@ inline void CheckLz77Stream(const uint8_t* data, uint32_t len, const uint8_t* st
     }
     FUZZ_CHECK(stream[0] == escape);
 
+    std::vector<uint8_t> bytes(len);
+    FUZZ_CHECK(DecodeLz77(stream, count, bytes.data(), len) == len);
+    FUZZ_CHECK(std::memcmp(bytes.data(), data, len) == 0);
+    // The input as a stream: whatever it decodes to stays inside the capacity.
+    GuardedOutput arbitrary(2 * size_t{len});
+    DecodeLz77(data, len, arbitrary.Area(), 2 * len);
+    CHECK_UNTOUCHED_FROM(arbitrary, 2 * size_t{len});
+
+    // The tokens as written.
     const std::optional<test::Lz77Decoded> decoded = test::DecodeLz77(stream, count);
     FUZZ_CHECK(decoded.has_value());
-    FUZZ_CHECK(decoded->bytes.size() == len);
-    FUZZ_CHECK(std::memcmp(decoded->bytes.data(), data, len) == 0);
     FUZZ_CHECK(decoded->shortestGroups);
     for (const test::Lz77Token& token : decoded->tokens) {
         FUZZ_CHECK(token.position >= 4);

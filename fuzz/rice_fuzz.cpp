@@ -1,12 +1,14 @@
 // EncodeRice on arbitrary bytes, the first byte picking the sample type (unsupported ones
-// included): the form written decodes to the mapped samples, stays within len + 1 bytes, and
-// leaves alone every byte it does not own.
+// included): the form written decodes to the samples, stays within len + 1 bytes, and leaves
+// alone every byte it does not own. DecodeRice on the same bytes as a stream stays inside its
+// output.
+#include <cstring>
 #include <vector>
 
+#include "codecs/detail/rice_code.h"
 #include "codecs/working_block.h"
 #include "codecs/rice.h"
 #include "guarded_output.h"
-#include "support/rice_decoder.h"
 
 using namespace tallox;
 
@@ -17,6 +19,21 @@ constexpr uint32_t kSampleTypes[] = {Signed8,  Unsigned8,  Signed16, Unsigned16,
                                      Signed32, Unsigned32, 0,        9};
 
 uint32_t BitLength(uint32_t v) { return v == 0 ? 0 : 32 - static_cast<uint32_t>(__builtin_clz(v)); }
+
+uint32_t Width(uint32_t sampleType) {
+    return detail::ForRiceType(sampleType,
+                               []<uint32_t kType>() { return detail::kRiceSampleBytes<kType>; });
+}
+
+// The mapped value of every whole sample.
+std::vector<uint32_t> MappedSamples(const uint8_t* input, uint32_t samples, uint32_t sampleType) {
+    std::vector<uint32_t> values(samples);
+    detail::ForRiceType(sampleType, [&]<uint32_t kType>() {
+        for (uint32_t i = 0; i < samples; ++i) values[i] = detail::FetchMapped<kType>(input, i);
+        return 0u;
+    });
+    return values;
+}
 
 // Length of the whole coded form, header included, as if the area had no end: the parameter
 // rule and the code lengths worked out apart from the encoder, which must fall back to the raw
@@ -51,8 +68,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::GuardedOutput output(WorkingBlockSize(len) - len);
     const uint32_t count = EncodeRice(input, output.Area(), len, sampleType);
 
-    const uint32_t width = test::RiceSampleWidth(sampleType);
+    const uint32_t width = Width(sampleType);
     const uint32_t samples = width == 0 ? 0 : len / width;
+    // Arbitrary bytes as a stream: whatever it decodes to stays inside the whole samples.
+    fuzz::GuardedOutput arbitrary(size_t{samples} * width);
+    DecodeRice(input, len, arbitrary.Area(), len, sampleType);
+    CHECK_UNTOUCHED_FROM(arbitrary, size_t{samples} * width);
     if (samples == 0) {
         FUZZ_CHECK(count == 0);
         CHECK_UNTOUCHED_FROM(output, 0);
@@ -61,22 +82,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The writer never touches a byte past len, in either form.
     CHECK_UNTOUCHED_FROM(output, size_t{len} + 1);
     FUZZ_CHECK(count >= 2 && count <= len + 1);
-    const std::optional<test::RiceDecoded> decoded =
-        test::DecodeRice(output.Area(), count, len, sampleType);
-    FUZZ_CHECK(decoded.has_value());
-    const std::vector<uint32_t> values =
-        test::MappedSamples(std::vector<uint8_t>(input, input + len), sampleType);
-    FUZZ_CHECK(decoded->values == values);
-    FUZZ_CHECK(count == (decoded->bits + 7) / 8);
-    const uint64_t codedBits = UnboundedCodedBits(values);
-    FUZZ_CHECK(decoded->raw == (codedBits >= 8 * (uint64_t{len} + 1)));
-    if (decoded->raw) {
+    std::vector<uint8_t> decoded(size_t{samples} * width);
+    FUZZ_CHECK(DecodeRice(output.Area(), count, decoded.data(), len, sampleType) ==
+               samples * width);
+    FUZZ_CHECK(std::memcmp(decoded.data(), input, decoded.size()) == 0);
+    const uint64_t codedBits = UnboundedCodedBits(MappedSamples(input, samples, sampleType));
+    const bool raw = output.Area()[0] == 0;
+    FUZZ_CHECK(raw == (codedBits >= 8 * (uint64_t{len} + 1)));
+    if (raw) {
         FUZZ_CHECK(count == 1 + samples * width);
     } else {
         // Every code bit of the coded form was kept: none fell past the area.
-        FUZZ_CHECK(decoded->bits == codedBits);
+        FUZZ_CHECK(count == (codedBits + 7) / 8);
         CHECK_UNTOUCHED_FROM(output, count);
-        CHECK_TAIL_BITS(output, decoded->bits);
+        CHECK_TAIL_BITS(output, codedBits);
     }
     return 0;
 }

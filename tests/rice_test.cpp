@@ -1,13 +1,15 @@
 #include "codecs/rice.h"
 
 #include <gtest/gtest.h>
+#include <hwy/targets.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "codecs/detail/rice_paths.h"
-#include "support/rice_decoder.h"
+#include "codecs/detail/rice_code.h"
+#include "support/stream_end.h"
 #include "support/test_data.h"
 
 namespace tallox {
@@ -34,55 +36,67 @@ Encoded EncodeInto(const std::vector<uint8_t>& input, uint32_t type, uint8_t fil
     return e;
 }
 
-// The count bytes, with the unwritten bits of a partly written last byte as the area held them.
+uint32_t Width(uint32_t type) { return type <= 2 ? 1 : type <= 4 ? 2 : 4; }
+
+// The first len / width * width bytes the stream decodes to; nullopt when it does not.
+std::optional<std::vector<uint8_t>> Decode(const uint8_t* stream, uint32_t count, uint32_t len,
+                                           uint32_t type) {
+    std::vector<uint8_t> out(len / Width(type) * Width(type));
+    const auto size = DecodeRice(stream, count, out.data(), len, type);
+    if (!size) return std::nullopt;
+    EXPECT_EQ(*size, out.size());
+    return out;
+}
+
+std::vector<uint8_t> WholeSamples(const std::vector<uint8_t>& input, uint32_t type) {
+    return std::vector<uint8_t>(input.begin(),
+                                input.begin() + input.size() / Width(type) * Width(type));
+}
+
+// The count bytes, with the unwritten bits of a partly written last byte as the area held
+// them; the stream must decode to the input.
 std::vector<uint8_t> Encode(const std::vector<uint8_t>& input, uint32_t type) {
     Encoded e = EncodeInto(input, type, 0x00);
     e.area.resize(e.count);
+    const auto len = static_cast<uint32_t>(input.size());
+    EXPECT_EQ(Decode(e.area.data(), e.count, len, type), WholeSamples(input, type));
     return e.area;
 }
 
 std::vector<uint8_t> Samples(uint32_t type, const std::vector<int64_t>& values) {
-    return test::LittleEndian(values, test::RiceSampleWidth(type));
+    return test::LittleEndian(values, Width(type));
 }
 
-// Decodes the stream and checks the values, the count and the form chosen.
-test::RiceDecoded ExpectRoundTrip(const std::vector<uint8_t>& input, uint32_t type,
-                                  const std::string& what) {
+// Decodes the stream and checks the count, the form chosen and the bits after the stream.
+Encoded ExpectRoundTrip(const std::vector<uint8_t>& input, uint32_t type, const std::string& what) {
     const Encoded e = EncodeInto(input, type);
-    const uint32_t width = test::RiceSampleWidth(type);
-    const uint64_t n = input.size() / width;
+    const auto len = static_cast<uint32_t>(input.size());
+    const uint64_t n = len / Width(type);
     if (n == 0) {
         EXPECT_EQ(e.count, 0u) << what;
-        return {};
+        return e;
     }
-    EXPECT_LE(e.count, input.size() + 1) << what;
-    const auto decoded =
-        test::DecodeRice(e.area.data(), e.count, static_cast<uint32_t>(input.size()), type);
-    if (!decoded) {
-        ADD_FAILURE() << what << ": stream does not decode";
-        return {};
-    }
-    EXPECT_EQ(decoded->values, test::MappedSamples(input, type)) << what;
-    EXPECT_EQ(e.count, (decoded->bits + 7) / 8) << what;
-    if (decoded->raw) {
-        EXPECT_EQ(e.count, 1 + n * width) << what;
+    EXPECT_LE(e.count, len + 1) << what;
+    const std::vector<uint8_t> samples = WholeSamples(input, type);
+    EXPECT_EQ(Decode(e.area.data(), e.count, len, type), samples) << what;
+    if (e.area[0] == 0) {
+        EXPECT_EQ(e.count, 1 + n * Width(type)) << what;
     } else {
-        // The bits after the last code keep the area's value.
-        const uint32_t spare = static_cast<uint32_t>(8 * e.count - decoded->bits);
-        const uint8_t mask = static_cast<uint8_t>((1u << spare) - 1);
-        EXPECT_EQ(e.area[e.count - 1] & mask, kFill & mask) << what;
-        for (size_t i = e.count; i <= input.size(); ++i) {
+        for (size_t i = e.count; i <= len; ++i) {
             if (e.area[i] != kFill) {
                 ADD_FAILURE() << what << ": byte " << i << " after the coded form was written";
                 break;
             }
         }
     }
-    return *decoded;
-}
-
-std::vector<uint8_t> Bits(RiceBitWriter& writer) {
-    return std::vector<uint8_t>(writer.base, writer.base + (writer.bitPos + 7) / 8);
+    EXPECT_EQ(test::CheckStreamEnd(
+                  [&](uint8_t* area) { return EncodeRice(input.data(), area, len, type); }, len + 1,
+                  [&](const uint8_t* stream, uint32_t count) {
+                      return Decode(stream, count, len, type) == samples;
+                  }),
+              "")
+        << what;
+    return e;
 }
 
 TEST(EncodeRice, WorkedExamples) {
@@ -137,7 +151,6 @@ TEST(EncodeRice, NothingWrittenForShortInputsOrUnsupportedTypes) {
         EXPECT_EQ(e.count, 0u) << type;
         for (uint8_t b : e.area) ASSERT_EQ(b, kFill) << type;
     }
-    for (uint32_t type : {0u, 5u, 6u, 9u}) EXPECT_EQ(FetchMappedSample(some.data(), 1, type), 0u);
 }
 
 TEST(EncodeRice, EdgeCasesAtTheByteLimit) {
@@ -170,27 +183,27 @@ TEST(EncodeRice, RingTakesOverAtSampleSixteen) {
     EXPECT_EQ(Encode(Samples(1, {-128}), 1), test::FromHex("00 FF"));
 }
 
-TEST(FetchMappedSample, ZigZagAndWidths) {
+TEST(FetchMapped, ZigZagAndWidths) {
     const std::vector<uint8_t> input = test::FromHex("FF 7F 00 80 FF FF FF 7F 00 00 00 80");
-    EXPECT_EQ(FetchMappedSample(input.data(), 0, Signed8), 1u);    // -1
-    EXPECT_EQ(FetchMappedSample(input.data(), 1, Signed8), 254u);  // 127
-    EXPECT_EQ(FetchMappedSample(input.data(), 3, Signed8), 255u);  // -128
-    EXPECT_EQ(FetchMappedSample(input.data(), 3, Unsigned8), 0x80u);
-    EXPECT_EQ(FetchMappedSample(input.data(), 0, Unsigned16), 0x7FFFu);
-    EXPECT_EQ(FetchMappedSample(input.data(), 0, Signed16), 0xFFFEu);      // 32767
-    EXPECT_EQ(FetchMappedSample(input.data(), 1, Signed16), 0xFFFFu);      // -32768
-    EXPECT_EQ(FetchMappedSample(input.data(), 1, Signed32), 0xFFFFFFFEu);  // 2^31 - 1
-    EXPECT_EQ(FetchMappedSample(input.data(), 2, Signed32), 0xFFFFFFFFu);  // -2^31
-    EXPECT_EQ(FetchMappedSample(input.data(), 2, Unsigned32), 0x80000000u);
-    EXPECT_EQ(FetchMappedSample(input.data() + 1, 0, Unsigned32), 0xFF80007Fu);  // unaligned
+    EXPECT_EQ(detail::FetchMapped<Signed8>(input.data(), 0), 1u);    // -1
+    EXPECT_EQ(detail::FetchMapped<Signed8>(input.data(), 1), 254u);  // 127
+    EXPECT_EQ(detail::FetchMapped<Signed8>(input.data(), 3), 255u);  // -128
+    EXPECT_EQ(detail::FetchMapped<Unsigned8>(input.data(), 3), 0x80u);
+    EXPECT_EQ(detail::FetchMapped<Unsigned16>(input.data(), 0), 0x7FFFu);
+    EXPECT_EQ(detail::FetchMapped<Signed16>(input.data(), 0), 0xFFFEu);      // 32767
+    EXPECT_EQ(detail::FetchMapped<Signed16>(input.data(), 1), 0xFFFFu);      // -32768
+    EXPECT_EQ(detail::FetchMapped<Signed32>(input.data(), 1), 0xFFFFFFFEu);  // 2^31 - 1
+    EXPECT_EQ(detail::FetchMapped<Signed32>(input.data(), 2), 0xFFFFFFFFu);  // -2^31
+    EXPECT_EQ(detail::FetchMapped<Unsigned32>(input.data(), 2), 0x80000000u);
+    EXPECT_EQ(detail::FetchMapped<Unsigned32>(input.data() + 1, 0), 0xFF80007Fu);  // unaligned
 }
 
-TEST(SignificantBits, Range) {
-    EXPECT_EQ(SignificantBits(0), 0u);
-    EXPECT_EQ(SignificantBits(1), 1u);
-    EXPECT_EQ(SignificantBits(255), 8u);
-    EXPECT_EQ(SignificantBits(256), 9u);
-    EXPECT_EQ(SignificantBits(0xFFFFFFFFu), 32u);
+TEST(BitLength, Range) {
+    EXPECT_EQ(detail::BitLength(0), 0u);
+    EXPECT_EQ(detail::BitLength(1), 1u);
+    EXPECT_EQ(detail::BitLength(255), 8u);
+    EXPECT_EQ(detail::BitLength(256), 9u);
+    EXPECT_EQ(detail::BitLength(0xFFFFFFFFu), 32u);
 }
 
 TEST(WriteRiceCode, PrefixesAndRemainders) {
@@ -239,8 +252,8 @@ TEST(WriteRiceCode, PrefixesAndRemainders) {
     };
     for (const Case& c : cases) {
         uint8_t area[16] = {};
-        RiceBitWriter writer{area, 0, 16};
-        WriteRiceCode(writer, c.v, c.k);
+        detail::RiceBitWriter writer{area, 0, 16};
+        detail::WriteRiceCode(writer, c.v, c.k);
         std::string written;
         for (uint64_t i = 0; i < writer.bitPos; ++i) {
             written += ((area[i / 8] >> (7 - i % 8)) & 1) ? '1' : '0';
@@ -249,23 +262,23 @@ TEST(WriteRiceCode, PrefixesAndRemainders) {
     }
     // The longest code is 72 bits.
     uint8_t area[16] = {};
-    RiceBitWriter writer{area, 0, 16};
-    WriteRiceCode(writer, 0xFFFFFFFFu, 0);
+    detail::RiceBitWriter writer{area, 0, 16};
+    detail::WriteRiceCode(writer, 0xFFFFFFFFu, 0);
     EXPECT_EQ(writer.bitPos, 72u);
 }
 
 TEST(WriteBit, DropsBitsAtTheLimit) {
     uint8_t area[3] = {0xF0, 0xF0, 0x5A};
-    RiceBitWriter writer{area, 4, 2};
-    for (int i = 0; i < 4; ++i) WriteBit(writer, 1);
+    detail::RiceBitWriter writer{area, 4, 2};
+    for (int i = 0; i < 4; ++i) detail::WriteBit(writer, 1);
     EXPECT_EQ(area[0], 0xFF);
-    for (int i = 0; i < 8; ++i) WriteBit(writer, 0);
+    for (int i = 0; i < 8; ++i) detail::WriteBit(writer, 0);
     EXPECT_EQ(area[1], 0x00);
     EXPECT_EQ(writer.bitPos, 16u);
-    WriteBit(writer, 1);
+    detail::WriteBit(writer, 1);
     EXPECT_EQ(writer.bitPos, 16u);
     EXPECT_EQ(area[2], 0x5A);
-    EXPECT_EQ(Bits(writer).size(), 2u);
+    EXPECT_EQ((writer.bitPos + 7) / 8, 2u);
 }
 
 TEST(EncodeRice, RoundTripsEveryType) {
@@ -297,34 +310,69 @@ TEST(EncodeRice, RoundTripsWithEscapesAndParameterSwings) {
             if (i % 331 == 7) v = type >= 7 ? 0x7FFFFFFF : 0x7F;
             values.push_back(v);
         }
-        const test::RiceDecoded decoded =
+        const Encoded e =
             ExpectRoundTrip(Samples(type, values), type, "spikes " + std::to_string(type));
-        EXPECT_FALSE(decoded.raw) << type;
+        EXPECT_NE(e.area[0], 0) << type;  // coded, not raw
     }
     std::vector<int64_t> values(16, 0);
     values.push_back(0xFFFFFFFFLL);  // coded with k = 0: the 72-bit code
     values.push_back(0);
-    const test::RiceDecoded decoded = ExpectRoundTrip(Samples(8, values), 8, "72-bit code");
-    EXPECT_EQ(decoded.bits, 8u + 16 * 2 + 72 + 3);  // the ring then gives k = 2
+    const Encoded e = ExpectRoundTrip(Samples(8, values), 8, "72-bit code");
+    EXPECT_EQ(e.count, (8u + 16 * 2 + 72 + 3 + 7) / 8);  // the ring then gives k = 2
 }
 
-// The path this processor takes writes the same area, byte for byte, as the portable one.
-TEST(EncodeRice, ProcessorPathMatchesPortable) {
-    std::vector<std::vector<uint8_t>> inputs = {
+TEST(DecodeRice, MalformedStreams) {
+    struct Case {
+        const char* stream;
+        uint32_t len;
+        uint32_t type;
+        std::optional<std::vector<uint8_t>> decoded;
+    };
+    using test::FromHex;
+    const Case cases[] = {
+        {"01 40", 1, Unsigned8, FromHex("01")},                 // k0 1: 0, then remainder 1
+        {"00 FF", 1, Signed8, FromHex("80")},                   // raw, zig-zag
+        {"00 12 34", 1, Unsigned8, std::nullopt},               // raw of the wrong size
+        {"21 00", 1, Unsigned8, std::nullopt},                  // k0 above 32
+        {"08 80 00", 1, Unsigned8, std::nullopt},               // 256: beyond the type
+        {"08 80", 1, Unsigned8, std::nullopt},                  // the code cut off
+        {"01 40 00", 1, Unsigned8, std::nullopt},               // a byte after the last code
+        {"01 FF FF FF FF FF FF", 4, Unsigned32, std::nullopt},  // a prefix of no code
+        {"01 40", 1, 5, std::nullopt},                          // no such type
+    };
+    for (const Case& c : cases) {
+        const std::vector<uint8_t> stream = FromHex(c.stream);
+        EXPECT_EQ(Decode(stream.data(), static_cast<uint32_t>(stream.size()), c.len, c.type),
+                  c.decoded)
+            << c.stream;
+    }
+}
+
+// Every compiled target writes the same area, byte for byte, as the plainest one.
+TEST(EncodeRice, EveryTargetMatchesThePlainest) {
+    const std::vector<std::vector<uint8_t>> inputs = {
         test::RandomBytes(30001, 1),      test::RandomFromAlphabet(30002, 2, 5),
         test::RandomRuns(30003, 3, 300),  std::vector<uint8_t>(4099, 0),
         std::vector<uint8_t>(4099, 0xFF),
     };
+    const std::vector<int64_t> targets = hwy::SupportedAndGeneratedTargets();
     for (const auto& input : inputs) {
+        const auto len = static_cast<uint32_t>(input.size());
         for (uint32_t type : {1u, 2u, 3u, 4u, 7u, 8u}) {
-            std::vector<uint8_t> a(input.size() + 1, kFill);
-            std::vector<uint8_t> b(input.size() + 1, kFill);
-            const auto len = static_cast<uint32_t>(input.size());
-            EXPECT_EQ(EncodeRice(input.data(), a.data(), len, type),
-                      detail::EncodeRicePortable(input.data(), b.data(), len, type));
-            ASSERT_EQ(a, b) << "type " << type << " size " << input.size();
+            std::vector<uint8_t> expected(len + 1, kFill);
+            hwy::SetSupportedTargetsForTest(targets.back());
+            const uint32_t count = EncodeRice(input.data(), expected.data(), len, type);
+            for (int64_t target : targets) {
+                hwy::SetSupportedTargetsForTest(target);
+                std::vector<uint8_t> area(len + 1, kFill);
+                EXPECT_EQ(EncodeRice(input.data(), area.data(), len, type), count);
+                ASSERT_EQ(area, expected)
+                    << hwy::TargetName(target) << " type " << type << " size " << len;
+            }
         }
     }
+    hwy::SetSupportedTargetsForTest(0);
+    EXPECT_GE(targets.size(), 2u) << "only one target compiled";
 }
 
 }  // namespace

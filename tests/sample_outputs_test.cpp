@@ -2,12 +2,15 @@
 // rewrite for speed changes a single byte, written or left alone.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "codecs/huffman.h"
 #include "codecs/rice.h"
 #include "codecs/rle.h"
+#include "codecs/working_block.h"
 #include "support/test_data.h"
 
 namespace tallox {
@@ -23,7 +26,16 @@ protected:
         m_len = static_cast<uint32_t>(m_input.size());
         // As large as the run's working buffer gives each encoder, prefilled, so that the
         // bytes and bits an encoder leaves alone show in the sums too.
-        m_area.assign(2 * ((static_cast<size_t>(m_len) * 104 + 50) / 100) + 768, kFill);
+        m_area.assign(OutputAreaSize(m_len), kFill);
+    }
+
+    // The decoder gives back the input's first `size` bytes from the `count` bytes written.
+    template <typename Decode>
+    void ExpectDecodes(const std::vector<uint8_t>& input, uint32_t count, uint32_t size,
+                       Decode decode) {
+        std::vector<uint8_t> decoded(size);
+        EXPECT_EQ(decode(m_area.data(), count, decoded.data()), std::optional<uint32_t>(size));
+        EXPECT_TRUE(std::equal(decoded.begin(), decoded.end(), input.begin()));
     }
 
     std::vector<uint8_t> m_input;
@@ -36,6 +48,9 @@ TEST_F(SampleOutputs, Rle) {
     EXPECT_EQ(count, 786984u);
     EXPECT_EQ(test::Sha256(m_area.data(), m_area.size()),
               "6f85dd98a3dbd2c6a91275352dcc59309aadacea824eff8555c74b7dd36bf0ad");
+    ExpectDecodes(m_input, count, m_len, [&](const uint8_t* in, uint32_t n, uint8_t* out) {
+        return DecodeRle(in, n, out, m_len);
+    });
 }
 
 TEST_F(SampleOutputs, Huffman) {
@@ -43,6 +58,9 @@ TEST_F(SampleOutputs, Huffman) {
     EXPECT_EQ(count, 770196u);
     EXPECT_EQ(test::Sha256(m_area.data(), m_area.size()),
               "5eebfa336984f4ba92bf4f79137771c3026b6858cc2f87e2947d967097090408");
+    ExpectDecodes(m_input, count, m_len, [&](const uint8_t* in, uint32_t n, uint8_t* out) {
+        return DecodeHuffman(in, n, out, m_len);
+    });
 }
 
 // The photograph takes the raw form for every type; smooth samples built from it keep the
@@ -77,6 +95,11 @@ TEST_F(SampleOutputs, RiceCodedForm) {
         const uint32_t count = EncodeRice(smooth.data(), m_area.data(), m_len, e.type);
         EXPECT_EQ(count, e.count) << "type " << e.type;
         EXPECT_EQ(test::Sha256(m_area.data(), m_area.size()), e.sha256) << "type " << e.type;
+        const uint32_t width = e.type == Signed16 ? 2 : 4;
+        ExpectDecodes(smooth, count, m_len / width * width,
+                      [&](const uint8_t* in, uint32_t n, uint8_t* out) {
+                          return DecodeRice(in, n, out, m_len, e.type);
+                      });
     }
 }
 
@@ -99,6 +122,11 @@ TEST_F(SampleOutputs, RiceEveryType) {
         const uint32_t count = EncodeRice(m_input.data(), m_area.data(), m_len, e.type);
         EXPECT_EQ(count, e.count) << "type " << e.type;
         EXPECT_EQ(test::Sha256(m_area.data(), m_area.size()), e.sha256) << "type " << e.type;
+        const uint32_t width = e.type <= Unsigned8 ? 1 : e.type <= Unsigned16 ? 2 : 4;
+        ExpectDecodes(m_input, count, m_len / width * width,
+                      [&](const uint8_t* in, uint32_t n, uint8_t* out) {
+                          return DecodeRice(in, n, out, m_len, e.type);
+                      });
     }
 }
 

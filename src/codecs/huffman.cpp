@@ -1,12 +1,17 @@
 #include "codecs/huffman.h"
 
+#include <algorithm>
 #include <cstddef>
-#include <cstring>
 
+#include "codecs/detail/big_endian.h"
 #include "codecs/detail/byte_histogram.h"
+#include "codecs/detail/check.h"
 #include "codecs/detail/huffman_tree.h"
 
 namespace tallox {
+
+using detail::HuffmanBitWriter;
+using detail::SymbolCode;
 
 namespace {
 
@@ -25,38 +30,6 @@ inline void PutBit(HuffmanBitWriter& writer, uint32_t bit) {
 
 inline void PutBits(HuffmanBitWriter& writer, uint32_t n, uint32_t value) {
     for (uint32_t i = n; i > 0; --i) PutBit(writer, (value >> (i - 1)) & 1u);
-}
-
-// Exchange sort of neighbours over packed records whose sort field is key >> shift; a pass
-// compares positions p - 1 and p for p = 1 to 255 and exchanges them when `Before` says the
-// record at p belongs first; the passes end with the first that exchanges nothing. The record
-// moving up a pass is carried in a register, and the exchanges are selects, not branches.
-template <unsigned shift, typename Before>
-void ExchangeSort(uint64_t keys[256], Before before) {
-    bool exchanged = true;
-    while (exchanged) {
-        uint64_t carried = keys[0];
-        uint64_t any = 0;
-        for (uint32_t p = 1; p < 256; ++p) {
-            const uint64_t next = keys[p];
-            const uint64_t swap = before(next >> shift, carried >> shift) ? 1 : 0;
-            keys[p - 1] = swap ? next : carried;
-            carried = swap ? carried : next;
-            any |= swap;
-        }
-        keys[255] = carried;
-        exchanged = any != 0;
-    }
-}
-
-// Sort by count, descending: key = count << 32 | symbol.
-void SortByCount(uint64_t keys[256]) {
-    ExchangeSort<32>(keys, [](uint64_t next, uint64_t prev) { return prev < next; });
-}
-
-// Sort by symbol, ascending: key = symbol << 40 | length << 32 | code.
-void SortBySymbol(uint64_t keys[256]) {
-    ExchangeSort<40>(keys, [](uint64_t next, uint64_t prev) { return prev > next; });
 }
 
 // Each byte value's code, left-aligned in 64 bits, and its length.
@@ -82,14 +55,14 @@ uint8_t* WriteData(const uint8_t* input, uint32_t len, const DataCodes& codes, u
     size_t i = 0;
     // Invariant: pending <= 7 at the top; kCodesPerFlush codes add at most 56 bits.
     while (len - i >= static_cast<size_t>(kCodesPerFlush) && lastPartial - ptr >= 8) {
+        TALLOX_DCHECK(pending <= 7);
         for (int c = 0; c < kCodesPerFlush; ++c) {
             const uint8_t b = input[i + c];
             acc |= codes.leftAligned[b] >> pending;
             pending += codes.length[b];
         }
         i += kCodesPerFlush;
-        const uint64_t bigEndian = __builtin_bswap64(acc);
-        std::memcpy(ptr, &bigEndian, 8);
+        detail::StoreBigEndian64(ptr, acc);
         ptr += pending >> 3;
         acc <<= pending & ~7u;
         pending &= 7;
@@ -109,6 +82,7 @@ uint8_t* WriteData(const uint8_t* input, uint32_t len, const DataCodes& codes, u
         *ptr = static_cast<uint8_t>((*ptr & ~mask) | (static_cast<uint8_t>(acc >> 56) & mask));
         ++ptr;
     }
+    TALLOX_DCHECK(static_cast<uint64_t>(ptr - output) == (totalBits + 7) / 8);
     return ptr;
 }
 
@@ -129,20 +103,15 @@ bool CodesFitIn32Bits(const SymbolCode table[256]) {
     return true;
 }
 
-}  // namespace detail
-
 void WriteBits(HuffmanBitWriter& writer, uint32_t n, uint32_t value) { PutBits(writer, n, value); }
 
 void BuildFrequencyTable(const uint8_t* input, uint32_t len, SymbolCode table[256]) {
     uint32_t counts[256];
-    detail::CountByteValues(input, len, counts);
-    uint64_t keys[256];
-    for (uint32_t v = 0; v < 256; ++v) keys[v] = static_cast<uint64_t>(counts[v]) << 32 | v;
-    SortByCount(keys);
-    for (uint32_t p = 0; p < 256; ++p) {
-        table[p] = SymbolCode{static_cast<uint32_t>(keys[p] & 0xFF),
-                              static_cast<uint32_t>(keys[p] >> 32), 0, 0};
-    }
+    CountByteValues(input, len, counts);
+    for (uint32_t v = 0; v < 256; ++v) table[v] = SymbolCode{v, counts[v], 0, 0};
+    // Stable: among equal counts the smaller value comes first.
+    std::stable_sort(table, table + 256,
+                     [](const SymbolCode& a, const SymbolCode& b) { return a.count > b.count; });
 }
 
 void AssignFanoCodes(SymbolCode table[256], HuffmanBitWriter& writer, uint32_t code,
@@ -180,30 +149,27 @@ void AssignFanoCodes(SymbolCode table[256], HuffmanBitWriter& writer, uint32_t c
     }
 }
 
+}  // namespace detail
+
 uint32_t EncodeHuffman(const uint8_t* input, uint8_t* output, uint32_t len) {
     if (len == 0) return 0;
     HuffmanBitWriter writer{output, 0};
     SymbolCode table[256];
-    BuildFrequencyTable(input, len, table);
-    AssignFanoCodes(table, writer, 0, 0, 0, detail::CodedRangeEnd(table));
+    detail::BuildFrequencyTable(input, len, table);
+    detail::AssignFanoCodes(table, writer, 0, 0, 0, detail::CodedRangeEnd(table));
     if (!detail::CodesFitIn32Bits(table)) return 0;
 
-    uint64_t keys[256];
+    // Scattered into byte-value order for the data section.
+    DataCodes codes;
     uint64_t dataBits = 0;
     uint32_t longest = 0;
     for (uint32_t p = 0; p < 256; ++p) {
         const SymbolCode& r = table[p];
-        keys[p] =
-            static_cast<uint64_t>(r.symbol) << 40 | static_cast<uint64_t>(r.length) << 32 | r.code;
+        codes.length[r.symbol] = static_cast<uint8_t>(r.length);
+        codes.leftAligned[r.symbol] =
+            r.length == 0 ? 0 : static_cast<uint64_t>(r.code) << (64 - r.length);
         dataBits += static_cast<uint64_t>(r.count) * r.length;
         if (r.count != 0 && r.length > longest) longest = r.length;
-    }
-    SortBySymbol(keys);
-    DataCodes codes;
-    for (uint32_t v = 0; v < 256; ++v) {
-        const auto length = static_cast<uint32_t>(keys[v] >> 32) & 0xFF;
-        codes.length[v] = static_cast<uint8_t>(length);
-        codes.leftAligned[v] = length == 0 ? 0 : (keys[v] & 0xFFFFFFFFu) << (64 - length);
     }
 
     const uint64_t totalBits =

@@ -2,6 +2,7 @@
 // or, when that does not fit in len + 1 bytes, header byte 0 and the mapped samples raw.
 #pragma once
 #include <cstdint>
+#include <optional>
 
 namespace tallox {
 
@@ -14,25 +15,17 @@ enum RiceSampleType : uint32_t {
     Unsigned32 = 8,
 };
 
-// The bounded writer: bits whose byte lies at or past byteLimit are dropped.
-struct RiceBitWriter {
-    uint8_t* base;
-    uint64_t bitPos;     // bits emitted so far, the header byte included
-    uint64_t byteLimit;  // len + 1, which needs 33 bits at the largest len
-};
-
 // Returns the size of the form written; 0 (nothing written) for an unsupported type or an
 // input shorter than one sample. Touches only output bytes 0 to len.
 uint32_t EncodeRice(const uint8_t* input, uint8_t* output, uint32_t len, uint32_t sampleType);
 
-// The mapped value of sample i: zig-zag for the signed types, as read for the unsigned ones;
-// 0 for an unsupported type.
-uint32_t FetchMappedSample(const uint8_t* input, uint32_t i, uint32_t sampleType);
-
-// Bits up to and including the highest set bit; 0 for 0.
-uint32_t SignificantBits(uint32_t v);
-
-void WriteRiceCode(RiceBitWriter& writer, uint32_t v, uint32_t k);
-void WriteBit(RiceBitWriter& writer, uint32_t bit);
+// Decodes the `count` bytes of a stream of samples of `sampleType` taken from `len` input
+// bytes. Only the n = len / B whole samples of B bytes are coded, so the first n * B bytes
+// come back, and n * B is returned (0 when n is 0 and the stream empty). nullopt for an
+// unsupported type, or when the stream is malformed (a code cut off or above the type's
+// range, a header above 32, a raw form of the wrong size) or goes on past the byte of its
+// last code. Reads input[0, count) and writes output[0, n * B) only.
+std::optional<uint32_t> DecodeRice(const uint8_t* input, uint32_t count, uint8_t* output,
+                                   uint32_t len, uint32_t sampleType);
 
 }  // namespace tallox

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "codecs/detail/check.h"
 #include "codecs/detail/rle_token.h"
 #include "codecs/escape_byte.h"
 
@@ -116,6 +117,8 @@ uint32_t EncodeRleTokens(const uint8_t* input, uint8_t* output, uint32_t len, ui
         }
         i += run;
     }
+    // Only a lone escape value grows, by one byte, and it occurs at most len / 256 times.
+    TALLOX_DCHECK(pos <= 1 + size_t{len} + len / 256);
     return static_cast<uint32_t>(pos);
 }
 
@@ -127,12 +130,6 @@ HWY_AFTER_NAMESPACE();
 namespace tallox {
 
 HWY_EXPORT(EncodeRleTokens);
-
-void WriteRleRun(uint8_t* output, uint32_t& pos, uint8_t b, uint32_t length, uint8_t escape) {
-    size_t at = pos;
-    detail::PutRleRun(output, at, b, length, escape);
-    pos = static_cast<uint32_t>(at);
-}
 
 uint32_t EncodeRle(const uint8_t* input, uint8_t* output, uint32_t len) {
     if (len == 0) return 0;

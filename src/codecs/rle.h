@@ -2,6 +2,7 @@
 // equal bytes become E, a one- or two-byte count (L - 1) and the value.
 #pragma once
 #include <cstdint>
+#include <optional>
 
 namespace tallox {
 
@@ -9,8 +10,10 @@ namespace tallox {
 // Never writes more than 1 + len + len / 256 bytes.
 uint32_t EncodeRle(const uint8_t* input, uint8_t* output, uint32_t len);
 
-// Writes the token of one run of `length` >= 2 bytes of value `b` at output[pos] and advances
-// `pos` past it.
-void WriteRleRun(uint8_t* output, uint32_t& pos, uint8_t b, uint32_t length, uint8_t escape);
+// Decodes the `count` bytes of a stream into output, which holds `capacity` bytes, and returns
+// the decoded length (0 for an empty stream). nullopt when a token is cut off or the bytes do
+// not fit in the capacity. Reads input[0, count) and writes output[0, capacity) only.
+std::optional<uint32_t> DecodeRle(const uint8_t* input, uint32_t count, uint8_t* output,
+                                  uint32_t capacity);
 
 }  // namespace tallox

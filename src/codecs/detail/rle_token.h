@@ -1,4 +1,4 @@
-// The token of one run, shared by the public WriteRleRun and every SIMD target of the encoder.
+// The token of one run, shared by every SIMD target of the RLE encoder.
 #pragma once
 #include <cstddef>
 #include <cstdint>
