@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "codecs/rle.h"
 #include "codecs/working_block.h"
 #include "engine/input_file.h"
 #include "engine/report.h"
@@ -149,6 +150,42 @@ TEST_F(RunTest, RowsComeInTheFixedOrderWithTheirRepaints) {
         EXPECT_EQ(result.iterations, 3);
         EXPECT_GT(result.outputBytes, 0u);
     }
+}
+
+TEST_F(RunTest, LosslessRowsAreVerifiedAndTheirDecodersTimed) {
+    BenchmarkSettings settings = Settings(WriteFile("a.bmp", std::vector<uint8_t>(301, 9)), 2);
+    settings.rle = settings.huffman = settings.rice = settings.lz77 = settings.lz77Fast = true;
+    RunBenchmark(settings, host, imaging);
+    ASSERT_EQ(host.rows.size(), 5u);
+    for (const Row& row : host.rows) {
+        SCOPED_TRACE(row.codec);
+        EXPECT_EQ(row.verified, true);
+        // Rice codes whole signed 32-bit samples: the last byte is never coded.
+        EXPECT_EQ(row.verifiedBytes, row.codec == "rice" ? 300u : 301u);
+        ASSERT_TRUE(row.decodeCalls.has_value());
+    }
+}
+
+TEST_F(RunTest, AnOutputThatDoesNotDecodeToItsInputEndsTheRun) {
+    // RLE with its last output byte spoiled: a fault of the codec, found after its timed loop.
+    std::vector<Codec> codecs(CodecTable().begin(), CodecTable().end());
+    codecs[1].encode = [](const uint8_t* input, uint8_t* output, uint32_t len, int32_t*) {
+        const uint32_t count = EncodeRle(input, output, len);
+        output[count - 1] ^= 1;
+        return count;
+    };
+    BenchmarkSettings settings = Settings(WriteFile("a.bmp", {1, 2, 3, 4}), 2);
+    settings.rle = settings.huffman = true;
+    RunBenchmark(settings, host, imaging, codecs);
+    EXPECT_EQ(host.messages,
+              std::vector<std::string>{"The RLE output does not decode to its input!"});
+    EXPECT_TRUE(host.rows.empty());  // and Huffman is not measured
+
+    RecordingHost unverified;
+    settings.verify = settings.measureDecoding = false;
+    RunBenchmark(settings, unverified, imaging, codecs);
+    ASSERT_EQ(unverified.rows.size(), 2u);
+    EXPECT_FALSE(unverified.rows[0].verified.has_value());
 }
 
 TEST(ReportRow, FormatsThreeDecimalsAndTabs) {

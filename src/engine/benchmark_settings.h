@@ -16,6 +16,8 @@ struct BenchmarkSettings {
     bool lz77Fast = false;
     int32_t iterations = 25;
     int32_t jpegQuality = 50;     // 1 to 100
+    bool verify = true;           // decode each lossless codec's last output and compare
+    bool measureDecoding = true;  // time the decoders too
     bool baseline = false;        // a memcpy of the input first, as a yardstick row
     int32_t warmup = 0;           // untimed calls before each codec's timed ones
     double minimumSeconds = 0.0;  // each codec calls on until this much has been timed

@@ -27,6 +27,15 @@ struct Row {
     double mbpsMedian = 0.0;
     double mbpsBest = 0.0;
 
+    // The last output decoded and compared with the input, outside all timing: true when it
+    // gave back the first `verifiedBytes` of the input (all of them, but for Rice its whole
+    // samples); nothing when the row was not verified.
+    std::optional<bool> verified;
+    uint32_t verifiedBytes = 0;
+    // The decoder timed as the encoder is, and the MB/s it gives back at the median call.
+    std::optional<CallStatistics> decodeCalls;
+    double decodeMbpsMedian = 0.0;
+
     // The memory the codec works in: for the lossless codecs the working block and work table
     // they are handed (and never write past), for JPEG the growth of the resident set during
     // its timed loop; nothing where the system cannot say.
