@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "codecs/detail/lz77_reference.h"
 #include "codecs/escape_byte.h"
 #include "codecs/lz77.h"
 #include "codecs/lz77_fast.h"
@@ -60,7 +61,7 @@ std::vector<uint8_t> RunLz77(const std::vector<uint8_t>& input) {
 std::vector<uint8_t> RunLz77Scalar(const std::vector<uint8_t>& input) {
     std::vector<uint8_t> area(Bound(input.size()) + kSlack, kFill);
     const auto len = static_cast<uint32_t>(input.size());
-    return Finish(std::move(area), EncodeLz77Scalar(input.data(), area.data(), len), input.size());
+    return Finish(std::move(area), detail::EncodeLz77Scalar(input.data(), area.data(), len), input.size());
 }
 
 using FastEncoder = uint32_t (*)(const uint8_t*, uint8_t*, uint32_t, int32_t*);

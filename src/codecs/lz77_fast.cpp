@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <bit>
 
+#include "codecs/detail/lz77_match_lengths.h"
 #include "codecs/escape_byte.h"
 #include "codecs/lz77_format.h"
 
@@ -99,13 +100,15 @@ void BuildBuckets(const uint8_t* input, uint32_t len, EntryLayout layout, uint32
 }
 
 // The candidate at c against the best so far: extended from offset 2 (the pair is equal by
-// construction) when it passes the quick reject at the best length. limit <= 2 (distances 1
-// and 2) leaves k at 2, which never wins.
+// construction) when it passes the quick reject at the best length; `lengths(d, k, limit)`
+// extends as ExtendLz77Match does. limit <= 2 (distances 1 and 2) leaves k at 2, which never
+// wins.
+template <typename Lengths>
 inline void Visit(const uint8_t* input, uint32_t pos, uint32_t remaining, uint32_t c,
-                  uint32_t& atLength, Lz77Match& best) {
+                  uint32_t& atLength, Lz77Match& best, Lengths& lengths) {
     if (input[c + best.length] != atLength) return;
     const uint32_t d = pos - c;
-    const uint32_t k = ExtendLz77Match(input + pos, input + c, 2, std::min(remaining, d));
+    const uint32_t k = lengths(d, 2, std::min(remaining, d));
     if (k > best.length) {
         best = {k, d};
         atLength = k < remaining ? input[pos + k] : kNoByte;
@@ -136,6 +139,7 @@ public:
         const uint32_t tagMask = m_layout.TagMask();
         const uint32_t tag = m_layout.Tag(m_pInput[pos + kLz77NoMatch]);  // remaining > 3
         uint32_t atLength = m_pInput[pos + kLz77NoMatch];
+        detail::Lz77MatchLengths lengths(m_pInput + pos, pos, remaining);
         // Invariant: entries j and up of the bucket have been visited; best.length <=
         // remaining, so c + best.length < pos + remaining = len.
         uint32_t entry;
@@ -143,12 +147,12 @@ public:
         do {
             entry = m_pOrder[--j];
             if ((entry & tagMask) != tag) continue;
-            Visit(m_pInput, pos, remaining, entry & positionMask, atLength, best);
+            Visit(m_pInput, pos, remaining, entry & positionMask, atLength, best, lengths);
             if (best.length != kLz77NoMatch) break;
         } while ((entry & kBucketStart) == 0);
         while ((entry & kBucketStart) == 0) {
             entry = m_pOrder[--j];
-            Visit(m_pInput, pos, remaining, entry & positionMask, atLength, best);
+            Visit(m_pInput, pos, remaining, entry & positionMask, atLength, best, lengths);
         }
         return best;
     }
@@ -172,8 +176,12 @@ Lz77Match SearchChain(const uint8_t* input, const uint32_t* link, uint32_t pos,
                       uint32_t remaining) {
     Lz77Match best{kLz77NoMatch, 0};
     uint32_t atLength = input[pos + kLz77NoMatch];
+    const uint8_t* here = input + pos;
+    const auto lengths = [here](uint32_t d, uint32_t k, uint32_t limit) {
+        return ExtendLz77Match(here, here - d, k, limit);
+    };
     for (uint32_t c = link[pos]; c != kNone; c = link[c]) {
-        Visit(input, pos, remaining, c, atLength, best);
+        Visit(input, pos, remaining, c, atLength, best, lengths);
     }
     return best;
 }
