@@ -40,14 +40,42 @@ inline uint32_t PairKey(const uint8_t* at) { return static_cast<uint32_t>(at[0])
 
 // Head entries end as the last position of each pair key; link[i] is the nearest earlier
 // position with the pair key of i, or -1. Positions are unsigned: inputs may pass 2^31 bytes.
+//
+// Here and in BuildBuckets, the entry of the pair key at hand lives in a register while the
+// key repeats: on a run of one value every position would otherwise load the entry that the
+// position before has just stored, and wait for it.
 void BuildChains(const uint8_t* input, uint32_t len, uint32_t* head, uint32_t* link) {
     std::fill(head, head + kPairKeys, kNone);
+    uint32_t key = 0;
+    uint32_t last = kNone;  // head[key]
     for (uint32_t i = 0; i + 1 < len; ++i) {
-        const uint32_t key = PairKey(input + i);
-        link[i] = head[key];
-        head[key] = i;
+        const uint32_t next = PairKey(input + i);
+        if (next != key) {
+            head[key] = last;
+            key = next;
+            last = head[key];
+        }
+        link[i] = last;
+        last = i;
     }
+    head[key] = last;
     link[len - 1] = kNone;
+}
+
+// Adds to count[k] the positions from..to - 1 of pair key k.
+void CountPairs(const uint8_t* input, uint32_t from, uint32_t to, uint32_t* count) {
+    uint32_t key = 0;
+    uint32_t pending = 0;  // to add to count[key]
+    for (uint32_t i = from; i < to; ++i) {
+        const uint32_t next = PairKey(input + i);
+        if (next != key) {
+            count[key] += pending;
+            key = next;
+            pending = 0;
+        }
+        ++pending;
+    }
+    count[key] += pending;
 }
 
 // A bucket entry: kBucketStart on the first of its key, then the tag, then the position. The tag
@@ -76,7 +104,7 @@ struct EntryLayout {
 void BuildBuckets(const uint8_t* input, uint32_t len, EntryLayout layout, uint32_t* cursor,
                   uint32_t* order) {
     std::fill(cursor, cursor + kPairKeys, 0u);
-    for (uint32_t i = 0; i + 1 < len; ++i) ++cursor[PairKey(input + i)];
+    CountPairs(input, 0, len - 1, cursor);
     uint32_t start = 0;
     for (uint32_t key = 0; key < kPairKeys; ++key) {
         const uint32_t count = cursor[key];
@@ -85,10 +113,19 @@ void BuildBuckets(const uint8_t* input, uint32_t len, EntryLayout layout, uint32
     }
     // The last two positions have no byte at offset 3; they are never candidates, since a
     // search is made only where more than 3 bytes remain.
+    uint32_t key = 0;
+    uint32_t slot = cursor[key];
     for (uint32_t i = 0; i + 1 < len; ++i) {
+        const uint32_t next = PairKey(input + i);
+        if (next != key) {
+            cursor[key] = slot;
+            key = next;
+            slot = cursor[key];
+        }
         const uint32_t tag = i + 3 < len ? layout.Tag(input[i + 3]) : 0;
-        order[cursor[PairKey(input + i)]++] = tag | i;
+        order[slot++] = tag | i;
     }
+    cursor[key] = slot;
     // Each cursor now stands at the end of its bucket, which is where the next one starts.
     start = 0;
     for (uint32_t key = 0; key < kPairKeys; ++key) {
@@ -123,7 +160,7 @@ public:
         : m_pInput(input), m_layout(layout), m_pCursor(cursor), m_pOrder(order) {}
 
     Lz77Match operator()(uint32_t pos, uint32_t remaining) {
-        for (; m_nNext < pos; ++m_nNext) ++m_pCursor[PairKey(m_pInput + m_nNext)];
+        if (m_nNext < pos) CountPairs(m_pInput, m_nNext, pos, m_pCursor);
         m_nNext = pos + 1;
         uint32_t j = m_pCursor[PairKey(m_pInput + pos)]++;
         if (remaining > kAhead + 1) {

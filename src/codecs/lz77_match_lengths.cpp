@@ -41,8 +41,9 @@ uint32_t Lz77MatchLengths::Measure(uint32_t distance, uint32_t limit) {
         const uint8_t* back = here_ - p;
         if (ExtendLz77Match(here_, back, 0, kProbe) < kProbe) continue;
         period_ = p;
-        length_ = ExtendLz77Match(here_, back, kProbe, cap_);
         reach_ = p + EqualBefore(here_, back, farthest_ - p);
+        // No candidate of the stretch has a limit above min(cap_, reach_).
+        length_ = ExtendLz77Match(here_, back, kProbe, std::max(kProbe, std::min(cap_, reach_)));
         break;
     }
     // The candidate agrees for kProbe >= period_ bytes.

@@ -59,7 +59,7 @@ private:
     uint32_t cap_ = 0;
     bool searched_ = false;
     uint32_t period_ = 0;
-    uint32_t length_ = 0;  // E - pos, at most cap_
+    uint32_t length_ = 0;  // E - pos, or less when no limit of a candidate in [S, pos) reaches it
     uint32_t reach_ = 0;   // pos - S, at most farthest_: candidates this far back lie in [S, pos)
 };
 
