@@ -7,6 +7,11 @@
 // token a position is searched alone, a vector of distances at a time, with the two quick
 // rejects. Either way each position's candidates are visited in ascending distance, so every
 // search gives exactly the result of the one-by-one walk.
+//
+// A candidate's length comes from detail::Lz77MatchLengths: byte by byte, except inside a run
+// or other stretch of a short period around the position, whose candidates match up to the
+// stretch's end. On a flat bitmap the walk then costs one step per distance, not the square
+// of the window.
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "codecs/lz77.cpp"

@@ -8,6 +8,13 @@
 // entries whose loads do not wait on each other, and the bucket of a position a few bytes ahead
 // can be fetched while the current one is walked. Once the stream is written, the head and link
 // tables are built over the layout, so the work table is left as the chains.
+//
+// On a run every earlier position of the run is a candidate, and each agrees with pos up to
+// the end of pos's run: detail::Lz77MatchLengths gives such candidates (and those of any short
+// period, as a flat colour) their length from the run's end instead of comparing up to it, so
+// a search costs one step per candidate rather than per candidate and byte. The chains
+// followed link by link keep the byte-by-byte comparison: they are the plain walk the layout
+// is measured and tested against.
 
 #include "codecs/lz77_fast.h"
 
