@@ -5,6 +5,8 @@
 #                    measures both in the same run, alternating call by call ("before" columns)
 #   REPS             calls per benchmark and build (default 3; the median is shown). A call
 #                    slower than 20 s is not repeated.
+#   SKIP             benchmarks not run (a regular expression; default the plain walk on 4 MB
+#                    of zeros, minutes a call)
 #   BENCH_DIR        build folder (default build-bench, as benchmarks/run.sh)
 set -euo pipefail
 
@@ -29,14 +31,16 @@ if [ -n "${BASE:-}" ]; then
   binaries=("before=$build/base/build/benchmarks/tallox_bench_codecs" "${binaries[@]}")
 fi
 
-python3 - "${REPS:-3}" "${binaries[@]}" <<'PY'
+python3 - "${REPS:-3}" "${SKIP-Lz77FastChained/zeros-4M}" "${binaries[@]}" <<'PY'
 import json, re, statistics, subprocess, sys
 
 reps = int(sys.argv[1])
-binaries = [b.split("=", 1) for b in sys.argv[2:]]
+skip = sys.argv[2]
+binaries = [b.split("=", 1) for b in sys.argv[3:]]
 names = subprocess.run([binaries[-1][1], "--benchmark_list_tests=true",
                         "--benchmark_filter=^BM_Lz77Input/"],
                        check=True, capture_output=True, text=True).stdout.split()
+names = [n for n in names if not (skip and re.search(skip, n))]
 
 times = {}  # (build, encoder, input) -> seconds of each call
 for rep in range(reps):
@@ -77,7 +81,7 @@ for data in inputs:
         for build in builds:
             if encoder == "Lz77FastChained" and build != builds[-1]:
                 continue
-            row.append(f"{medians[build]:.3f}")
+            row.append(f"{medians[build]:.3f}" if build in medians else "-")
         if len(builds) > 1 and encoder != "Lz77FastChained":
             row.append(f"{medians[builds[0]] / medians[builds[-1]]:.2f} x")
     print("| " + " | ".join(row) + " |")
