@@ -83,6 +83,7 @@ for data in inputs:
                 continue
             row.append(f"{medians[build]:.3f}" if build in medians else "-")
         if len(builds) > 1 and encoder != "Lz77FastChained":
-            row.append(f"{medians[builds[0]] / medians[builds[-1]]:.2f} x")
+            ratio = [medians.get(b) for b in (builds[0], builds[-1])]
+            row.append(f"{ratio[0] / ratio[1]:.0f} x" if None not in ratio else "-")
     print("| " + " | ".join(row) + " |")
 PY
