@@ -84,6 +84,7 @@ for data in inputs:
             row.append(f"{medians[build]:.3f}" if build in medians else "-")
         if len(builds) > 1 and encoder != "Lz77FastChained":
             ratio = [medians.get(b) for b in (builds[0], builds[-1])]
-            row.append(f"{ratio[0] / ratio[1]:.0f} x" if None not in ratio else "-")
+            speedup = ratio[0] / ratio[1] if None not in ratio else None
+            row.append("-" if speedup is None else f"{speedup:.0f} x" if speedup >= 10 else f"{speedup:.2f} x")
     print("| " + " | ".join(row) + " |")
 PY
