@@ -17,9 +17,10 @@
 // go on past it. The last such stretch met is kept, so the walk through a flat area of a
 // screenshot measures each earlier run once, not once per candidate in it.
 //
-// The stretch is measured once per search, and only when some candidate agrees with pos for
-// kProbe bytes: a search where no candidate gets that far (most of them, on photographs) pays
-// one comparison per candidate more than the plain extension, and nothing else.
+// Pos's stretch is measured at most once per search, and only when some candidate agrees with
+// pos for kProbe bytes: a search where no candidate gets that far (most of them, on
+// photographs) pays one comparison per candidate more than the plain extension, and nothing
+// else.
 #pragma once
 #include <algorithm>
 #include <cstdint>
