@@ -31,6 +31,8 @@ if [ -n "${BASE:-}" ]; then
   binaries=("before=$build/base/build/benchmarks/tallox_bench_codecs" "${binaries[@]}")
 fi
 
+# The older revision is built in a folder of its own: it finds the shared images through this.
+export TALLOX_SHARED_IMAGES="${TALLOX_SHARED_IMAGES:-$root/../shared/images}"
 python3 - "${REPS:-3}" "${SKIP-Lz77FastChained/zeros-4M}" "${binaries[@]}" <<'PY'
 import json, re, statistics, subprocess, sys
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
@@ -107,8 +108,13 @@ void RunOnInput(benchmark::State& state, Encoder encoder, const std::vector<uint
 }
 
 const bool kRegistered = [] {
+    // The shared images lie beside the checkout, or where TALLOX_SHARED_IMAGES says.
     const std::string data = TALLOX_SAMPLE_IMAGE;
-    const std::string images = data.substr(0, data.rfind("/data/")) + "/../shared/images/";
+    const char* shared = std::getenv("TALLOX_SHARED_IMAGES");
+    const std::string images = (shared != nullptr ? std::string(shared)
+                                                  : data.substr(0, data.rfind("/data/")) +
+                                                        "/../shared/images") +
+                               "/";
     const std::pair<const char*, std::vector<uint8_t>> inputs[] = {
         {"grey", Flat(0x80, 0x80, 0x80)},
         {"colour", Flat(0x30, 0x80, 0xC0)},
