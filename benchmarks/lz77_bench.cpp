@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "bench_data.h"
+#include "codecs/detail/lz77_reference.h"
 #include "codecs/lz77.h"
 #include "codecs/lz77_fast.h"
 #include "codecs/lz77_format.h"
@@ -35,7 +36,7 @@ uint32_t Lz77(SampleBuffers& b, uint32_t len) {
 }
 
 uint32_t Lz77Scalar(SampleBuffers& b, uint32_t len) {
-    return EncodeLz77Scalar(b.input.data(), b.output.data(), len);
+    return detail::EncodeLz77Scalar(b.input.data(), b.output.data(), len);
 }
 
 void BM_EncodeLz77(benchmark::State& state) { RunLz77Encoder(state, UINT32_MAX, Lz77); }

@@ -40,7 +40,7 @@ cmake --build "$fuzz_dir" -j "$jobs" --target "${names[@]}"
 seeds="$fuzz_dir/seeds"
 rm -rf "$seeds"
 mkdir -p "$seeds/bytes" "$seeds/rice" "$seeds/lz77" "$seeds/lz77-long" "$seeds/lz77-layout" \
-  "$seeds/images"
+  "$seeds/lz77-runs" "$seeds/images"
 sample="$root/data/sample.bmp"
 piece() {  # piece FILE OFFSET LENGTH OUT
   dd if="$1" of="$4" bs=65536 iflag=skip_bytes,count_bytes skip="$2" count="$3" status=none
@@ -66,6 +66,20 @@ done
 for length in 64 1024 4096 16384; do
   piece "$sample" 0 "$length" "$seeds/lz77/head-$length"
 done
+# Run-heavy inputs, where a search measures the stretch of a short period around its position:
+# runs of one value, flat 16-, 24- and 32-bit colours, runs inside a larger repeat, a run to
+# the end of the input.
+python3 - "$seeds/lz77-runs" <<'PY'
+import os, sys
+def put(name, data):
+    with open(os.path.join(sys.argv[1], name), "wb") as f:
+        f.write(bytes(data))
+put("zeros", bytes(4096))
+for colour in (b"\x12\x34", b"\x30\x80\xc0", b"\x30\x80\xc0\xff"):
+    put(f"period-{len(colour)}", b"BM" + colour * (4000 // len(colour)))
+put("runs-in-repeat", (b"ab" + bytes(150) + b"cd" + bytes(100)) * 16)
+put("run-to-end", bytes(range(256)) + b"\x07" * 3800)
+PY
 # One input well past the window for the chained search alone: a single one, since a long
 # input with few distinct byte pairs takes seconds under the sanitizers.
 piece "$sample" 0 131072 "$seeds/lz77-long/head-131072"
@@ -84,9 +98,9 @@ done
 seed_dirs_of() {  # fills seed_dirs
   case "$1" in
     rice_fuzz) seed_dirs=("$seeds/rice") ;;
-    lz77_fuzz) seed_dirs=("$seeds/lz77") ;;
-    lz77_fast_fuzz) seed_dirs=("$seeds/lz77" "$seeds/lz77-long") ;;
-    lz77_compare_fuzz) seed_dirs=("$seeds/lz77" "$seeds/lz77-layout") ;;
+    lz77_fuzz) seed_dirs=("$seeds/lz77" "$seeds/lz77-runs") ;;
+    lz77_fast_fuzz) seed_dirs=("$seeds/lz77" "$seeds/lz77-runs" "$seeds/lz77-long") ;;
+    lz77_compare_fuzz) seed_dirs=("$seeds/lz77" "$seeds/lz77-runs" "$seeds/lz77-layout") ;;
     image_load_fuzz) seed_dirs=("$seeds/images") ;;
     *) seed_dirs=("$seeds/bytes") ;;
   esac

@@ -8,10 +8,12 @@
 #include <string_view>
 #include <vector>
 
+#include "codecs/detail/lz77_reference.h"
 #include "codecs/escape_byte.h"
 #include "codecs/lz77.h"
 #include "codecs/lz77_fast.h"
 #include "codecs/lz77_format.h"
+#include "codecs/working_block.h"
 #include "support/lz77_decoder.h"
 #include "support/test_data.h"
 
@@ -60,7 +62,7 @@ std::vector<uint8_t> RunLz77(const std::vector<uint8_t>& input) {
 std::vector<uint8_t> RunLz77Scalar(const std::vector<uint8_t>& input) {
     std::vector<uint8_t> area(Bound(input.size()) + kSlack, kFill);
     const auto len = static_cast<uint32_t>(input.size());
-    return Finish(std::move(area), EncodeLz77Scalar(input.data(), area.data(), len), input.size());
+    return Finish(std::move(area), detail::EncodeLz77Scalar(input.data(), area.data(), len), input.size());
 }
 
 using FastEncoder = uint32_t (*)(const uint8_t*, uint8_t*, uint32_t, int32_t*);
@@ -394,10 +396,38 @@ TEST(Lz77Codecs, OutputReachesTheBound) {
     ExpectValidStream(input, lz77, kLz77Window, "all values");
 }
 
-// Inputs where matches are frequent: small alphabets, runs, repeated phrases with edits.
+// Stretches of period 1 to 4 (runs, flat 16-, 24- and 32-bit colours) of random lengths over
+// few values, and copies of earlier pieces with one run lengthened or shortened: candidates in
+// pos's own stretch, in an earlier one and in a larger repeat agree with pos up to, short of
+// and past their limits. Every other input ends inside a stretch.
+std::vector<uint8_t> Periodic(size_t size, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::vector<uint8_t> bytes;
+    while (bytes.size() < size) {
+        if (bytes.size() > 64 && rng() % 3 == 0) {
+            const size_t from = rng() % (bytes.size() - 32);
+            const size_t count = std::min<size_t>(bytes.size() - from, 32 + rng() % 400);
+            bytes.insert(bytes.end(), bytes.begin() + from, bytes.begin() + from + count);
+            const size_t at = bytes.size() - rng() % count;
+            bytes.insert(bytes.begin() + at, rng() % 6, bytes[at - 1]);
+        } else {
+            uint8_t pattern[4];
+            for (uint8_t& b : pattern) b = static_cast<uint8_t>(rng() % 3);
+            const uint32_t period = 1 + rng() % 4;
+            const size_t count = rng() % 300;
+            for (size_t i = 0; i < count; ++i) bytes.push_back(pattern[i % period]);
+        }
+    }
+    bytes.resize(size);
+    if (seed % 2 == 0) std::fill(bytes.end() - std::min<size_t>(size, rng() % 100), bytes.end(), 7);
+    return bytes;
+}
+
+// Inputs where matches are frequent: small alphabets, runs, repeated phrases with edits,
+// stretches of a short period.
 std::vector<uint8_t> Structured(size_t size, uint32_t seed) {
     std::mt19937 rng(seed);
-    switch (seed % 5) {
+    switch (seed % 6) {
         case 0:
             return test::RandomFromAlphabet(size, seed, 1 + seed % 4, static_cast<uint8_t>(rng()));
         case 1:
@@ -415,6 +445,8 @@ std::vector<uint8_t> Structured(size_t size, uint32_t seed) {
         }
         case 3:
             return test::RandomBytes(size, seed);
+        case 5:
+            return Periodic(size, seed);
         default: {
             // Every value present, some rare, so the escape byte occurs in the input.
             auto bytes = test::RandomFromAlphabet(size, seed, 3, 0x40);
@@ -428,10 +460,12 @@ TEST(Lz77Codecs, EncodersAgreeOnRandomAndStructuredInputs) {
     std::mt19937 sizes(11);
     for (uint32_t seed = 0; seed < 406; ++seed) {
         // A few long inputs, up to the longest on which the outputs must agree, of the kinds
-        // that keep the window walk affordable (runs, edited phrases, random bytes).
+        // that keep the window walk affordable (runs, edited phrases, random bytes, periods).
+        constexpr uint32_t kLongKinds[] = {1, 2, 3, 5, 5, 1};
         const bool longInput = seed >= 400;
         const size_t size = longInput ? 100005 - sizes() % 2000 : sizes() % 2000;
-        const auto input = Structured(size, longInput ? 1000 + seed * 5 + 1 + seed % 3 : seed);
+        const auto input =
+            Structured(size, longInput ? 6 * seed + kLongKinds[seed - 400] : seed);
         const std::string what = "seed " + std::to_string(seed) + " size " + std::to_string(size);
         const auto lz77 = RunLz77(input);
         EXPECT_EQ(RunLz77Fast(input), lz77) << what;
@@ -439,6 +473,34 @@ TEST(Lz77Codecs, EncodersAgreeOnRandomAndStructuredInputs) {
             EXPECT_EQ(RunLz77Scalar(input), lz77) << what;
         }
         ExpectValidStream(input, lz77, kLz77Window, what);
+    }
+}
+
+// One run past the window: every token is the nearest of the longest candidates, as long as
+// the reach back (the window for LZ77, the whole input for LZ77 Fast) or the rest of the input.
+TEST(Lz77Codecs, LongRunsGiveTokensAsLongAsTheirReach) {
+    for (const size_t size : {100004u, 300000u}) {
+        const std::vector<uint8_t> input(size, 0);
+        for (const bool window : {true, false}) {
+            const std::string what = std::to_string(size) + (window ? " LZ77" : " LZ77 Fast");
+            const auto encoded = window ? RunLz77(input) : RunLz77Fast(input);
+            ExpectValidStream(input, encoded, window ? kLz77Window : UINT32_MAX, what);
+            const auto decoded = test::DecodeLz77(encoded.data(), encoded.size());
+            ASSERT_TRUE(decoded.has_value()) << what;
+            std::vector<std::pair<size_t, uint32_t>> expected;
+            for (size_t pos = 4; size - pos > 3;) {
+                const size_t reach = window ? std::min<size_t>(pos, kLz77Window) : pos;
+                const auto length = static_cast<uint32_t>(std::min(size - pos, reach));
+                expected.emplace_back(pos, length);
+                pos += length;
+            }
+            std::vector<std::pair<size_t, uint32_t>> tokens;
+            for (const auto& token : decoded->tokens) {
+                EXPECT_EQ(token.distance, token.length) << what << " at " << token.position;
+                tokens.emplace_back(token.position, token.length);
+            }
+            EXPECT_EQ(tokens, expected) << what;
+        }
     }
 }
 
@@ -575,7 +637,7 @@ TEST(Lz77Codecs, SampleImageOutputsAreUnchanged) {
     const auto sample = test::ReadFileBytes(test::SampleImagePath());
     ASSERT_EQ(sample.size(), 786486u);
     const auto len = static_cast<uint32_t>(sample.size());
-    const size_t areaSize = 2 * ((static_cast<size_t>(len) * 104 + 50) / 100) + 768;
+    const size_t areaSize = OutputAreaSize(len);
 
     std::vector<uint8_t> area(areaSize, kFill);
     std::vector<int32_t> table(kPairKeys + len);

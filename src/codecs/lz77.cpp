@@ -7,6 +7,11 @@
 // token a position is searched alone, a vector of distances at a time, with the two quick
 // rejects. Either way each position's candidates are visited in ascending distance, so every
 // search gives exactly the result of the one-by-one walk.
+//
+// A candidate's length comes from detail::Lz77MatchLengths: byte by byte, except inside a run
+// or other stretch of a short period around the position, whose candidates match up to the
+// stretch's end. On a flat bitmap the walk then costs one step per distance, not the square
+// of the window.
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "codecs/lz77.cpp"
@@ -22,6 +27,8 @@
 #include <cstring>
 #include <type_traits>
 
+#include "codecs/detail/lz77_match_lengths.h"
+#include "codecs/detail/lz77_reference.h"
 #include "codecs/escape_byte.h"
 #include "codecs/lz77.h"
 #include "codecs/lz77_format.h"
@@ -29,15 +36,17 @@
 namespace tallox {
 namespace {
 
-// Visits distances from..to one by one, nearest first, updating best. A farther candidate
-// replaces the best only when strictly longer, so the nearest of the longest is kept.
-// Returns false once the best reaches the end of the input: no later candidate can be longer.
+// Visits distances from..to one by one, nearest first, updating best; `lengths(d, k, limit)`
+// gives a candidate's match length as ExtendLz77Match does. A farther candidate replaces the
+// best only when strictly longer, so the nearest of the longest is kept. Returns false once the
+// best reaches the end of the input: no later candidate can be longer.
+template <typename Lengths>
 inline bool WalkDistances(const uint8_t* here, uint32_t remaining, uint32_t from, uint32_t to,
-                          Lz77Match& best) {
+                          Lz77Match& best, Lengths& lengths) {
     for (uint32_t d = from; d <= to; ++d) {
         const uint8_t* candidate = here - d;
         if (candidate[0] != here[0] || candidate[best.length] != here[best.length]) continue;
-        const uint32_t length = ExtendLz77Match(here, candidate, 1, std::min(remaining, d));
+        const uint32_t length = lengths(d, 1, std::min(remaining, d));
         if (length > best.length) {
             best = {length, d};
             if (length == remaining) return false;
@@ -110,6 +119,7 @@ Lz77Match SearchWindow(const uint8_t* input, uint32_t pos, uint32_t remaining) {
     const uint32_t step = kSingleUnroll * lanes;
     const uint8_t* here = input + pos;
     const uint32_t window = std::min(pos, kLz77Window);
+    detail::Lz77MatchLengths lengths(here, window, std::min(remaining, window));
     const auto first = hn::Set(tag, here[0]);
     Lz77Match best{kLz77NoMatch, 0};
     uint32_t length = best.length;
@@ -135,8 +145,7 @@ Lz77Match SearchWindow(const uint8_t* input, uint32_t pos, uint32_t remaining) {
             const uint32_t lane = 63 - static_cast<uint32_t>(std::countl_zero(bits));
             bits &= ~(uint64_t{1} << lane);
             const uint32_t distance = nearest + (lanes - 1 - lane);
-            const uint32_t k =
-                ExtendLz77Match(here, here - distance, 3, std::min(remaining, distance));
+            const uint32_t k = lengths(distance, 3, std::min(remaining, distance));
             if (k > best.length) {
                 best = {k, distance};
                 if (k == remaining) return false;
@@ -150,10 +159,10 @@ Lz77Match SearchWindow(const uint8_t* input, uint32_t pos, uint32_t remaining) {
     const uint32_t aligned =
         d + static_cast<uint32_t>(reinterpret_cast<uintptr_t>(here - d - (lanes - 1)) % lanes);
     if (aligned > window) {
-        WalkDistances(here, remaining, d, window, best);
+        WalkDistances(here, remaining, d, window, best, lengths);
         return best;
     }
-    if (!WalkDistances(here, remaining, d, aligned - 1, best)) return best;
+    if (!WalkDistances(here, remaining, d, aligned - 1, best, lengths)) return best;
     d = aligned;
 
     // Invariant: every distance below d has been visited, and best.length < remaining, so
@@ -196,7 +205,7 @@ Lz77Match SearchWindow(const uint8_t* input, uint32_t pos, uint32_t remaining) {
             return best;
         }
     }
-    WalkDistances(here, remaining, d, window, best);
+    WalkDistances(here, remaining, d, window, best, lengths);
     return best;
 }
 
@@ -237,7 +246,12 @@ private:
         const uint32_t last = std::min(kLanes - 1, m_nLen - m_nFirst - (kLz77NoMatch + 1));
         uint64_t active = (~uint64_t{0} >> (63 - last)) & (~uint64_t{0} << from);
         m_nValid = active;
-        for (uint32_t i = from; i <= last; ++i) m_results[i] = {kLz77NoMatch, 0};
+        for (uint32_t i = from; i <= last; ++i) {
+            m_results[i] = {kLz77NoMatch, 0};
+            const uint32_t farthest = std::min(m_nFirst + i, kLz77Window);
+            m_lengths[i] = detail::Lz77MatchLengths(
+                first + i, farthest, std::min(m_nLen - m_nFirst - i, farthest));
+        }
 
         // Bit i: bytes 0 to 3 of the position of lane i agree with those `d` bytes back.
         // The work is split between the vector unit (compares) and the integer one (the bit
@@ -297,7 +311,7 @@ private:
         for (uint64_t rest = active; rest != 0; rest &= rest - 1) {
             const uint32_t i = static_cast<uint32_t>(std::countr_zero(rest));
             WalkDistances(first + i, m_nLen - m_nFirst - i, std::max(window + 1, kLz77MinDistance),
-                          std::min(m_nFirst + i, kLz77Window), m_results[i]);
+                          std::min(m_nFirst + i, kLz77Window), m_results[i], m_lengths[i]);
         }
     }
 
@@ -311,7 +325,7 @@ private:
         if (limit <= best.length) return 0;
         const uint8_t* candidate = here - d;
         if (candidate[best.length] != here[best.length]) return 0;
-        const uint32_t k = ExtendLz77Match(here, candidate, kLz77NoMatch + 1, limit);
+        const uint32_t k = m_lengths[i](d, kLz77NoMatch + 1, limit);
         if (k <= best.length) return 0;
         best = {k, d};
         uint64_t finished = k == remaining ? uint64_t{1} << i : 0;
@@ -334,6 +348,7 @@ private:
     uint32_t m_nFirst = 0;
     uint64_t m_nValid = 0;  // bit i: m_results[i] is the search of position m_nFirst + i
     Lz77Match m_results[kSpan];
+    detail::Lz77MatchLengths m_lengths[kSpan];  // per lane, as m_results
 };
 
 uint32_t EncodeWithWindow(const uint8_t* input, uint8_t* output, uint32_t len) {
@@ -356,13 +371,17 @@ uint32_t EncodeLz77(const uint8_t* input, uint8_t* output, uint32_t len) {
     return HWY_DYNAMIC_DISPATCH(EncodeWithWindow)(input, output, len);
 }
 
-uint32_t EncodeLz77Scalar(const uint8_t* input, uint8_t* output, uint32_t len) {
+uint32_t detail::EncodeLz77Scalar(const uint8_t* input, uint8_t* output, uint32_t len) {
     if (len == 0) return 0;
     const uint8_t escape = SelectEscapeByte(input, len);
     output[0] = escape;
     return WriteLz77Stream(input, output, len, escape, [input](uint32_t pos, uint32_t remaining) {
+        const uint8_t* here = input + pos;
+        const auto lengths = [here](uint32_t d, uint32_t k, uint32_t limit) {
+            return ExtendLz77Match(here, here - d, k, limit);
+        };
         Lz77Match best{kLz77NoMatch, 0};
-        WalkDistances(input + pos, remaining, kLz77MinDistance, std::min(pos, kLz77Window), best);
+        WalkDistances(here, remaining, kLz77MinDistance, std::min(pos, kLz77Window), best, lengths);
         return best;
     });
 }

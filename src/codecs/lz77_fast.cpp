@@ -8,6 +8,13 @@
 // entries whose loads do not wait on each other, and the bucket of a position a few bytes ahead
 // can be fetched while the current one is walked. Once the stream is written, the head and link
 // tables are built over the layout, so the work table is left as the chains.
+//
+// On a run every earlier position of the run is a candidate, and each agrees with pos up to
+// the end of pos's run: detail::Lz77MatchLengths gives such candidates (and those of any short
+// period, as a flat colour) their length from the run's end instead of comparing up to it, so
+// a search costs one step per candidate rather than per candidate and byte. The chains
+// followed link by link keep the byte-by-byte comparison: they are the plain walk the layout
+// is measured and tested against.
 
 #include "codecs/lz77_fast.h"
 
@@ -16,6 +23,7 @@
 #include <algorithm>
 #include <bit>
 
+#include "codecs/detail/lz77_match_lengths.h"
 #include "codecs/escape_byte.h"
 #include "codecs/lz77_format.h"
 
@@ -39,14 +47,42 @@ inline uint32_t PairKey(const uint8_t* at) { return static_cast<uint32_t>(at[0])
 
 // Head entries end as the last position of each pair key; link[i] is the nearest earlier
 // position with the pair key of i, or -1. Positions are unsigned: inputs may pass 2^31 bytes.
+//
+// Here and in BuildBuckets, the entry of the pair key at hand lives in a register while the
+// key repeats: on a run of one value every position would otherwise load the entry that the
+// position before has just stored, and wait for it.
 void BuildChains(const uint8_t* input, uint32_t len, uint32_t* head, uint32_t* link) {
     std::fill(head, head + kPairKeys, kNone);
+    uint32_t key = 0;
+    uint32_t last = kNone;  // head[key]
     for (uint32_t i = 0; i + 1 < len; ++i) {
-        const uint32_t key = PairKey(input + i);
-        link[i] = head[key];
-        head[key] = i;
+        const uint32_t next = PairKey(input + i);
+        if (next != key) {
+            head[key] = last;
+            key = next;
+            last = head[key];
+        }
+        link[i] = last;
+        last = i;
     }
+    head[key] = last;
     link[len - 1] = kNone;
+}
+
+// Adds to count[k] the positions from..to - 1 of pair key k.
+void CountPairs(const uint8_t* input, uint32_t from, uint32_t to, uint32_t* count) {
+    uint32_t key = 0;
+    uint32_t pending = 0;  // to add to count[key]
+    for (uint32_t i = from; i < to; ++i) {
+        const uint32_t next = PairKey(input + i);
+        if (next != key) {
+            count[key] += pending;
+            key = next;
+            pending = 0;
+        }
+        ++pending;
+    }
+    count[key] += pending;
 }
 
 // A bucket entry: kBucketStart on the first of its key, then the tag, then the position. The tag
@@ -75,7 +111,7 @@ struct EntryLayout {
 void BuildBuckets(const uint8_t* input, uint32_t len, EntryLayout layout, uint32_t* cursor,
                   uint32_t* order) {
     std::fill(cursor, cursor + kPairKeys, 0u);
-    for (uint32_t i = 0; i + 1 < len; ++i) ++cursor[PairKey(input + i)];
+    CountPairs(input, 0, len - 1, cursor);
     uint32_t start = 0;
     for (uint32_t key = 0; key < kPairKeys; ++key) {
         const uint32_t count = cursor[key];
@@ -84,10 +120,19 @@ void BuildBuckets(const uint8_t* input, uint32_t len, EntryLayout layout, uint32
     }
     // The last two positions have no byte at offset 3; they are never candidates, since a
     // search is made only where more than 3 bytes remain.
+    uint32_t key = 0;
+    uint32_t slot = cursor[key];
     for (uint32_t i = 0; i + 1 < len; ++i) {
+        const uint32_t next = PairKey(input + i);
+        if (next != key) {
+            cursor[key] = slot;
+            key = next;
+            slot = cursor[key];
+        }
         const uint32_t tag = i + 3 < len ? layout.Tag(input[i + 3]) : 0;
-        order[cursor[PairKey(input + i)]++] = tag | i;
+        order[slot++] = tag | i;
     }
+    cursor[key] = slot;
     // Each cursor now stands at the end of its bucket, which is where the next one starts.
     start = 0;
     for (uint32_t key = 0; key < kPairKeys; ++key) {
@@ -99,13 +144,15 @@ void BuildBuckets(const uint8_t* input, uint32_t len, EntryLayout layout, uint32
 }
 
 // The candidate at c against the best so far: extended from offset 2 (the pair is equal by
-// construction) when it passes the quick reject at the best length. limit <= 2 (distances 1
-// and 2) leaves k at 2, which never wins.
+// construction) when it passes the quick reject at the best length; `lengths(d, k, limit)`
+// extends as ExtendLz77Match does. limit <= 2 (distances 1 and 2) leaves k at 2, which never
+// wins.
+template <typename Lengths>
 inline void Visit(const uint8_t* input, uint32_t pos, uint32_t remaining, uint32_t c,
-                  uint32_t& atLength, Lz77Match& best) {
+                  uint32_t& atLength, Lz77Match& best, Lengths& lengths) {
     if (input[c + best.length] != atLength) return;
     const uint32_t d = pos - c;
-    const uint32_t k = ExtendLz77Match(input + pos, input + c, 2, std::min(remaining, d));
+    const uint32_t k = lengths(d, 2, std::min(remaining, d));
     if (k > best.length) {
         best = {k, d};
         atLength = k < remaining ? input[pos + k] : kNoByte;
@@ -120,7 +167,7 @@ public:
         : m_pInput(input), m_layout(layout), m_pCursor(cursor), m_pOrder(order) {}
 
     Lz77Match operator()(uint32_t pos, uint32_t remaining) {
-        for (; m_nNext < pos; ++m_nNext) ++m_pCursor[PairKey(m_pInput + m_nNext)];
+        if (m_nNext < pos) CountPairs(m_pInput, m_nNext, pos, m_pCursor);
         m_nNext = pos + 1;
         uint32_t j = m_pCursor[PairKey(m_pInput + pos)]++;
         if (remaining > kAhead + 1) {
@@ -136,6 +183,7 @@ public:
         const uint32_t tagMask = m_layout.TagMask();
         const uint32_t tag = m_layout.Tag(m_pInput[pos + kLz77NoMatch]);  // remaining > 3
         uint32_t atLength = m_pInput[pos + kLz77NoMatch];
+        detail::Lz77MatchLengths lengths(m_pInput + pos, pos, remaining);
         // Invariant: entries j and up of the bucket have been visited; best.length <=
         // remaining, so c + best.length < pos + remaining = len.
         uint32_t entry;
@@ -143,12 +191,12 @@ public:
         do {
             entry = m_pOrder[--j];
             if ((entry & tagMask) != tag) continue;
-            Visit(m_pInput, pos, remaining, entry & positionMask, atLength, best);
+            Visit(m_pInput, pos, remaining, entry & positionMask, atLength, best, lengths);
             if (best.length != kLz77NoMatch) break;
         } while ((entry & kBucketStart) == 0);
         while ((entry & kBucketStart) == 0) {
             entry = m_pOrder[--j];
-            Visit(m_pInput, pos, remaining, entry & positionMask, atLength, best);
+            Visit(m_pInput, pos, remaining, entry & positionMask, atLength, best, lengths);
         }
         return best;
     }
@@ -172,8 +220,12 @@ Lz77Match SearchChain(const uint8_t* input, const uint32_t* link, uint32_t pos,
                       uint32_t remaining) {
     Lz77Match best{kLz77NoMatch, 0};
     uint32_t atLength = input[pos + kLz77NoMatch];
+    const uint8_t* here = input + pos;
+    const auto lengths = [here](uint32_t d, uint32_t k, uint32_t limit) {
+        return ExtendLz77Match(here, here - d, k, limit);
+    };
     for (uint32_t c = link[pos]; c != kNone; c = link[c]) {
-        Visit(input, pos, remaining, c, atLength, best);
+        Visit(input, pos, remaining, c, atLength, best, lengths);
     }
     return best;
 }

@@ -21,10 +21,6 @@ uint32_t WriteLz77GroupNumber(uint8_t* output, uint32_t value);
 // True when a token for `length` bytes at `distance` is shorter than the bytes it stands for.
 bool AcceptLz77Match(uint32_t length, uint32_t distance);
 
-// EncodeLz77 with the window walked one distance at a time, without SIMD: the reference that
-// the dispatched search must match byte for byte, measured beside it.
-uint32_t EncodeLz77Scalar(const uint8_t* input, uint8_t* output, uint32_t len);
-
 // EncodeLz77Fast with every chain followed link by link: what it runs on inputs too long for
 // its bucket layout, and the reference that layout must match byte for byte, measured beside it.
 uint32_t EncodeLz77FastChained(const uint8_t* input, uint8_t* output, uint32_t len,
