@@ -197,14 +197,21 @@ int main(int argc, char** argv) {
                                : "choose codecs with --codecs ") +
                           file);
     }
+    // A closed stdout fails every write; found now, before a file opened by the run takes its
+    // descriptor.
+    if (fcntl(STDOUT_FILENO, F_GETFD) == -1) {
+        std::fprintf(stderr, "%s\n",
+                     cli::FormatMessage({"cannot write the output", {}, errno}).c_str());
+        return 1;
+    }
     ImagingSession imaging;  // for the run's image load and JPEG saves
 
     BenchmarkSettings settings;
+    cli::OutputOptions output;
     settings.filePath = file.empty() ? SamplePath() : file;
     settings.fileName = fs::path(settings.filePath).filename().string();
     if (settings.fileName.empty()) {
-        std::fprintf(stderr, "tallox-cli: '%s' names no file\n", settings.filePath.c_str());
-        return 2;
+        return UsageError("'" + settings.filePath + "' names no file");
     }
     for (const Codec& codec : CodecTable()) {
         bool chosen = all;
@@ -214,6 +221,10 @@ int main(int argc, char** argv) {
             }
         }
         settings.*codec.selection = chosen;
+        if (chosen) {
+            const std::string label = codec.label;
+            output.codecs.push_back(label.substr(0, label.find('\t')));
+        }
     }
     settings.iterations = iterations > 0 ? iterations : accurate ? 500 : 25;
     settings.jpegQuality = quality;
@@ -222,7 +233,7 @@ int main(int argc, char** argv) {
                                                              {"csv", cli::Format::Csv},
                                                              {"json", cli::Format::Json},
                                                              {"markdown", cli::Format::Markdown}};
-    cli::OutputOptions output;
+    output.iterations = settings.iterations;
     output.format = kFormats.at(format);
     output.crlf = crlf;
     output.progress = !noProgress && isatty(STDERR_FILENO) != 0;
