@@ -344,8 +344,7 @@ TEST(BrokenInputCommandLine, EncodeRefusesWhatTheRunRefuses) {
         const std::string text((std::istreambuf_iterator<char>(in)),
                                std::istreambuf_iterator<char>());
         // The path, the message, and the system's reason when there is one.
-        EXPECT_EQ(text.rfind("tallox-cli: " + c.input.string() + ": " + c.message, 0), 0u)
-            << text;
+        EXPECT_EQ(text.rfind("tallox-cli: " + c.input.string() + ": " + c.message, 0), 0u) << text;
         EXPECT_FALSE(fs::exists(out));
     }
     fs::remove_all(dir);

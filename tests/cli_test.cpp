@@ -225,7 +225,8 @@ TEST_F(CliTest, InputFaultsEndWithTheMessageAndNoRow) {
     // A name that is not UTF-8 reaches JPEG as the same file, and JSON keeps its bytes.
     const fs::path odd = dir / "a\xff\xfe.bmp";
     fs::copy_file(TALLOX_SOURCE_DIR "/data/sample.bmp", odd);
-    const Result json = Run("--codecs jpeg,rle --iterations 1 --format json '" + odd.string() + "'");
+    const Result json =
+        Run("--codecs jpeg,rle --iterations 1 --format json '" + odd.string() + "'");
     ASSERT_EQ(json.status, 0) << json.err;
     const nlohmann::json document = nlohmann::json::parse(json.out);
     EXPECT_EQ(document["results"][0]["codec"], "jpeg");

@@ -79,13 +79,11 @@ CLI::Validator CodecList() {
 // follows would read "010" as octal and "0x10" as hexadecimal.
 CLI::Validator Decimal(int64_t minimum, int64_t maximum) {
     return {[minimum, maximum](std::string& text) -> std::string {
-                if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) {
-                        return c >= '0' && c <= '9';
-                    })) {
+                if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
                     return "'" + text + "' is not a whole number";
                 }
-                const std::string digits = text.substr(
-                    std::min(text.find_first_not_of('0'), text.size() - 1));
+                const size_t first = std::min(text.find_first_not_of('0'), text.size() - 1);
+                const std::string digits = text.substr(first);
                 // Eighteen digits always fit in 64 bits; more are out of any range here.
                 if (digits.size() > 18 || std::stoll(digits) < minimum ||
                     std::stoll(digits) > maximum) {

@@ -80,8 +80,9 @@ void TerminalProgress::Draw() {
         rateStart_ = now;
     } else if (calls_ > rateCalls_ && calls_ < iterations_) {
         const double seconds = std::chrono::duration<double>(now - rateStart_).count();
-        const auto left = static_cast<int64_t>(std::ceil(seconds / static_cast<double>(calls_ - rateCalls_) *
-                                                         static_cast<double>(iterations_ - calls_)));
+        const double perCall = seconds / static_cast<double>(calls_ - rateCalls_);
+        const auto left =
+            static_cast<int64_t>(std::ceil(perCall * static_cast<double>(iterations_ - calls_)));
         char text[48];
         std::snprintf(text, sizeof text, "  %lld:%02lld left", static_cast<long long>(left / 60),
                       static_cast<long long>(left % 60));
@@ -110,9 +111,8 @@ void CliHost::Write(std::string text) {
         std::erase(text, '\r');  // the report's "\r" stands only before "\n"
     }
     progress_.Clear();
-    if (writeError_ == 0 &&
-        (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
-         std::fflush(stdout) != 0)) {
+    if (writeError_ == 0 && (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
+                             std::fflush(stdout) != 0)) {
         writeError_ = errno != 0 ? errno : EIO;
     }
     progress_.Redraw();

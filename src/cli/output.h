@@ -13,9 +13,9 @@ enum class Format { Text, Csv, Json, Markdown };
 
 struct OutputOptions {
     Format format = Format::Text;
-    bool crlf = false;      // keep the report's own "\r\n" line ends
-    bool progress = false;  // draw a progress bar on stderr
-    std::string file;       // for the JSON record
+    bool crlf = false;                // keep the report's own "\r\n" line ends
+    bool progress = false;            // draw a progress bar on stderr
+    std::string file;                 // for the JSON record
     std::vector<std::string> codecs;  // the bar's labels: the selected codecs in the run's order
     int32_t iterations = 0;           // encoder calls per codec
 };
