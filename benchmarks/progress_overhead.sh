@@ -90,7 +90,11 @@ for file in "$work/1k.bmp" "$work/24k.bmp" "$root/data/sample.bmp"; do
         done
         on=$(median <"$work/on")
         off=$(median <"$work/off")
+        ratio=$(awk -v a="$on" -v b="$off" 'BEGIN { print a / b }')
+        echo "$ratio" >>"$work/ratios"
         printf '%-12s %-8s %10d %14.0f %14.0f %7.3f\n' "$(basename "$file")" $codec "$iterations" \
-            "$on" "$off" "$(awk -v a="$on" -v b="$off" 'BEGIN { print a / b }')"
+            "$on" "$off" "$ratio"
     done
 done
+awk '{ sum += log($1) } END { printf "geometric mean of the ratios: %.3f\n", exp(sum / NR) }' \
+    "$work/ratios"
