@@ -1,9 +1,12 @@
 // tallox-cli as a user runs it: exit statuses, the report on stdout, messages on stderr.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -36,11 +39,12 @@ struct Result {
 
 class CliTest : public ::testing::Test {
 protected:
-    // Runs tallox-cli with `arguments` (shell words), stdout and stderr captured apart.
-    Result Run(const std::string& arguments) {
+    // Runs tallox-cli with `arguments` (shell words) after the shell commands `prefix`, stdout
+    // and stderr captured apart.
+    Result Run(const std::string& arguments, const std::string& prefix = "") {
         const fs::path err = dir / "stderr.txt";
         const std::string command =
-            std::string(TALLOX_CLI_PATH) + " " + arguments + " 2>" + err.string();
+            prefix + std::string(TALLOX_CLI_PATH) + " " + arguments + " 2>" + err.string();
         Result result;
         std::FILE* pipe = popen(command.c_str(), "r");
         char buffer[4096];
@@ -85,12 +89,45 @@ TEST_F(CliTest, HelpVersionAndUsageErrors) {
     const Result version = Run("--version");
     EXPECT_EQ(version.status, 0);
     EXPECT_NE(version.out.find("1.0.0"), std::string::npos);
-    for (const char* bad : {"--codecs png", "--iterations 0", "--quality 101", "--fast --accurate",
-                            "--format xml", "--bogus", "encode rle",
-                            "encode rice a -o b "
-                            "--rice-type 5"}) {
-        EXPECT_EQ(Run(bad).status, 2) << bad;
+    const std::string sample = TALLOX_SOURCE_DIR "/data/sample.bmp";
+    const struct {
+        std::string arguments;
+        const char* message;
+    } kCases[] = {
+        {"--codecs png", "--codecs: 'png' is not one of"},
+        {"--codecs , " + sample, "--codecs: the list is empty"},
+        {"--codecs= " + sample, "--codecs: the list is empty"},
+        {"--codecs jpeg rle", "'rle' is a codec name, not a file"},
+        {"--iterations abc", "--iterations: 'abc' is not a whole number"},
+        {"--iterations 0x10", "'0x10' is not a whole number"},
+        {"--iterations 1e9", "'1e9' is not a whole number"},
+        {"--iterations 0", "'0' is out of range"},
+        {"--quality 101", "--quality: '101' is out of range (1 to 100)"},
+        {"encode rice a -o b --rice-type ''", "--rice-type: '' is not a whole number"},
+        {"encode rice a -o b --rice-type 5", "--rice-type"},
+        {"--fast --accurate", "--fast"},
+        {"--format xml", "--format"},
+        {"--bogus", "--bogus"},
+        {"encode rle", "FILE"},
+    };
+    for (const auto& [arguments, message] : kCases) {
+        const Result result = Run(arguments);
+        EXPECT_EQ(result.status, 2) << arguments;
+        EXPECT_NE(result.err.find(message), std::string::npos) << arguments << ": " << result.err;
     }
+    // Leading zeros are decimal: 010 is ten, as iterations and as the JPEG quality.
+    const auto record = [&](const std::string& options) {  // codec, iterations, input, output
+        const std::string csv = Run("--codecs jpeg --format csv " + options + " " + sample).out;
+        const size_t start = csv.find('\n') + 1;
+        size_t end = start;
+        for (int field = 0; field < 4; ++field) {
+            end = csv.find(',', end) + 1;
+        }
+        return csv.substr(start, end - start);
+    };
+    const std::string padded = record("--iterations 010 --quality 010");
+    EXPECT_EQ(padded.rfind("jpeg,10,786432,", 0), 0u) << padded;
+    EXPECT_EQ(padded, record("--iterations 10 --quality 10"));
 }
 
 TEST_F(CliTest, TextReportWithUnixOrReportLineEnds) {
@@ -158,18 +195,77 @@ TEST_F(CliTest, CsvAndMarkdownHaveAHeaderAndARecordPerCodec) {
     EXPECT_NE(md.out.find("| rle | 1 | 500 |"), std::string::npos);
 }
 
-TEST_F(CliTest, FailuresExitOneWithTheMessageAndNoRow) {
-    const Result missing = Run("--codecs rle " + (dir / "gone.bmp").string());
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_NE(missing.err.find(kOpenFailedMessage), std::string::npos);
-    EXPECT_EQ(missing.out.find("RLE\t\t"), std::string::npos);
-
+TEST_F(CliTest, InputFaultsEndWithTheMessageAndNoRow) {
+    const std::string gone = (dir / "gone.bmp").string();
+    const std::string fifo = (dir / "fifo.bmp").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const fs::path text = dir / "notes.bmp";
     std::ofstream(text) << "not a bitmap at all\n";
-    const Result jpeg = Run("--codecs jpeg,rle " + text.string());
-    EXPECT_EQ(jpeg.status, 1);
-    EXPECT_NE(jpeg.err.find(kSaveFailedMessage), std::string::npos);
-    EXPECT_EQ(jpeg.out.find("RLE\t\t"), std::string::npos);
+    const std::string open = std::string(kOpenFailedMessage) + " (" + std::strerror(ENOENT) + ")";
+    const struct {
+        std::string arguments;
+        std::string message;
+    } kCases[] = {
+        {gone, gone + ": " + open},  // the default codecs, JPEG first
+        {"--codecs rle " + gone, gone + ": " + open},
+        {"encode rle " + gone + " -o " + (dir / "out").string(), gone + ": " + open},
+        {fifo, fifo + ": " + kReadFailedMessage},
+        {"encode rle " + fifo + " -o " + (dir / "out").string(), fifo + ": " + kReadFailedMessage},
+        {dir.string(), kReadFailedMessage},
+        {"--codecs jpeg,rle " + text.string(), kSaveFailedMessage},
+    };
+    for (const auto& [arguments, message] : kCases) {
+        // A file that would block must not: the timeout turns a hang into status 124.
+        const Result result = Run(arguments, "timeout 10 ");
+        EXPECT_EQ(result.status, 1) << arguments;
+        EXPECT_NE(result.err.find(message), std::string::npos) << arguments << ": " << result.err;
+        EXPECT_EQ(result.out.find("1 : "), std::string::npos) << arguments;  // no row
+    }
+
+    // A name that is not UTF-8 reaches JPEG as the same file, and JSON keeps its bytes.
+    const fs::path odd = dir / "a\xff\xfe.bmp";
+    fs::copy_file(TALLOX_SOURCE_DIR "/data/sample.bmp", odd);
+    const Result json =
+        Run("--codecs jpeg,rle --iterations 1 --format json '" + odd.string() + "'");
+    ASSERT_EQ(json.status, 0) << json.err;
+    const nlohmann::json document = nlohmann::json::parse(json.out);
+    EXPECT_EQ(document["results"][0]["codec"], "jpeg");
+    std::string hex;
+    for (const unsigned char byte : odd.string()) {
+        hex += "0123456789abcdef"[byte >> 4];
+        hex += "0123456789abcdef"[byte & 15];
+    }
+    EXPECT_EQ(document["file_bytes_hex"], hex);
+}
+
+TEST_F(CliTest, OutputFaultsExitOneAndLeaveNothingBehind) {
+    const std::vector<uint8_t> bytes = Structured(100000);
+    const fs::path input = Write("in.bin", bytes);
+    fs::create_symlink(input, dir / "link.bin");
+    const fs::path old = Write("old.rle", {'o', 'l', 'd'});
+    const std::string run = "--codecs rle --iterations 1 " + input.string();
+    const std::string encode = "encode rle " + input.string() + " -o ";
+    const struct {
+        std::string arguments;
+        const char* prefix;
+        std::string message;
+    } kCases[] = {
+        {run + " --format json > /dev/full", "", "cannot write the output"},
+        {run + " >&-", "", "cannot write the output"},
+        {encode + input.string(), "", "the output would overwrite the input"},
+        {encode + (dir / "link.bin").string(), "", "the output would overwrite the input"},
+        {encode + "/dev/full", "", std::strerror(ENOSPC)},
+        // A file size limit fails the write part way: the old output stays as it was.
+        {encode + old.string(), "trap '' XFSZ; ulimit -f 8; ", std::strerror(EFBIG)},
+    };
+    for (const auto& [arguments, prefix, message] : kCases) {
+        const Result result = Run(arguments, prefix);
+        EXPECT_EQ(result.status, 1) << arguments;
+        EXPECT_NE(result.err.find(message), std::string::npos) << arguments << ": " << result.err;
+    }
+    EXPECT_EQ(ReadFile(input), std::string(bytes.begin(), bytes.end()));
+    EXPECT_EQ(ReadFile(old), "old");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 4);
 }
 
 TEST_F(CliTest, EncodeWritesTheEncodersExactBytes) {

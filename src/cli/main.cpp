@@ -1,8 +1,12 @@
 // tallox-cli: the benchmark without a window. Runs one benchmark over a bitmap and prints the
 // report as it is written, or writes one encoder's exact output for inspection.
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -10,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/encode.h"
@@ -37,12 +42,63 @@ std::string SamplePath() {
     return TALLOX_SAMPLE_BUILD;
 }
 
-std::vector<std::string> CodecNames() {
-    std::vector<std::string> names;
-    for (const Codec& codec : CodecTable()) {
-        names.emplace_back(codec.name);
+// The items of a comma-separated list; empty items are dropped.
+std::vector<std::string> SplitList(const std::string& text) {
+    std::vector<std::string> items;
+    size_t start = 0;
+    while (start <= text.size()) {
+        const size_t end = std::min(text.find(',', start), text.size());
+        if (end > start) {
+            items.push_back(text.substr(start, end - start));
+        }
+        start = end + 1;
     }
-    return names;
+    return items;
+}
+
+// One value of --codecs: a comma-separated list of at least one codec name.
+CLI::Validator CodecList() {
+    std::string names;
+    for (const Codec& codec : CodecTable()) {
+        names += (names.empty() ? "" : ",") + std::string(codec.name);
+    }
+    return {[names](std::string& text) -> std::string {
+                const std::vector<std::string> items = SplitList(text);
+                for (const std::string& item : items) {
+                    if (FindCodec(item) == nullptr) {
+                        return "'" + item + "' is not one of " + names;
+                    }
+                }
+                return items.empty() ? "the list is empty" : "";
+            },
+            "{" + names + "}"};
+}
+
+// A whole number in plain decimal between `minimum` and `maximum`, leading zeros allowed. The
+// option then receives the digits without their leading zeros, since the conversion that
+// follows would read "010" as octal and "0x10" as hexadecimal.
+CLI::Validator Decimal(int64_t minimum, int64_t maximum) {
+    return {[minimum, maximum](std::string& text) -> std::string {
+                if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
+                    return "'" + text + "' is not a whole number";
+                }
+                const size_t first = std::min(text.find_first_not_of('0'), text.size() - 1);
+                const std::string digits = text.substr(first);
+                // Eighteen digits always fit in 64 bits; more are out of any range here.
+                if (digits.size() > 18 || std::stoll(digits) < minimum ||
+                    std::stoll(digits) > maximum) {
+                    return "'" + text + "' is out of range (" + std::to_string(minimum) + " to " +
+                           std::to_string(maximum) + ")";
+                }
+                text = digits;
+                return {};
+            },
+            ""};
+}
+
+int UsageError(const std::string& text) {
+    std::fprintf(stderr, "tallox-cli: %s\n", text.c_str());
+    return 2;
 }
 
 }  // namespace
@@ -62,9 +118,12 @@ int main(int argc, char** argv) {
         "  tallox-cli --codecs rle,rice --format json  records as JSON\n"
         "  tallox-cli encode huffman photo.bmp -o photo.huf\n"
         "Exit status: 0 success, 1 the run ended with a message (on stderr), 2 usage error.");
+    app.failure_message([](const CLI::App* self, const CLI::Error& error) {
+        return "tallox-cli: " + CLI::FailureMessage::simple(self, error);
+    });
 
     std::string file;
-    std::vector<std::string> codecs{"jpeg", "rle", "huffman", "rice"};
+    std::vector<std::string> codecLists{"jpeg,rle,huffman,rice"};
     bool all = false;
     bool fast = false;
     bool accurate = false;
@@ -76,22 +135,23 @@ int main(int argc, char** argv) {
 
     app.add_option("FILE", file, "Bitmap to measure (default: the bundled sample image)");
     auto* codecsOption =
-        app.add_option("--codecs", codecs,
+        app.add_option("--codecs", codecLists,
                        "Comma-separated codecs from jpeg, rle, huffman, rice, lz77, lz77fast "
                        "(default: jpeg,rle,huffman,rice); measured in that fixed order")
+            ->expected(1)
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
             ->allow_extra_args(false)
-            ->delimiter(',')
-            ->check(CLI::IsMember(CodecNames()));
+            ->check(CodecList());
     app.add_flag("--all", all, "Measure all six codecs")->excludes(codecsOption);
     auto* fastFlag = app.add_flag("--fast", fast, "Fast metering: 25 iterations (default)");
     auto* accurateFlag = app.add_flag("--accurate", accurate, "Accurate metering: 500 iterations");
     fastFlag->excludes(accurateFlag);
     app.add_option("--iterations", iterations, "Iterations per codec, instead of --fast/--accurate")
-        ->check(CLI::Range(1, std::numeric_limits<int32_t>::max()))
+        ->transform(Decimal(1, std::numeric_limits<int32_t>::max()))
         ->excludes(fastFlag)
         ->excludes(accurateFlag);
     app.add_option("--quality", quality, "JPEG quality, 1 to 100 (default 50)")
-        ->check(CLI::Range(1, 100));
+        ->transform(Decimal(1, 100));
     app.add_option("--format", format, "Output: text (the report), csv, json or markdown")
         ->check(CLI::IsMember({"text", "csv", "json", "markdown"}));
     app.add_flag("--crlf", crlf, "Keep the report's own \\r\\n line ends (text format)");
@@ -109,8 +169,13 @@ int main(int argc, char** argv) {
         ->add_option("--rice-type", encode.riceType,
                      "Rice sample type: 1 signed 8, 2 unsigned 8, 3 signed 16, 4 unsigned 16, "
                      "7 signed 32 (default), 8 unsigned 32")
+        ->transform(Decimal(1, 8))
         ->check(CLI::IsMember({1, 2, 3, 4, 7, 8}));
 
+    // The parser would take "--codecs=" as "--codecs" and the next word.
+    if (std::find(argv + 1, argv + argc, std::string_view("--codecs=")) != argv + argc) {
+        return UsageError("--codecs: the list is empty");
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -121,21 +186,43 @@ int main(int argc, char** argv) {
     if (*encodeCommand) {
         return RunEncode(encode);
     }
+    // "--codecs jpeg rle" leaves "rle" as the file: name the slip rather than the missing file.
+    struct stat status {};
+    if (FindCodec(file) != nullptr && lstat(file.c_str(), &status) != 0 && errno == ENOENT) {
+        return UsageError("'" + file + "' is a codec name, not a file: " +
+                          (codecsOption->count() > 0
+                               ? "list codecs with commas, --codecs " + codecLists.back() + ","
+                               : "choose codecs with --codecs ") +
+                          file);
+    }
+    // A closed stdout fails every write; found now, before a file opened by the run takes its
+    // descriptor.
+    if (fcntl(STDOUT_FILENO, F_GETFD) == -1) {
+        std::fprintf(stderr, "%s\n",
+                     cli::FormatMessage({"cannot write the output", {}, errno}).c_str());
+        return 1;
+    }
     ImagingSession imaging;  // for the run's image load and JPEG saves
 
     BenchmarkSettings settings;
+    cli::OutputOptions output;
     settings.filePath = file.empty() ? SamplePath() : file;
     settings.fileName = fs::path(settings.filePath).filename().string();
     if (settings.fileName.empty()) {
-        std::fprintf(stderr, "tallox-cli: '%s' names no file\n", settings.filePath.c_str());
-        return 2;
+        return UsageError("'" + settings.filePath + "' names no file");
     }
     for (const Codec& codec : CodecTable()) {
         bool chosen = all;
-        for (const std::string& name : codecs) {
-            chosen = chosen || name == codec.name;
+        for (const std::string& list : codecLists) {
+            for (const std::string& name : SplitList(list)) {
+                chosen = chosen || name == codec.name;
+            }
         }
         settings.*codec.selection = chosen;
+        if (chosen) {
+            const std::string label = codec.label;
+            output.codecs.push_back(label.substr(0, label.find('\t')));
+        }
     }
     settings.iterations = iterations > 0 ? iterations : accurate ? 500 : 25;
     settings.jpegQuality = quality;
@@ -144,7 +231,7 @@ int main(int argc, char** argv) {
                                                              {"csv", cli::Format::Csv},
                                                              {"json", cli::Format::Json},
                                                              {"markdown", cli::Format::Markdown}};
-    cli::OutputOptions output;
+    output.iterations = settings.iterations;
     output.format = kFormats.at(format);
     output.crlf = crlf;
     output.progress = !noProgress && isatty(STDERR_FILENO) != 0;

@@ -1,5 +1,7 @@
 #include "cli/output.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -10,30 +12,86 @@
 
 namespace tallox::cli {
 
-void TerminalProgress::Changed() {
-    if (enabled_) {
-        Redraw();
+std::string FormatMessage(const RunMessage& message) {
+    std::string line = "tallox-cli: ";
+    if (!message.file.empty()) {
+        line += message.file + ": ";
+    }
+    line += message.text;
+    if (message.systemError != 0) {
+        line += std::string(" (") + std::strerror(message.systemError) + ")";
+    }
+    return line;
+}
+
+namespace {
+
+// 1234567 as "1,234,567".
+std::string Grouped(int64_t value) {
+    const std::string digits = std::to_string(value);
+    std::string text;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) {
+            text += ',';
+        }
+        text += digits[i];
+    }
+    return text;
+}
+
+}  // namespace
+
+TerminalProgress::TerminalProgress(bool enabled, std::vector<std::string> codecs,
+                                   int32_t iterations)
+    : enabled_(enabled && !codecs.empty()), codecs_(std::move(codecs)), iterations_(iterations) {}
+
+void TerminalProgress::Stepped() {
+    ++calls_;
+    if (enabled_ && throttle_.Due()) {
+        Draw();
     }
 }
 
-void TerminalProgress::Redraw() {
+void TerminalProgress::CodecFinished() {
+    Draw();
+    if (current_ + 1 < codecs_.size()) {
+        ++current_;
+        calls_ = 0;
+        rateCalls_ = -1;
+    }
+}
+
+void TerminalProgress::Redraw() { Draw(); }
+
+void TerminalProgress::Draw() {
     if (!enabled_) {
         return;
     }
-    constexpr int kWidth = 40;
-    const int span = Maximum() - Minimum();
-    const int done = span > 0 ? (Position() - Minimum()) * kWidth / span : 0;
-    std::string line = "\r[";
-    for (int i = 0; i < kWidth; ++i) {
-        line += i < done ? '#' : '.';
+    throttle_.Drew();
+    constexpr int64_t kWidth = 30;
+    const int64_t done = std::min(calls_, iterations_) * kWidth / iterations_;
+    std::string line = "\r[" + std::string(static_cast<size_t>(done), '#') +
+                       std::string(static_cast<size_t>(kWidth - done), '.') + "] " +
+                       codecs_[current_] + "  " + Grouped(calls_) + " / " + Grouped(iterations_) +
+                       " calls";
+    const auto now = std::chrono::steady_clock::now();
+    if (rateCalls_ < 0) {
+        rateCalls_ = calls_;
+        rateStart_ = now;
+    } else if (calls_ > rateCalls_ && calls_ < iterations_) {
+        const double seconds = std::chrono::duration<double>(now - rateStart_).count();
+        const double perCall = seconds / static_cast<double>(calls_ - rateCalls_);
+        const auto left =
+            static_cast<int64_t>(std::ceil(perCall * static_cast<double>(iterations_ - calls_)));
+        char text[48];
+        std::snprintf(text, sizeof text, "  %lld:%02lld left", static_cast<long long>(left / 60),
+                      static_cast<long long>(left % 60));
+        line += text;
     }
-    line += "] " + std::to_string(Position()) + " / " + std::to_string(Maximum());
-    if (line != lastLine_ || !shown_) {
-        std::fputs(line.c_str(), stderr);
-        std::fflush(stderr);
-        lastLine_ = line;
-        shown_ = true;
-    }
+    line += "\033[K";
+    std::fputs(line.c_str(), stderr);
+    std::fflush(stderr);
+    shown_ = true;
 }
 
 void TerminalProgress::Clear() {
@@ -45,15 +103,18 @@ void TerminalProgress::Clear() {
 }
 
 CliHost::CliHost(OutputOptions options)
-    : options_(std::move(options)), progress_(options_.progress) {}
+    : options_(std::move(options)),
+      progress_(options_.progress, options_.codecs, options_.iterations) {}
 
 void CliHost::Write(std::string text) {
     if (!options_.crlf) {
         std::erase(text, '\r');  // the report's "\r" stands only before "\n"
     }
     progress_.Clear();
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
+    if (writeError_ == 0 && (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
+                             std::fflush(stdout) != 0)) {
+        writeError_ = errno != 0 ? errno : EIO;
+    }
     progress_.Redraw();
 }
 
@@ -67,19 +128,12 @@ void CliHost::Push(const std::string& report) {
 
 void CliHost::ShowMessage(const RunMessage& message) {
     progress_.Clear();
-    std::string line = "tallox-cli: ";
-    if (!message.file.empty()) {
-        line += message.file + ": ";
-    }
-    line += message.text;
-    if (message.systemError != 0) {
-        line += std::string(" (") + std::strerror(message.systemError) + ")";
-    }
-    std::fprintf(stderr, "%s\n", line.c_str());
+    std::fprintf(stderr, "%s\n", FormatMessage(message).c_str());
     failed_ = true;
 }
 
 void CliHost::RowFinished(const Row& row) {
+    progress_.CodecFinished();
     rows_.push_back(row);
     if (options_.format == Format::Text) {
         Write(row.text);
@@ -95,17 +149,18 @@ void CliHost::RowFinished(const Row& row) {
 }
 
 int CliHost::Finish() {
-    progress_.Clear();
     if (options_.format == Format::Json) {
-        const std::string json = FormatJson(options_.file, rows_) + "\n";
-        std::fwrite(json.data(), 1, json.size(), stdout);
+        Write(FormatJson(options_.file, rows_) + "\n");
     } else if (!headerWritten_ &&
                (options_.format == Format::Csv || options_.format == Format::Markdown)) {
-        const std::string header =
-            options_.format == Format::Csv ? FormatCsvHeader() : FormatMarkdownHeader();
-        std::fwrite(header.data(), 1, header.size(), stdout);
+        Write(options_.format == Format::Csv ? FormatCsvHeader() : FormatMarkdownHeader());
     }
-    std::fflush(stdout);
+    progress_.Clear();
+    if (writeError_ != 0) {
+        std::fprintf(stderr, "%s\n",
+                     FormatMessage({"cannot write the output", {}, writeError_}).c_str());
+        return 1;
+    }
     return failed_ ? 1 : 0;
 }
 
@@ -173,7 +228,21 @@ std::string FormatJson(const std::string& file, const std::vector<Row>& rows) {
                            {"mb_per_second", MegabytesPerSecond(r)},
                            {"ratio", r.ratio}});
     }
-    return nlohmann::ordered_json{{"file", file}, {"results", records}}.dump(2);
+    using Json = nlohmann::ordered_json;
+    Json document{{"file", file}};
+    // Dropping the bytes that are not UTF-8 changes only a name that has some.
+    constexpr auto kReplace = Json::error_handler_t::replace;
+    if (Json(file).dump(-1, ' ', false, kReplace) !=
+        Json(file).dump(-1, ' ', false, Json::error_handler_t::ignore)) {
+        std::string hex;
+        for (const unsigned char byte : file) {
+            hex += "0123456789abcdef"[byte >> 4];
+            hex += "0123456789abcdef"[byte & 15];
+        }
+        document["file_bytes_hex"] = hex;
+    }
+    document["results"] = records;
+    return document.dump(2, ' ', false, kReplace);
 }
 
 }  // namespace tallox::cli

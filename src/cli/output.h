@@ -1,5 +1,7 @@
 // How tallox-cli shows a run: the report text row by row, or one record per codec.
 #pragma once
+#include <chrono>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -11,25 +13,43 @@ enum class Format { Text, Csv, Json, Markdown };
 
 struct OutputOptions {
     Format format = Format::Text;
-    bool crlf = false;      // keep the report's own "\r\n" line ends
-    bool progress = false;  // draw a progress bar on stderr
-    std::string file;       // for the JSON record
+    bool crlf = false;                // keep the report's own "\r\n" line ends
+    bool progress = false;            // draw a progress bar on stderr
+    std::string file;                 // for the JSON record
+    std::vector<std::string> codecs;  // the bar's labels: the selected codecs in the run's order
+    int32_t iterations = 0;           // encoder calls per codec
 };
 
-// A progress bar drawn on stderr on every change of the run's progress control.
+// "tallox-cli: FILE: TEXT (the system's reason)", without the parts the message lacks.
+std::string FormatMessage(const RunMessage& message);
+
+// The progress bar on stderr: the encoder calls made for the codec being measured, out of the
+// run's iterations, and an estimate of the time that codec has left. The run's 16-bit control
+// is kept as it is, but not shown. A step only counts the call; the line is drawn at most every
+// 50 ms, and once more when a codec finishes, so the last count shown is exact.
 class TerminalProgress final : public ProgressControl {
 public:
-    explicit TerminalProgress(bool enabled) : enabled_(enabled) {}
-    void Clear();   // erase the bar before other output
-    void Redraw();  // draw it again
+    TerminalProgress(bool enabled, std::vector<std::string> codecs, int32_t iterations);
+    void CodecFinished();  // draws the finished codec's count, then moves on to the next codec
+    void Clear();          // erase the bar before other output
+    void Redraw();         // draw it again
 
 protected:
-    void Changed() override;
+    void Stepped() override;
 
 private:
+    void Draw();
+
     bool enabled_;
+    std::vector<std::string> codecs_;
+    int64_t iterations_;
+    size_t current_ = 0;  // the codec being measured
+    int64_t calls_ = 0;   // its encoder calls so far
+    DrawThrottle throttle_;
+    // The first count drawn for this codec and when: the rate since then gives the time left.
+    int64_t rateCalls_ = -1;
+    std::chrono::steady_clock::time_point rateStart_;
     bool shown_ = false;
-    std::string lastLine_;
 };
 
 class CliHost final : public RunHost {
@@ -43,7 +63,7 @@ public:
     void ShowMessage(const RunMessage& message) override;
 
     // Ends the output: the JSON document, the bar erased. Returns the exit status: 0, or 1
-    // when the run ended with a message.
+    // when the run ended with a message or the output could not be written.
     int Finish();
 
 private:
@@ -54,6 +74,7 @@ private:
     std::vector<Row> rows_;
     bool headerWritten_ = false;
     bool failed_ = false;
+    int writeError_ = 0;  // the errno of the first failed write to stdout; nothing more is written
 };
 
 // The record fields, in the order the tabular formats print them.
@@ -61,6 +82,8 @@ std::string FormatCsvHeader();
 std::string FormatCsvRecord(const Row& row);
 std::string FormatMarkdownHeader();
 std::string FormatMarkdownRecord(const Row& row);
+// "file" holds the path, any bytes that are not UTF-8 as U+FFFD; such a path is also given
+// exactly as "file_bytes_hex", two lowercase hex digits per byte.
 std::string FormatJson(const std::string& file, const std::vector<Row>& rows);
 double MegabytesPerSecond(const Row& row);
 
