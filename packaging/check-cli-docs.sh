@@ -26,7 +26,7 @@ for help in "$("$cli" --help)" "$("$cli" encode --help)"; do
     done < <(sed -nE 's/^  (-[a-z],)?(--[a-z-]+)( [A-Z]+:\{([^}]*)\})?.*/\2 \4/p' <<<"$help")
 done
 
-header=$("$cli" --codecs rle --iterations 1 --format csv --no-progress | head -n 1)
+header=$("$cli" --codecs rle --iterations 1 --format csv --no-progress | sed -n 1p)
 for field in ${header//,/ }; do
     grep -qF -- ".IP \\fB$field\\fP" "$page" || missing "record field $field is not in $page"
 done

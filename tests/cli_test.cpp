@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,8 @@ TEST_F(CliTest, HelpVersionAndUsageErrors) {
         {"--iterations 1e9", "'1e9' is not a whole number"},
         {"--iterations 0", "'0' is out of range"},
         {"--quality 101", "--quality: '101' is out of range (1 to 100)"},
+        {"--min-time 1e3", "--min-time: '1e3' is not a number of seconds"},
+        {"--min-time 5000", "--min-time: '5000' is out of range (0 to 3600)"},
         {"encode rice a -o b --rice-type ''", "--rice-type: '' is not a whole number"},
         {"encode rice a -o b --rice-type 5", "--rice-type"},
         {"--fast --accurate", "--fast"},
@@ -118,7 +121,7 @@ TEST_F(CliTest, HelpVersionAndUsageErrors) {
     // Leading zeros are decimal: 010 is ten, as iterations and as the JPEG quality.
     const auto record = [&](const std::string& options) {  // codec, iterations, input, output
         const std::string csv = Run("--codecs jpeg --format csv " + options + " " + sample).out;
-        const size_t start = csv.find('\n') + 1;
+        const size_t start = csv.find("\njpeg,") + 1;
         size_t end = start;
         for (int field = 0; field < 4; ++field) {
             end = csv.find(',', end) + 1;
@@ -160,7 +163,15 @@ TEST_F(CliTest, JsonRecordsAgreeWithTheEncoders) {
         Run("--codecs rle,huffman,rice,lz77fast --iterations 3 --format json " + file.string());
     ASSERT_EQ(result.status, 0) << result.err;
     const nlohmann::json json = nlohmann::json::parse(result.out);
-    ASSERT_EQ(json["results"].size(), 4u);
+    // The documented shape: the context, then the memcpy yardstick and one record per codec.
+    for (const char* key : {"tallox", "machine", "build", "timer", "input", "date", "file"}) {
+        EXPECT_TRUE(json.contains(key)) << key;
+    }
+    EXPECT_EQ(json["input"]["bytes"], 3000);
+    EXPECT_EQ(json["input"]["sha256"].get<std::string>().size(), 64u);
+    EXPECT_TRUE(json["build"]["simd"]["rle"].is_string());
+    ASSERT_EQ(json["results"].size(), 5u);
+    EXPECT_EQ(json["results"][0]["codec"], "memcpy");
 
     std::vector<uint8_t> work(WorkingBlockSize(bytes.size()));
     std::copy(bytes.begin(), bytes.end(), work.begin());
@@ -173,8 +184,16 @@ TEST_F(CliTest, JsonRecordsAgreeWithTheEncoders) {
                                  EncodeLz77Fast(work.data(), out, len, table.data())};
     const char* names[] = {"rle", "huffman", "rice", "lz77fast"};
     for (size_t i = 0; i < 4; ++i) {
-        const nlohmann::json& record = json["results"][i];
+        const nlohmann::json& record = json["results"][i + 1];
         EXPECT_EQ(record["codec"], names[i]);
+        EXPECT_EQ(record["calls"], 3);
+        EXPECT_LE(record["min_ms"].get<double>(), record["median_ms"].get<double>());
+        EXPECT_LE(record["median_ms"].get<double>(), record["max_ms"].get<double>());
+        EXPECT_TRUE(record["mad_ms"].is_number() && record["mbps_best"].is_number());
+        EXPECT_EQ(record["verified"], true);
+        EXPECT_EQ(record["verified_bytes"], i == 2 ? 3000 / 4 * 4 : 3000);
+        EXPECT_TRUE(record["decode_mbps_median"].is_number());
+        EXPECT_GT(record["memory_bytes"].get<uint64_t>(), 3000u);
         EXPECT_EQ(record["iterations"], 3);
         EXPECT_EQ(record["input_bytes"], 3000);
         EXPECT_EQ(record["output_bytes"], expected[i]);
@@ -189,10 +208,24 @@ TEST_F(CliTest, CsvAndMarkdownHaveAHeaderAndARecordPerCodec) {
     const Result csv = Run("--codecs rle,huffman --iterations 1 --format csv " + file.string());
     ASSERT_EQ(csv.status, 0);
     EXPECT_EQ(csv.out.rfind("codec,iterations,input_bytes,output_bytes,", 0), 0u);
-    EXPECT_EQ(std::count(csv.out.begin(), csv.out.end(), '\n'), 3);
+    EXPECT_EQ(std::count(csv.out.begin(), csv.out.end(), '\n'), 4);  // memcpy first
+    EXPECT_NE(csv.out.find("\nmemcpy,1,500,500,"), std::string::npos);
     EXPECT_NE(csv.out.find("\nhuffman,1,500,"), std::string::npos);
     const Result md = Run("--codecs rle --iterations 1 --format markdown " + file.string());
+    EXPECT_NE(md.out.find("- Input: `" + file.string() + "`, 500 bytes"), std::string::npos);
     EXPECT_NE(md.out.find("| rle | 1 | 500 |"), std::string::npos);
+    // The table fits a terminal of 80 columns, memcpy first.
+    const Result table = Run(
+        "--codecs rle,huffman,rice,lz77,lz77fast --iterations 1 --format table " + file.string());
+    ASSERT_EQ(table.status, 0) << table.err;
+    std::istringstream lines(table.out);
+    std::vector<std::string> rows;
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_LE(line.size(), 80u) << line;
+        rows.push_back(line.substr(0, line.find(' ')));
+    }
+    EXPECT_EQ(rows, (std::vector<std::string>{"codec", "memcpy", "rle", "huffman", "rice", "lz77",
+                                              "lz77fast"}));
 }
 
 TEST_F(CliTest, InputFaultsEndWithTheMessageAndNoRow) {
@@ -229,7 +262,7 @@ TEST_F(CliTest, InputFaultsEndWithTheMessageAndNoRow) {
         Run("--codecs jpeg,rle --iterations 1 --format json '" + odd.string() + "'");
     ASSERT_EQ(json.status, 0) << json.err;
     const nlohmann::json document = nlohmann::json::parse(json.out);
-    EXPECT_EQ(document["results"][0]["codec"], "jpeg");
+    EXPECT_EQ(document["results"][1]["codec"], "jpeg");
     std::string hex;
     for (const unsigned char byte : odd.string()) {
         hex += "0123456789abcdef"[byte >> 4];

@@ -10,11 +10,16 @@ declare -gA _tallox_cli_run_options=(
     [--accurate]=
     [--iterations]="#"
     [--quality]="#"
-    [--format]="text csv json markdown"
+    [--warmup]="#"
+    [--min-time]="#"
+    [--no-verify]=
+    [--no-decode]=
+    [--format]="text csv json markdown table"
     [--crlf]=
     [--no-progress]=
     [--help]=
     [--version]=
+    [--verbose]=
 )
 declare -gA _tallox_cli_encode_options=(
     [-o]="<file>"

@@ -20,7 +20,9 @@
 #include "cli/encode.h"
 #include "cli/output.h"
 #include "engine/codec_table.h"
+#include "engine/records.h"
 #include "engine/run.h"
+#include "engine/run_context.h"
 #include "platform/imaging.h"
 
 namespace fs = std::filesystem;
@@ -96,6 +98,25 @@ CLI::Validator Decimal(int64_t minimum, int64_t maximum) {
             ""};
 }
 
+// A number of seconds in plain decimal, a fraction allowed ("0.5"), up to an hour.
+CLI::Validator Seconds() {
+    return {[](std::string& text) -> std::string {
+                const size_t dot = text.find('.');
+                const bool digits =
+                    !text.empty() && text != "." &&
+                    text.find_first_not_of("0123456789.") == std::string::npos &&
+                    (dot == std::string::npos || text.find('.', dot + 1) == std::string::npos);
+                if (!digits) {
+                    return "'" + text + "' is not a number of seconds";
+                }
+                if (std::stod(text) > 3600) {
+                    return "'" + text + "' is out of range (0 to 3600)";
+                }
+                return {};
+            },
+            ""};
+}
+
 int UsageError(const std::string& text) {
     std::fprintf(stderr, "tallox-cli: %s\n", text.c_str());
     return 2;
@@ -110,12 +131,17 @@ int main(int argc, char** argv) {
         "LZ77, LZ77 Fast) compress one bitmap, and prints elapsed seconds, frames per second\n"
         "and compression ratio per codec. Without FILE the bundled sample image is used.",
         "tallox-cli"};
-    app.set_version_flag("--version", std::string("tallox-cli ") + TALLOX_VERSION);
+    bool version = false;
+    bool verbose = false;
+    app.add_flag("--version", version, "Print the version and exit (with --verbose, the context)");
+    app.add_flag("--verbose", verbose,
+                 "With --version: also the machine, build, timer and SIMD target");
     app.footer(
         "Examples:\n"
         "  tallox-cli                                  default codecs on the sample image\n"
         "  tallox-cli --all --accurate photo.bmp       every codec, 500 iterations\n"
         "  tallox-cli --codecs rle,rice --format json  records as JSON\n"
+        "  tallox-cli --format table --min-time 1      per-call statistics, 1 s per codec\n"
         "  tallox-cli encode huffman photo.bmp -o photo.huf\n"
         "Exit status: 0 success, 1 the run ended with a message (on stderr), 2 usage error.");
     app.failure_message([](const CLI::App* self, const CLI::Error& error) {
@@ -132,6 +158,10 @@ int main(int argc, char** argv) {
     std::string format = "text";
     bool crlf = false;
     bool noProgress = false;
+    int32_t warmup = 0;
+    double minimumSeconds = 0.0;
+    bool noVerify = false;
+    bool noDecode = false;
 
     app.add_option("FILE", file, "Bitmap to measure (default: the bundled sample image)");
     auto* codecsOption =
@@ -152,8 +182,17 @@ int main(int argc, char** argv) {
         ->excludes(accurateFlag);
     app.add_option("--quality", quality, "JPEG quality, 1 to 100 (default 50)")
         ->transform(Decimal(1, 100));
-    app.add_option("--format", format, "Output: text (the report), csv, json or markdown")
-        ->check(CLI::IsMember({"text", "csv", "json", "markdown"}));
+    app.add_option("--warmup", warmup,
+                   "Untimed calls of each codec before its timed ones (default 0)")
+        ->transform(Decimal(0, std::numeric_limits<int32_t>::max()));
+    app.add_option("--min-time", minimumSeconds,
+                   "Call each codec until at least this many seconds of calls are timed")
+        ->transform(Seconds());
+    app.add_flag("--no-verify", noVerify, "Do not decode and compare the lossless outputs");
+    app.add_flag("--no-decode", noDecode, "Do not time the decoders");
+    app.add_option("--format", format,
+                   "Output: text (the report), csv, json, markdown or table (per-call statistics)")
+        ->check(CLI::IsMember({"text", "csv", "json", "markdown", "table"}));
     app.add_flag("--crlf", crlf, "Keep the report's own \\r\\n line ends (text format)");
     app.add_flag("--no-progress", noProgress, "No progress bar on stderr");
 
@@ -183,6 +222,13 @@ int main(int argc, char** argv) {
         return status == 0 ? 0 : 2;
     }
 
+    if (version) {
+        std::printf("tallox-cli %s\n", TALLOX_VERSION);
+        if (verbose) {
+            std::fputs(ContextText(CollectRunContext({})).c_str(), stdout);
+        }
+        return 0;
+    }
     if (*encodeCommand) {
         return RunEncode(encode);
     }
@@ -226,16 +272,26 @@ int main(int argc, char** argv) {
     }
     settings.iterations = iterations > 0 ? iterations : accurate ? 500 : 25;
     settings.jpegQuality = quality;
+    settings.warmup = warmup;
+    settings.minimumSeconds = minimumSeconds;
+    settings.verify = !noVerify;
+    settings.measureDecoding = !noDecode;
 
     static const std::map<std::string, cli::Format> kFormats{{"text", cli::Format::Text},
                                                              {"csv", cli::Format::Csv},
                                                              {"json", cli::Format::Json},
-                                                             {"markdown", cli::Format::Markdown}};
+                                                             {"markdown", cli::Format::Markdown},
+                                                             {"table", cli::Format::Table}};
     output.iterations = settings.iterations;
     output.format = kFormats.at(format);
+    // The records open with a memcpy of the same input, the yardstick of every figure; the
+    // report text has no line for it.
+    settings.baseline = output.format != cli::Format::Text;
     output.crlf = crlf;
     output.progress = !noProgress && isatty(STDERR_FILENO) != 0;
-    output.file = settings.filePath;
+    if (output.format == cli::Format::Json || output.format == cli::Format::Markdown) {
+        output.context = CollectRunContext(settings.filePath);
+    }
     cli::CliHost host(output);
     RunBenchmark(settings, host);
     return host.Finish();

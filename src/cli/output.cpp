@@ -5,9 +5,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <nlohmann/json.hpp>
 #include <string>
 
+#include "engine/records.h"
 #include "engine/report.h"
 
 namespace tallox::cli {
@@ -72,7 +72,9 @@ void TerminalProgress::Draw() {
     const int64_t done = std::min(calls_, iterations_) * kWidth / iterations_;
     std::string line = "\r[" + std::string(static_cast<size_t>(done), '#') +
                        std::string(static_cast<size_t>(kWidth - done), '.') + "] " +
-                       codecs_[current_] + "  " + Grouped(calls_) + " / " + Grouped(iterations_) +
+                       codecs_[current_] + "  " + Grouped(calls_) +
+                       // Past the iterations, a minimum time keeps the codec calling.
+                       (calls_ <= iterations_ ? " / " + Grouped(iterations_) : std::string()) +
                        " calls";
     const auto now = std::chrono::steady_clock::now();
     if (rateCalls_ < 0) {
@@ -132,28 +134,56 @@ void CliHost::ShowMessage(const RunMessage& message) {
     failed_ = true;
 }
 
-void CliHost::RowFinished(const Row& row) {
-    progress_.CodecFinished();
-    rows_.push_back(row);
-    if (options_.format == Format::Text) {
-        Write(row.text);
-    } else if (options_.format == Format::Csv || options_.format == Format::Markdown) {
-        std::string text;
-        if (!headerWritten_) {
-            text = options_.format == Format::Csv ? FormatCsvHeader() : FormatMarkdownHeader();
-            headerWritten_ = true;
-        }
-        text += options_.format == Format::Csv ? FormatCsvRecord(row) : FormatMarkdownRecord(row);
-        Write(text);
+// The header of the record formats printed row by row; empty for text and JSON.
+std::string CliHost::RecordHeader() const {
+    switch (options_.format) {
+        case Format::Csv:
+            return CsvHeader();
+        case Format::Markdown:
+            return MarkdownHeader(options_.context);
+        case Format::Table:
+            return TableHeader();
+        case Format::Text:
+        case Format::Json:
+            break;
     }
+    return {};
+}
+
+void CliHost::RowFinished(const Row& row) {
+    if (!row.text.empty()) {  // the memcpy baseline is no codec of the bar's
+        progress_.CodecFinished();
+    }
+    rows_.push_back(row);
+    std::string text;
+    if (!headerWritten_) {
+        text = RecordHeader();
+        headerWritten_ = !text.empty();
+    }
+    switch (options_.format) {
+        case Format::Text:
+            text += row.text;
+            break;
+        case Format::Csv:
+            text += CsvRecord(row);
+            break;
+        case Format::Markdown:
+            text += MarkdownRecord(row);
+            break;
+        case Format::Table:
+            text += TableRecord(row);
+            break;
+        case Format::Json:
+            return;  // written whole at the end
+    }
+    Write(text);
 }
 
 int CliHost::Finish() {
     if (options_.format == Format::Json) {
-        Write(FormatJson(options_.file, rows_) + "\n");
-    } else if (!headerWritten_ &&
-               (options_.format == Format::Csv || options_.format == Format::Markdown)) {
-        Write(options_.format == Format::Csv ? FormatCsvHeader() : FormatMarkdownHeader());
+        Write(JsonDocument(options_.context, rows_) + "\n");
+    } else if (!headerWritten_ && options_.format != Format::Text) {
+        Write(RecordHeader());
     }
     progress_.Clear();
     if (writeError_ != 0) {
@@ -162,87 +192,6 @@ int CliHost::Finish() {
         return 1;
     }
     return failed_ ? 1 : 0;
-}
-
-double MegabytesPerSecond(const Row& row) {
-    return static_cast<double>(row.inputBytes) * row.iterations / 1e6 / row.elapsedSeconds;
-}
-
-namespace {
-
-// Fixed notation with three decimals, as the report; non-finite values as the C library.
-std::string Number(double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.3f", value);
-    return text;
-}
-
-// A number for CSV and Markdown: finite values with enough digits to be exact to the
-// microsecond, the report's "%.3f" otherwise being too coarse for fast codecs.
-std::string Precise(double value) {
-    if (!std::isfinite(value)) {
-        return Number(value);
-    }
-    char text[64];
-    std::snprintf(text, sizeof text, "%.9g", value);
-    return text;
-}
-
-}  // namespace
-
-std::string FormatCsvHeader() {
-    return "codec,iterations,input_bytes,output_bytes,elapsed_seconds,frames_per_second,"
-           "mb_per_second,ratio\n";
-}
-
-std::string FormatCsvRecord(const Row& r) {
-    return r.codec + "," + std::to_string(r.iterations) + "," + std::to_string(r.inputBytes) + "," +
-           std::to_string(r.outputBytes) + "," + Precise(r.elapsedSeconds) + "," +
-           Precise(r.framesPerSecond) + "," + Precise(MegabytesPerSecond(r)) + "," +
-           Precise(r.ratio) + "\n";
-}
-
-std::string FormatMarkdownHeader() {
-    return "| Codec | Iterations | Input bytes | Output bytes | Elapsed (s) | Frames/s | MB/s | "
-           "Ratio |\n"
-           "|---|---:|---:|---:|---:|---:|---:|---:|\n";
-}
-
-std::string FormatMarkdownRecord(const Row& r) {
-    return "| " + r.codec + " | " + std::to_string(r.iterations) + " | " +
-           std::to_string(r.inputBytes) + " | " + std::to_string(r.outputBytes) + " | " +
-           Number(r.elapsedSeconds) + " | " + Number(r.framesPerSecond) + " | " +
-           Number(MegabytesPerSecond(r)) + " | " + Number(r.ratio) + " |\n";
-}
-
-std::string FormatJson(const std::string& file, const std::vector<Row>& rows) {
-    // Non-finite numbers (an empty file's 0 / 0 ratio) become null: JSON has no NaN.
-    nlohmann::ordered_json records = nlohmann::ordered_json::array();
-    for (const Row& r : rows) {
-        records.push_back({{"codec", r.codec},
-                           {"iterations", r.iterations},
-                           {"input_bytes", r.inputBytes},
-                           {"output_bytes", r.outputBytes},
-                           {"elapsed_seconds", r.elapsedSeconds},
-                           {"frames_per_second", r.framesPerSecond},
-                           {"mb_per_second", MegabytesPerSecond(r)},
-                           {"ratio", r.ratio}});
-    }
-    using Json = nlohmann::ordered_json;
-    Json document{{"file", file}};
-    // Dropping the bytes that are not UTF-8 changes only a name that has some.
-    constexpr auto kReplace = Json::error_handler_t::replace;
-    if (Json(file).dump(-1, ' ', false, kReplace) !=
-        Json(file).dump(-1, ' ', false, Json::error_handler_t::ignore)) {
-        std::string hex;
-        for (const unsigned char byte : file) {
-            hex += "0123456789abcdef"[byte >> 4];
-            hex += "0123456789abcdef"[byte & 15];
-        }
-        document["file_bytes_hex"] = hex;
-    }
-    document["results"] = records;
-    return document.dump(2, ' ', false, kReplace);
 }
 
 }  // namespace tallox::cli

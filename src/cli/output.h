@@ -5,17 +5,18 @@
 #include <string>
 #include <vector>
 
+#include "engine/run_context.h"
 #include "engine/run_host.h"
 
 namespace tallox::cli {
 
-enum class Format { Text, Csv, Json, Markdown };
+enum class Format { Text, Csv, Json, Markdown, Table };
 
 struct OutputOptions {
     Format format = Format::Text;
     bool crlf = false;                // keep the report's own "\r\n" line ends
     bool progress = false;            // draw a progress bar on stderr
-    std::string file;                 // for the JSON record
+    RunContext context;               // for the JSON document and the Markdown header
     std::vector<std::string> codecs;  // the bar's labels: the selected codecs in the run's order
     int32_t iterations = 0;           // encoder calls per codec
 };
@@ -68,6 +69,7 @@ public:
 
 private:
     void Write(std::string text);
+    std::string RecordHeader() const;
 
     OutputOptions options_;
     TerminalProgress progress_;
@@ -76,15 +78,5 @@ private:
     bool failed_ = false;
     int writeError_ = 0;  // the errno of the first failed write to stdout; nothing more is written
 };
-
-// The record fields, in the order the tabular formats print them.
-std::string FormatCsvHeader();
-std::string FormatCsvRecord(const Row& row);
-std::string FormatMarkdownHeader();
-std::string FormatMarkdownRecord(const Row& row);
-// "file" holds the path, any bytes that are not UTF-8 as U+FFFD; such a path is also given
-// exactly as "file_bytes_hex", two lowercase hex digits per byte.
-std::string FormatJson(const std::string& file, const std::vector<Row>& rows);
-double MegabytesPerSecond(const Row& row);
 
 }  // namespace tallox::cli
