@@ -12,11 +12,13 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QSaveFile>
 #include <QScopedValueRollback>
 #include <algorithm>
 #include <climits>
 #include <optional>
 
+#include "engine/records.h"
 #include "engine/run.h"
 #include "platform/imaging.h"
 #include "ui/about_dialog.h"
@@ -109,10 +111,16 @@ MainDialog::MainDialog(UserPrompts& prompts, QWidget* parent)
     about->setShortcut(QKeySequence(Qt::Key_F1));
     connect(about, &QAction::triggered, this, [this] { OnAbout(); });
     addAction(about);
+    saveReport_ = new QAction(QStringLiteral("Save Report..."), this);
+    saveReport_->setEnabled(false);  // until a run has rows to save
+    connect(saveReport_, &QAction::triggered, this, [this] { OnSaveReport(); });
+    addAction(saveReport_);
     setContextMenuPolicy(Qt::ActionsContextMenu);
 
     setWindowIcon(ApplicationIcon());
     settings.iterations = accurateMetering ? 500 : 25;
+    // A saved report opens with a memcpy of the same input, the yardstick of its figures.
+    settings.baseline = true;
 }
 
 void MainDialog::CreateControls() {
@@ -179,7 +187,7 @@ void MainDialog::CreateControls() {
     for (const auto& [checkBox, selection] : toggles) {
         connect(checkBox, &QCheckBox::clicked, this, [this, selection] { OnToggle(selection); });
     }
-    connect(start, &QPushButton::clicked, this, [this] { RunBenchmark(settings, *this); });
+    connect(start, &QPushButton::clicked, this, [this] { OnStart(); });
     connect(qualityEdit_, &QLineEdit::textChanged, this, [this] { OnQualityEdited(); });
 }
 
@@ -252,7 +260,73 @@ void MainDialog::Push(const std::string& text) {
 void MainDialog::Repaint() { repaint(); }
 
 // The report shows the row once it is pushed; the bar shows the codec's last step now.
-void MainDialog::RowFinished(const Row& /*row*/) { progress_.Draw(); }
+void MainDialog::RowFinished(const Row& row) {
+    rows_.push_back(row);
+    progress_.Draw();
+}
+
+void MainDialog::OnStart() {
+    if (settings.fileName.empty()) {
+        return;  // as the run itself: no file, nothing changes
+    }
+    rows_.clear();
+    context_ = CollectRunContext(settings.filePath);
+    RunBenchmark(settings, *this);
+    saveReport_->setEnabled(!rows_.empty());
+}
+
+bool MainDialog::SaveReport(const QString& path) {
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    std::string text;
+    if (suffix == QLatin1String("txt")) {
+        text = report;
+        std::erase(text, '\r');
+        text += '\n';
+        text += TableHeader();
+        for (const Row& row : rows_) {
+            text += TableRecord(row);
+        }
+        text += '\n';
+        text += ContextText(context_);
+    } else if (suffix == QLatin1String("csv")) {
+        text = CsvHeader();
+        for (const Row& row : rows_) {
+            text += CsvRecord(row);
+        }
+    } else if (suffix == QLatin1String("json")) {
+        text = JsonDocument(context_, rows_) + "\n";
+    } else if (suffix == QLatin1String("md")) {
+        text = MarkdownHeader(context_);
+        for (const Row& row : rows_) {
+            text += MarkdownRecord(row);
+        }
+    } else {
+        prompts_.ShowMessageBox(
+            this, QStringLiteral("Choose a file name ending in .txt, .csv, .json or .md."),
+            QMessageBox::Warning);
+        return false;
+    }
+    // Written whole to a temporary file that replaces the target only when complete.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(text.data(), static_cast<qint64>(text.size())) !=
+            static_cast<qint64>(text.size()) ||
+        !file.commit()) {
+        prompts_.ShowMessageBox(
+            this, QStringLiteral("Failed to write the report: %1").arg(file.errorString()),
+            QMessageBox::Warning);
+        return false;
+    }
+    return true;
+}
+
+void MainDialog::OnSaveReport() {
+    const std::optional<QString> path = prompts_.GetSaveFileName(
+        this, QStringLiteral("Text (*.txt);;CSV (*.csv);;JSON (*.json);;Markdown (*.md)"));
+    if (path) {
+        SaveReport(*path);
+    }
+}
 
 void MainDialog::ShowMessage(const RunMessage& message) {
     progress_.Draw();

@@ -4,12 +4,15 @@
 #include <QDialog>
 #include <QString>
 #include <string>
+#include <vector>
 
 #include "engine/benchmark_settings.h"
+#include "engine/run_context.h"
 #include "engine/run_host.h"
 #include "ui/progress_bar_control.h"
 #include "ui/user_prompts.h"
 
+class QAction;
 class QCheckBox;
 class QLineEdit;
 class QPlainTextEdit;
@@ -43,6 +46,11 @@ public:
     ProgressControl& Progress() override { return progress_; }
     void ShowMessage(const RunMessage& message) override;
 
+    // Writes the last run's records to `path`, in the format its extension names: .txt (the
+    // report, the statistics table and the context), .csv, .json or .md. False, with the
+    // message shown, when the extension is none of these or the file cannot be written.
+    bool SaveReport(const QString& path);
+
     BenchmarkSettings settings;
     bool fastMetering = true;
     bool accurateMetering = false;
@@ -53,7 +61,9 @@ protected:
 
 private:
     void CreateControls();
+    void OnStart();
     void OnAbout();
+    void OnSaveReport();
     void OnBrowse();
     void OnMetering(bool accurate);
     void OnToggle(bool BenchmarkSettings::*selection);
@@ -77,6 +87,10 @@ private:
     QPlainTextEdit* reportEdit_ = nullptr;
     QProgressBar* progressBar_ = nullptr;
     ProgressBarControl progress_;
+    QAction* saveReport_ = nullptr;
+    // The last run's rows (its memcpy yardstick first) and its context, for saved reports.
+    std::vector<Row> rows_;
+    RunContext context_;
 };
 
 }  // namespace tallox

@@ -18,6 +18,14 @@ public:
         return path;
     }
 
+    std::optional<QString> GetSaveFileName(QWidget* parent, const QString& filter) override {
+        const QString path = QFileDialog::getSaveFileName(parent, QString(), QString(), filter);
+        if (path.isEmpty()) {
+            return std::nullopt;
+        }
+        return path;
+    }
+
     void ShowMessageBox(QWidget* parent, const QString& text, QMessageBox::Icon icon) override {
         QMessageBox box(icon, QString::fromLatin1(kMessageCaption), text, QMessageBox::Ok, parent);
         box.exec();

@@ -17,6 +17,8 @@ public:
     virtual ~UserPrompts() = default;
     // The full path of the chosen file, or nothing when the user did not confirm the dialog.
     virtual std::optional<QString> GetOpenFileName(QWidget* parent, const QString& filter) = 0;
+    // The path to save to, or nothing when the user did not confirm the dialog.
+    virtual std::optional<QString> GetSaveFileName(QWidget* parent, const QString& filter) = 0;
     // A modal box with one OK button.
     virtual void ShowMessageBox(QWidget* parent, const QString& text, QMessageBox::Icon icon) = 0;
 };

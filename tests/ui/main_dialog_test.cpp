@@ -46,16 +46,24 @@ public:
         if (m_answers.empty()) {
             return std::nullopt;
         }
-        std::optional<QString> answer = m_answers.front();
+        const QString answer = m_answers.front();
         m_answers.pop_front();
+        if (answer.isEmpty()) {
+            return std::nullopt;
+        }
         return answer;
+    }
+
+    // Both file dialogs take their answers from the same queue.
+    std::optional<QString> GetSaveFileName(QWidget* parent, const QString& filter) override {
+        return GetOpenFileName(parent, filter);
     }
 
     void ShowMessageBox(QWidget* /*parent*/, const QString& text, QMessageBox::Icon icon) override {
         m_messages.push_back({text, icon});
     }
 
-    std::deque<std::optional<QString>> m_answers;  // the file dialog's answers, in turn
+    std::deque<QString> m_answers;  // the file dialogs' answers, in turn; empty: cancelled
     QStringList m_filters;
     std::vector<Message> m_messages;
 };
@@ -156,6 +164,7 @@ private slots:
     void refusedQualityStopsTheExchange();
     void enterValidatesBeforeClosing();
     void fullRunWithRleFillsTheReport();
+    void savedReportsHoldTheRunsRecords();
     void runFailureIsShownInAMessageBox();
     void f1OpensTheAboutBox();
 };
@@ -373,7 +382,7 @@ void MainDialogTest::cancelledBrowseShowsMessageAndKeepsFile() {
     QTemporaryDir dir;
     const QString path = WriteBitmap(dir, QStringLiteral("first.bmp"), 8, 8);
     RecordingPrompts prompts;
-    prompts.m_answers = {path, std::nullopt};
+    prompts.m_answers = {path, QString()};
     MainDialog dlg(prompts);
     auto* browse = Button(dlg, "browseButton");
     QTest::mouseClick(browse, Qt::LeftButton);
@@ -544,6 +553,45 @@ void MainDialogTest::fullRunWithRleFillsTheReport() {
     QCOMPARE(bar->value(), bar->minimum());
     QCOMPARE(dlg.Progress().Position(), dlg.Progress().Minimum());
     QVERIFY(prompts.m_messages.empty());
+}
+
+// After a run, "Save Report..." writes its records in the format the file name asks for.
+void MainDialogTest::savedReportsHoldTheRunsRecords() {
+    QTemporaryDir dir;
+    const QString path = WriteBitmap(dir, QStringLiteral("small.bmp"), 16, 16);
+    RecordingPrompts prompts;
+    MainDialog dlg(prompts);
+    QAction* save = nullptr;
+    for (QAction* action : dlg.actions()) {
+        if (action->text() == QStringLiteral("Save Report...")) save = action;
+    }
+    QVERIFY(save != nullptr && !save->isEnabled());  // nothing to save before a run
+    dlg.ChooseFile(path);
+    for (const char* name : {"jpegBox", "huffmanBox", "riceBox"}) {
+        Click(Box(dlg, name));  // RLE alone
+    }
+    QTest::mouseClick(Button(dlg, "startButton"), Qt::LeftButton);
+    QVERIFY(save->isEnabled());
+
+    const struct {
+        const char* name;
+        const char* expected;  // a line the file holds
+    } kFiles[] = {
+        {"r.txt", "RLE\t\t"},
+        {"r.csv", "memcpy,25,"},
+        {"r.md", "| rle | 25 |"},
+        {"r.json", "\"codec\": \"rle\""},
+    };
+    for (const auto& file : kFiles) {
+        prompts.m_answers.push_back(dir.filePath(QString::fromLatin1(file.name)));
+        save->trigger();
+        QFile saved(dir.filePath(QString::fromLatin1(file.name)));
+        QVERIFY2(saved.open(QIODevice::ReadOnly), file.name);
+        QVERIFY2(saved.readAll().contains(file.expected), file.name);
+    }
+    QVERIFY(prompts.m_messages.empty());
+    QVERIFY(!dlg.SaveReport(dir.filePath(QStringLiteral("r.xml"))));  // no such format
+    QCOMPARE(prompts.m_messages.size(), size_t{1});
 }
 
 void MainDialogTest::runFailureIsShownInAMessageBox() {
