@@ -2,6 +2,9 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "platform/imaging.h"
 
 namespace tallox {
 
@@ -15,7 +18,13 @@ struct BenchmarkSettings {
     bool lz77 = false;
     bool lz77Fast = false;
     int32_t iterations = 25;
-    int32_t jpegQuality = 50;     // 1 to 100
+    int32_t jpegQuality = 50;  // 1 to 100
+    // A JPEG sweep: one row for every pair of quality and subsampling. An empty list stands for
+    // jpegQuality alone, or for 4:2:0 alone.
+    std::vector<int32_t> jpegQualities;
+    std::vector<Subsampling> jpegSubsamplings;
+    bool jpegProgressive = false;
+    bool jpegOptimize = false;    // Huffman tables fitted to the image
     bool baseline = false;        // a memcpy of the input first, as a yardstick row
     int32_t warmup = 0;           // untimed calls before each codec's timed ones
     double minimumSeconds = 0.0;  // each codec calls on until this much has been timed
