@@ -6,6 +6,17 @@
 #include <limits>
 #include <vector>
 
+// Once, before the per-target passes below that use it.
+#ifndef TALLOX_ENGINE_IMAGE_QUALITY_LUMA
+#define TALLOX_ENGINE_IMAGE_QUALITY_LUMA
+namespace tallox {
+namespace {
+// Y x 1000 of the pixel at `p`: BT.601's weights in thousandths, exact in integers.
+int32_t Luma1000(const uint8_t* p) { return 299 * p[0] + 587 * p[1] + 114 * p[2]; }
+}  // namespace
+}  // namespace tallox
+#endif
+
 // Compiled once per SIMD target; SSIM runs on the best one the processor has.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "engine/image_quality.cpp"
@@ -14,11 +25,12 @@
 
 // SSIM's cost is its window sums: five Gaussian-weighted moments (E x, E y, E x^2, E y^2,
 // E xy) at every window position. The 11 x 11 Gaussian is the outer product of two 11-tap
-// ones, so each output row takes a vertical pass over 11 plane rows into five moment rows, then
+// ones, so each output row takes a vertical pass over 11 luma rows into five moment rows, then
 // a horizontal pass over those: 2 x 11 multiply-adds per moment instead of 121, each pass a
-// run of whole vectors along the row.
+// run of whole vectors along the row. The luma rows live in a ring of 11, so the working set
+// stays in cache whatever the image's size.
 //
-// The luma planes hold Y - 128, so that x^2 stays small and E x^2 - (E x)^2 loses few bits in
+// The luma rows hold Y - 128, so that x^2 stays small and E x^2 - (E x)^2 loses few bits in
 // float; the variances do not move with the shift, and the means get the 128 back.
 HWY_BEFORE_NAMESPACE();
 namespace tallox {
@@ -42,8 +54,8 @@ struct Moments {
 };
 
 // moments[c] for every c < columns (a multiple of the vector length): the weighted sums down
-// the 11 rows starting at `x` and `y`.
-void FilterColumns(const float* x, const float* y, size_t stride, size_t columns,
+// the 11 rows of `x` and `y`.
+void FilterColumns(const float* const* x, const float* const* y, size_t columns,
                    const float* weights, const Moments& out) {
     const FloatTag d;
     for (size_t c = 0; c < columns; c += hn::Lanes(d)) {
@@ -51,8 +63,8 @@ void FilterColumns(const float* x, const float* y, size_t stride, size_t columns
              xy = hn::Zero(d);
         for (size_t k = 0; k < kTaps; ++k) {
             const auto w = hn::Set(d, weights[k]);
-            const auto vx = hn::LoadU(d, x + k * stride + c);
-            const auto vy = hn::LoadU(d, y + k * stride + c);
+            const auto vx = hn::LoadU(d, x[k] + c);
+            const auto vy = hn::LoadU(d, y[k] + c);
             const auto wx = hn::Mul(w, vx);
             const auto wy = hn::Mul(w, vy);
             mx = hn::Add(mx, wx);
@@ -111,17 +123,41 @@ double SumRow(const Moments& in, size_t count, const float* weights) {
     return hn::GetLane(hn::SumOfLanes(d, sum));
 }
 
-// The sum of the SSIM map over every window of two `width` x `height` planes whose rows lie
-// `stride` floats apart; each row is zero-padded to a multiple of the widest vector past
-// `width` + the widest vector.
-double SumSsimMap(const float* x, const float* y, size_t width, size_t height, size_t stride,
+// The sum of the SSIM map over every window of two `width` x `height` RGB images.
+double SumSsimMap(const uint8_t* a, const uint8_t* b, size_t width, size_t height,
                   const float* weights) {
-    std::vector<float> scratch(5 * stride);
-    const Moments moments{scratch.data(), scratch.data() + stride, scratch.data() + 2 * stride,
-                          scratch.data() + 3 * stride, scratch.data() + 4 * stride};
+    // Whole vectors run past the last window's columns into zeros, never past the row.
+    constexpr size_t kPad = hwy::kMaxVectorSize / sizeof(float);
+    const size_t stride = (width + kPad - 1) / kPad * kPad + kPad;
+    std::vector<float> scratch((2 * kTaps + 5) * stride);
+    float* const ringX = scratch.data();
+    float* const ringY = ringX + kTaps * stride;
+    float* const moment = ringY + kTaps * stride;
+    const Moments moments{moment, moment + stride, moment + 2 * stride, moment + 3 * stride,
+                          moment + 4 * stride};
+    const size_t rowBytes = width * 3;
     double sum = 0.0;
-    for (size_t r = 0; r + kTaps <= height; ++r) {
-        FilterColumns(x + r * stride, y + r * stride, stride, stride, weights, moments);
+    for (size_t r = 0; r < height; ++r) {
+        // Row r goes to slot r % 11, over the row 11 above it.
+        float* x = ringX + r % kTaps * stride;
+        float* y = ringY + r % kTaps * stride;
+        const uint8_t* p = a + r * rowBytes;
+        const uint8_t* q = b + r * rowBytes;
+        for (size_t c = 0; c < width; ++c, p += 3, q += 3) {
+            x[c] = static_cast<float>(Luma1000(p) - 128'000) * 0.001f;
+            y[c] = static_cast<float>(Luma1000(q) - 128'000) * 0.001f;
+        }
+        if (r + 1 < kTaps) {
+            continue;
+        }
+        const float* xRows[kTaps];
+        const float* yRows[kTaps];
+        for (size_t k = 0; k < kTaps; ++k) {
+            const size_t slot = (r + 1 + k) % kTaps;  // the oldest row first
+            xRows[k] = ringX + slot * stride;
+            yRows[k] = ringY + slot * stride;
+        }
+        FilterColumns(xRows, yRows, stride, weights, moments);
         sum += SumRow(moments, width - kTaps + 1, weights);
     }
     return sum;
@@ -142,27 +178,11 @@ namespace {
 constexpr uint32_t kWindow = 11;
 constexpr double kSigma = 1.5;
 
-// Y x 1000 of the pixel at `p`: BT.601's weights in thousandths, exact in integers.
-int32_t Luma1000(const uint8_t* p) { return 299 * p[0] + 587 * p[1] + 114 * p[2]; }
-
 double Psnr(double squaredErrorSum, double samples) {
     if (squaredErrorSum == 0.0) {
         return std::numeric_limits<double>::infinity();
     }
     return 10.0 * std::log10(255.0 * 255.0 * samples / squaredErrorSum);
-}
-
-// The image's luma less 128, one row every `stride` floats, the padding zero.
-std::vector<float> CentredLuma(const Image& image, size_t stride) {
-    std::vector<float> plane(stride * image.height);
-    const uint8_t* p = image.rgb.data();
-    for (size_t r = 0; r < image.height; ++r) {
-        float* row = plane.data() + r * stride;
-        for (size_t c = 0; c < image.width; ++c, p += 3) {
-            row[c] = static_cast<float>(Luma1000(p) - 128'000) * 0.001f;
-        }
-    }
-    return plane;
 }
 
 }  // namespace
@@ -185,7 +205,8 @@ double PsnrRgb(const Image& a, const Image& b) {
 }
 
 double PsnrY(const Image& a, const Image& b) {
-    // In thousandths of a level: (1000 dY)^2 is at most 255,000^2, a row of them fits 64 bits.
+    // In thousandths of a level: (1000 dY)^2 is at most 255,000^2, and 65,535 of them fit 64
+    // bits, exact.
     const size_t rowBytes = size_t{a.width} * 3;
     double sum = 0.0;
     for (size_t r = 0; r < a.height; ++r) {
@@ -215,13 +236,8 @@ std::optional<double> SsimY(const Image& a, const Image& b) {
     for (float& weight : weights) {
         weight = static_cast<float>(weight / total);
     }
-    // Whole vectors run past the last window's columns into zeros, never past the row.
-    constexpr size_t kPad = hwy::kMaxVectorSize / sizeof(float);
-    const size_t stride = (a.width + kPad - 1) / kPad * kPad + kPad;
-    const std::vector<float> x = CentredLuma(a, stride);
-    const std::vector<float> y = CentredLuma(b, stride);
     const double sum =
-        HWY_DYNAMIC_DISPATCH(SumSsimMap)(x.data(), y.data(), a.width, a.height, stride, weights);
+        HWY_DYNAMIC_DISPATCH(SumSsimMap)(a.rgb.data(), b.rgb.data(), a.width, a.height, weights);
     return sum / (static_cast<double>(a.width - kWindow + 1) * (a.height - kWindow + 1));
 }
 

@@ -1,5 +1,6 @@
 // How far a decoded image is from its source: PSNR over the RGB samples and over luma, and SSIM
-// on luma. Both images must have the same size.
+// on luma. Both images must have the same size, at most 65,535 pixels across, as every JPEG
+// is.
 //
 // Luma is BT.601's Y = 0.299 R + 0.587 G + 0.114 B, taken in fixed point as
 // (299 R + 587 G + 114 B) / 1000: PSNR over it is exact, SSIM reads it as float.
