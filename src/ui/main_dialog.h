@@ -2,14 +2,17 @@
 // The dialog is the run's host: the Start button runs the benchmark with the dialog's settings.
 #pragma once
 #include <QDialog>
+#include <QPointer>
 #include <QString>
 #include <string>
+#include <vector>
 
 #include "engine/benchmark_settings.h"
 #include "engine/run_host.h"
 #include "ui/progress_bar_control.h"
 #include "ui/user_prompts.h"
 
+class QAction;
 class QCheckBox;
 class QLineEdit;
 class QPlainTextEdit;
@@ -17,6 +20,7 @@ class QProgressBar;
 
 namespace tallox {
 
+class ChartWindow;
 class PreviewFrame;
 
 class MainDialog final : public QDialog, public RunHost {
@@ -50,6 +54,9 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    // A local file dropped onto the dialog is chosen as "..." chooses it.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void CreateControls();
@@ -58,6 +65,7 @@ private:
     void OnMetering(bool accurate);
     void OnToggle(bool BenchmarkSettings::*selection);
     void OnQualityEdited();
+    void OnShowChart();
 
     UserPrompts& prompts_;
     // Edits of the quality are not read back while the members are being written out.
@@ -77,6 +85,12 @@ private:
     QPlainTextEdit* reportEdit_ = nullptr;
     QProgressBar* progressBar_ = nullptr;
     ProgressBarControl progress_;
+
+    // The rows of the last run and its input's name, for its chart.
+    std::vector<Row> rows_;
+    std::string rowsFileName_;
+    QAction* showChart_ = nullptr;
+    QPointer<ChartWindow> chart_;
 };
 
 }  // namespace tallox
