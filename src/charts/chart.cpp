@@ -54,28 +54,23 @@ struct Axis {
         return from + t * (to - from);
     }
 
-    // Round values inside the range: 1, 2 and 5 per decade on a log axis, else about six steps
-    // of 1, 2 or 5 times a power of ten.
+    // Round values inside the range: 1, 2 and 5 per decade on a log axis when that gives three
+    // or more, else about six steps of 1, 2 or 5 times a power of ten.
     std::vector<double> Ticks() const {
         std::vector<double> ticks;
         if (log) {
-            // Every digit where 1, 2 and 5 would leave the axis with fewer than three ticks.
-            for (const std::vector<double>& digits :
-                 {std::vector<double>{1, 2, 5}, std::vector<double>{1, 2, 3, 4, 5, 6, 7, 8, 9}}) {
-                ticks.clear();
-                for (double decade = std::pow(10.0, std::floor(std::log10(lo))); decade <= hi;
-                     decade *= 10) {
-                    for (const double m : digits) {
-                        if (m * decade >= lo && m * decade <= hi) {
-                            ticks.push_back(m * decade);
-                        }
+            for (double decade = std::pow(10.0, std::floor(std::log10(lo))); decade <= hi;
+                 decade *= 10) {
+                for (const double m : {1.0, 2.0, 5.0}) {
+                    if (m * decade >= lo && m * decade <= hi) {
+                        ticks.push_back(m * decade);
                     }
                 }
-                if (ticks.size() >= 3) {
-                    break;
-                }
             }
-            return ticks;
+            if (ticks.size() >= 3) {
+                return ticks;
+            }
+            ticks.clear();  // a narrow range: even steps, as on a linear axis
         }
         const double step = NiceStep((hi - lo) / 6);
         for (double v = std::ceil(lo / step - 1e-9) * step; v <= hi + step * 1e-9; v += step) {

@@ -185,40 +185,44 @@ double Psnr(double squaredErrorSum, double samples) {
     return 10.0 * std::log10(255.0 * 255.0 * samples / squaredErrorSum);
 }
 
+// The sum over the rows of rowSum(row of a, row of b, bytes in a row).
+template <typename RowSum>
+double SumRows(const Image& a, const Image& b, RowSum rowSum) {
+    const size_t rowBytes = size_t{a.width} * 3;
+    double sum = 0.0;
+    for (size_t r = 0; r < a.height; ++r) {
+        sum += static_cast<double>(
+            rowSum(a.rgb.data() + r * rowBytes, b.rgb.data() + r * rowBytes, rowBytes));
+    }
+    return sum;
+}
+
 }  // namespace
 
 double PsnrRgb(const Image& a, const Image& b) {
     // Per row in 64 bits, exact: 65,535 x 3 samples of at most 255^2 each.
-    const size_t rowBytes = size_t{a.width} * 3;
-    double sum = 0.0;
-    for (size_t r = 0; r < a.height; ++r) {
-        const uint8_t* p = a.rgb.data() + r * rowBytes;
-        const uint8_t* q = b.rgb.data() + r * rowBytes;
+    const double sum = SumRows(a, b, [](const uint8_t* p, const uint8_t* q, size_t bytes) {
         uint64_t row = 0;
-        for (size_t i = 0; i < rowBytes; ++i) {
+        for (size_t i = 0; i < bytes; ++i) {
             const int32_t diff = int32_t{p[i]} - int32_t{q[i]};
             row += static_cast<uint32_t>(diff * diff);
         }
-        sum += static_cast<double>(row);
-    }
+        return row;
+    });
     return Psnr(sum, static_cast<double>(a.rgb.size()));
 }
 
 double PsnrY(const Image& a, const Image& b) {
     // In thousandths of a level: (1000 dY)^2 is at most 255,000^2, and 65,535 of them fit 64
     // bits, exact.
-    const size_t rowBytes = size_t{a.width} * 3;
-    double sum = 0.0;
-    for (size_t r = 0; r < a.height; ++r) {
-        const uint8_t* p = a.rgb.data() + r * rowBytes;
-        const uint8_t* q = b.rgb.data() + r * rowBytes;
+    const double sum = SumRows(a, b, [](const uint8_t* p, const uint8_t* q, size_t bytes) {
         uint64_t row = 0;
-        for (size_t i = 0; i < rowBytes; i += 3) {
+        for (size_t i = 0; i < bytes; i += 3) {
             const int64_t diff = Luma1000(p + i) - Luma1000(q + i);
             row += static_cast<uint64_t>(diff * diff);
         }
-        sum += static_cast<double>(row);
-    }
+        return row;
+    });
     return Psnr(sum / 1e6, static_cast<double>(a.width) * a.height);
 }
 

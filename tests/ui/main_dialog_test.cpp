@@ -75,6 +75,14 @@ void Click(QCheckBox* box) {
     QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(4, box->height() / 2));
 }
 
+// The context menu's item of that text, or null.
+QAction* ActionOf(MainDialog& dlg, const QString& text) {
+    for (QAction* action : dlg.actions()) {
+        if (action->text() == text) return action;
+    }
+    return nullptr;
+}
+
 QLineEdit* Quality(MainDialog& dlg) {
     return dlg.findChild<QLineEdit*>(QStringLiteral("qualityEdit"));
 }
@@ -570,10 +578,7 @@ void MainDialogTest::runFailureIsShownInAMessageBox() {
 void MainDialogTest::f1OpensTheAboutBox() {
     RecordingPrompts prompts;
     MainDialog dlg(prompts);
-    QAction* about = nullptr;
-    for (QAction* action : dlg.actions()) {
-        if (action->text() == QStringLiteral("&About Tallox...")) about = action;
-    }
+    QAction* about = ActionOf(dlg, QStringLiteral("&About Tallox..."));
     QVERIFY(about != nullptr);
     QCOMPARE(dlg.contextMenuPolicy(), Qt::ActionsContextMenu);
 
@@ -628,10 +633,7 @@ void MainDialogTest::showChartDrawsTheLastRun() {
     const QString path = WriteBitmap(dir, QStringLiteral("small.bmp"), 16, 16);
     RecordingPrompts prompts;
     MainDialog dlg(prompts);
-    QAction* show = nullptr;
-    for (QAction* action : dlg.actions()) {
-        if (action->text() == QStringLiteral("Show &Chart...")) show = action;
-    }
+    QAction* show = ActionOf(dlg, QStringLiteral("Show &Chart..."));
     QVERIFY(show != nullptr);
     QVERIFY(!show->isEnabled());  // nothing to draw before a run
 
