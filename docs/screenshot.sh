@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Takes docs/tallox.png: the desktop program under Xvfb after a run of the default codecs on the
-# sample image. Needs xvfb, xdotool and imagemagick (not part of the build's dependencies).
+# sample image; then docs/chart.png, the chart window of that run. Needs xvfb, xdotool and imagemagick (not part of the build's dependencies).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 tallox="${TALLOX:-$root/build/release/src/ui/tallox}"
@@ -27,3 +27,17 @@ xdotool mousemove --window "$window" $((w * 69 / 428)) $((h * 286 / 322)) click 
 sleep 3
 import -window "$window" "$root/docs/tallox.png"
 echo "screenshot: wrote docs/tallox.png (${w}x${h})"
+
+# The context menu, opened over the preview, and its "Show Chart..." by its mnemonic.
+xdotool mousemove --window "$window" $((w * 60 / 428)) $((h * 60 / 322)) click 3
+sleep 0.5
+xdotool key c
+chart=""
+for _ in $(seq 50); do
+    chart=$(xdotool search --name "Tallox Chart" 2>/dev/null | head -n 1) && break
+    sleep 0.1
+done
+[ -n "$chart" ] || { echo "screenshot: the chart window did not appear" >&2; exit 1; }
+sleep 0.5
+import -window "$chart" "$root/docs/chart.png"
+echo "screenshot: wrote docs/chart.png"

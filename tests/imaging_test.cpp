@@ -6,7 +6,6 @@
 #include <QImage>
 #include <QImageReader>
 #include <QString>
-#include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -16,9 +15,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-// After <cstdio>: jpeglib.h uses FILE and size_t without declaring them.
-#include <jpeglib.h>
 
 #include "platform/jpeg_encoder.h"
 #include "support/temp_folder.h"
@@ -202,110 +198,133 @@ Image Noise(uint32_t width, uint32_t height) {
     return image;
 }
 
-struct Decoded {
-    bool ok = false;
-    uint32_t width = 0;
-    uint32_t height = 0;
-    int components = 0;
+// What the frame header of a JPEG says: baseline or progressive, and luma's sampling factors
+// against the chroma's (which the encoder keeps at 1 x 1).
+struct Frame {
+    bool found = false;
     bool progressive = false;
-    int sampling[3][2] = {};
-    std::vector<uint8_t> rgb;
+    int components = 0;
+    int lumaH = 0;
+    int lumaV = 0;
 };
 
-struct DecodeError {
-    jpeg_error_mgr pub;
-    std::jmp_buf escape;
-};
-
-[[noreturn]] void DecodeErrorExit(j_common_ptr cinfo) {
-    std::longjmp(reinterpret_cast<DecodeError*>(cinfo->err)->escape, 1);
+// Walks the marker segments after SOI up to the first start of frame.
+Frame ReadFrame(const std::vector<uint8_t>& jpeg) {
+    Frame frame;
+    for (size_t i = 2; i + 12 <= jpeg.size() && jpeg[i] == 0xFF;) {
+        const uint8_t marker = jpeg[i + 1];
+        if (marker == 0xC0 || marker == 0xC2) {
+            // FF Cn, length (2), precision, height (2), width (2), components, then per
+            // component its id and its sampling factors H << 4 | V.
+            frame.found = true;
+            frame.progressive = marker == 0xC2;
+            frame.components = jpeg[i + 9];
+            frame.lumaH = jpeg[i + 11] >> 4;
+            frame.lumaV = jpeg[i + 11] & 15;
+            break;
+        }
+        i += 2 + (size_t{jpeg[i + 2]} << 8 | jpeg[i + 3]);
+    }
+    return frame;
 }
 
-// Decodes with libjpeg itself. No object with a destructor lives in this frame, so the jump
-// back from an error skips none.
-void DecodeInto(const uint8_t* data, size_t size, Decoded* out) {
-    jpeg_decompress_struct cinfo{};
-    DecodeError error;
-    cinfo.err = jpeg_std_error(&error.pub);
-    error.pub.error_exit = DecodeErrorExit;
-    if (setjmp(error.escape) != 0) {
-        jpeg_destroy_decompress(&cinfo);
-        out->ok = false;
-        return;
-    }
-    jpeg_create_decompress(&cinfo);
-    jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
-    jpeg_read_header(&cinfo, TRUE);
-    out->progressive = cinfo.progressive_mode != 0;
-    for (int c = 0; c < cinfo.num_components && c < 3; ++c) {
-        out->sampling[c][0] = cinfo.comp_info[c].h_samp_factor;
-        out->sampling[c][1] = cinfo.comp_info[c].v_samp_factor;
-    }
-    cinfo.out_color_space = JCS_RGB;
-    jpeg_start_decompress(&cinfo);
-    out->width = cinfo.output_width;
-    out->height = cinfo.output_height;
-    out->components = cinfo.output_components;
-    const size_t stride = size_t{cinfo.output_width} * 3;
-    out->rgb.resize(stride * cinfo.output_height);
-    while (cinfo.output_scanline < cinfo.output_height) {
-        JSAMPROW row = out->rgb.data() + size_t{cinfo.output_scanline} * stride;
-        jpeg_read_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_decompress(&cinfo);
-    jpeg_destroy_decompress(&cinfo);
-    out->ok = true;
-}
-
-Decoded Decode(const std::vector<uint8_t>& bytes, size_t offset = 0) {
-    Decoded decoded;
-    DecodeInto(bytes.data() + offset, bytes.size() - offset, &decoded);
-    return decoded;
+JpegOptions Quality(int quality) {
+    JpegOptions options;
+    options.quality = quality;
+    return options;
 }
 
 TEST(JpegSaveTest, DecodesToTheImageAsBaseline420) {
     const Image image = Gradient(37, 23);  // neither dimension a multiple of the 16-pixel MCU
     std::vector<uint8_t> jpeg;
-    ASSERT_TRUE(PlatformImaging().SaveJpeg(image, 90, jpeg));
-    const Decoded decoded = Decode(jpeg);
-    ASSERT_TRUE(decoded.ok);
-    EXPECT_EQ(decoded.width, 37u);
-    EXPECT_EQ(decoded.height, 23u);
-    EXPECT_EQ(decoded.components, 3);
-    EXPECT_FALSE(decoded.progressive);
-    EXPECT_EQ(decoded.sampling[0][0], 2);
-    EXPECT_EQ(decoded.sampling[0][1], 2);
-    EXPECT_EQ(decoded.sampling[1][0], 1);
-    EXPECT_EQ(decoded.sampling[2][1], 1);
+    ASSERT_TRUE(PlatformImaging().SaveJpeg(image, Quality(90), jpeg));
+    const Frame frame = ReadFrame(jpeg);
+    ASSERT_TRUE(frame.found);
+    EXPECT_FALSE(frame.progressive);
+    EXPECT_EQ(frame.components, 3);
+    EXPECT_EQ(frame.lumaH, 2);
+    EXPECT_EQ(frame.lumaV, 2);
+    const std::optional<Image> decoded = PlatformImaging().DecodeJpeg(jpeg);
+    ASSERT_TRUE(decoded.has_value());
+    EXPECT_EQ(decoded->width, 37u);
+    EXPECT_EQ(decoded->height, 23u);
     // Close to the source: swapped channels or skewed rows would be far off.
-    ASSERT_EQ(decoded.rgb.size(), image.rgb.size());
+    ASSERT_EQ(decoded->rgb.size(), image.rgb.size());
     double error = 0;
     for (size_t i = 0; i < image.rgb.size(); ++i) {
-        error += std::abs(int{decoded.rgb[i]} - int{image.rgb[i]});
+        error += std::abs(int{decoded->rgb[i]} - int{image.rgb[i]});
     }
     EXPECT_LT(error / static_cast<double>(image.rgb.size()), 4.0);
+}
+
+TEST(JpegSaveTest, EachOptionReachesTheEncoder) {
+    struct Case {
+        const char* what;
+        Subsampling subsampling;
+        bool progressive;
+        bool optimize;
+        int lumaH;
+        int lumaV;
+    };
+    const Image image = Noise(48, 32);
+    std::vector<uint8_t> plain;
+    ASSERT_TRUE(PlatformImaging().SaveJpeg(image, Quality(75), plain));
+    const std::optional<Image> plainPixels = PlatformImaging().DecodeJpeg(plain);
+    ASSERT_TRUE(plainPixels.has_value());
+    for (const Case& c : {Case{"4:4:4", Subsampling::k444, false, false, 1, 1},
+                          Case{"4:2:2", Subsampling::k422, false, false, 2, 1},
+                          Case{"progressive", Subsampling::k420, true, false, 2, 2},
+                          Case{"optimized", Subsampling::k420, false, true, 2, 2}}) {
+        SCOPED_TRACE(c.what);
+        std::vector<uint8_t> jpeg;
+        ASSERT_TRUE(PlatformImaging().SaveJpeg(
+            image, {75, c.subsampling, c.progressive, c.optimize}, jpeg));
+        const Frame frame = ReadFrame(jpeg);
+        EXPECT_EQ(frame.progressive, c.progressive);
+        EXPECT_EQ(frame.lumaH, c.lumaH);
+        EXPECT_EQ(frame.lumaV, c.lumaV);
+        const std::optional<Image> decoded = PlatformImaging().DecodeJpeg(jpeg);
+        ASSERT_TRUE(decoded.has_value());
+        if (c.progressive || c.optimize) {
+            // Scans and Huffman tables change only how the same coefficients are coded.
+            EXPECT_EQ(decoded->rgb, plainPixels->rgb);
+        }
+        if (c.optimize) {
+            EXPECT_LT(jpeg.size(), plain.size());
+        }
+    }
+}
+
+TEST(JpegDecodeTest, WhatIsNoJpegGivesNothing) {
+    std::vector<uint8_t> jpeg;
+    ASSERT_TRUE(PlatformImaging().SaveJpeg(Gradient(16, 16), Quality(50), jpeg));
+    const std::vector<uint8_t> header(jpeg.begin(), jpeg.begin() + 30);
+    const std::vector<uint8_t> text{'n', 'o', 't', ' ', 'a', ' ', 'j', 'p', 'e', 'g'};
+    for (const std::vector<uint8_t>& bytes : {std::vector<uint8_t>{}, text, header}) {
+        EXPECT_EQ(PlatformImaging().DecodeJpeg(bytes), std::nullopt) << bytes.size();
+    }
 }
 
 TEST(JpegSaveTest, ASaveReplacesTheBytesAndReusesTheMemory) {
     const Image image = Noise(256, 256);  // well over one 16 KiB chunk of output
     std::vector<uint8_t> jpeg{'a', 'b', 'c'};
-    ASSERT_TRUE(PlatformImaging().SaveJpeg(image, 95, jpeg));
+    ASSERT_TRUE(PlatformImaging().SaveJpeg(image, Quality(95), jpeg));
     const std::vector<uint8_t> first = jpeg;
     ASSERT_GT(first.size(), 3u * 16384);
     EXPECT_EQ(first[0], 0xFF);
     EXPECT_EQ(first[1], 0xD8);  // start of image: the old bytes are gone
     EXPECT_EQ(first[first.size() - 2], 0xFF);
     EXPECT_EQ(first.back(), 0xD9);  // the last partial chunk was flushed
-    EXPECT_TRUE(Decode(first).ok);
+    EXPECT_TRUE(PlatformImaging().DecodeJpeg(first).has_value());
 
     // Saved again, the same image gives the same bytes in the same memory.
     const uint8_t* memory = jpeg.data();
-    ASSERT_TRUE(PlatformImaging().SaveJpeg(image, 95, jpeg));
+    ASSERT_TRUE(PlatformImaging().SaveJpeg(image, Quality(95), jpeg));
     EXPECT_EQ(jpeg, first);
     EXPECT_EQ(jpeg.data(), memory);
 
     std::vector<uint8_t> low;
-    ASSERT_TRUE(PlatformImaging().SaveJpeg(image, 10, low));
+    ASSERT_TRUE(PlatformImaging().SaveJpeg(image, Quality(10), low));
     EXPECT_LT(low.size() * 2, jpeg.size());  // the quality reaches the encoder
 }
 
@@ -319,11 +338,12 @@ TEST(JpegSaveTest, RefusedSavesFailAndLeaveNoState) {
     huge.height = 1;
     huge.rgb.assign(70'000 * 3, 0x80);
     for (const Image& image : {Image{}, mismatched, huge}) {
-        EXPECT_FALSE(imaging.SaveJpeg(image, 50, jpeg)) << image.width << " x " << image.height;
+        EXPECT_FALSE(imaging.SaveJpeg(image, Quality(50), jpeg))
+            << image.width << " x " << image.height;
     }
     // The encoder keeps nothing from a failed save.
-    ASSERT_TRUE(imaging.SaveJpeg(Noise(64, 64), 95, jpeg));
-    EXPECT_TRUE(Decode(jpeg).ok);
+    ASSERT_TRUE(imaging.SaveJpeg(Noise(64, 64), Quality(95), jpeg));
+    EXPECT_TRUE(imaging.DecodeJpeg(jpeg).has_value());
 }
 
 }  // namespace

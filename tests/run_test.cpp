@@ -32,7 +32,10 @@ public:
         ++loads;
         return std::nullopt;
     }
-    bool SaveJpeg(const Image&, int, std::vector<uint8_t>&) override { return false; }
+    bool SaveJpeg(const Image&, const JpegOptions&, std::vector<uint8_t>&) override {
+        return false;
+    }
+    std::optional<Image> DecodeJpeg(const std::vector<uint8_t>&) override { return std::nullopt; }
     int loads = 0;
 };
 

@@ -2,6 +2,9 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "platform/imaging.h"
 
 namespace tallox {
 
@@ -15,7 +18,13 @@ struct BenchmarkSettings {
     bool lz77 = false;
     bool lz77Fast = false;
     int32_t iterations = 25;
-    int32_t jpegQuality = 50;     // 1 to 100
+    int32_t jpegQuality = 50;  // 1 to 100
+    // A JPEG sweep: one row for every pair of quality and subsampling. An empty list stands for
+    // jpegQuality alone, or for 4:2:0 alone.
+    std::vector<int32_t> jpegQualities;
+    std::vector<Subsampling> jpegSubsamplings;
+    bool jpegProgressive = false;
+    bool jpegOptimize = false;    // Huffman tables fitted to the image
     bool verify = true;           // decode each lossless codec's last output and compare
     bool measureDecoding = true;  // time the decoders too
     bool baseline = false;        // a memcpy of the input first, as a yardstick row

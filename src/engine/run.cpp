@@ -137,9 +137,14 @@ void RunBenchmark(const BenchmarkSettings& settings, RunHost& host, Imaging& ima
     // it decoded is the JPEG measurement's concern.
     const std::optional<Image> image = imaging.Load(settings.filePath);
 
+    // Rows to measure: JPEG gives one per setting of its sweep.
     uint32_t selected = 0;
     for (const Codec& codec : codecs) {
-        selected += settings.*codec.selection ? 1 : 0;
+        if (settings.*codec.selection) {
+            selected += codec.encode == nullptr
+                            ? static_cast<uint32_t>(JpegRows(codec, settings).size())
+                            : 1;
+        }
     }
     ProgressControl& progress = host.Progress();
     // The range is a 16-bit word: the product is cut to its low 16 bits.

@@ -7,6 +7,7 @@
 
 #include "engine/call_timing.h"
 #include "engine/progress_control.h"
+#include "platform/imaging.h"
 
 namespace tallox {
 
@@ -40,6 +41,15 @@ struct Row {
     // they are handed (and never write past), for JPEG the growth of the resident set during
     // its timed loop; nothing where the system cannot say.
     std::optional<uint64_t> memoryBytes;
+
+    // The JPEG row's settings, and how close its last JPEG decodes to the image: PSNR in dB
+    // over RGB and over luma (+infinity when identical), SSIM on luma, and bits per pixel.
+    // Nothing for the other rows, nor where the JPEG did not decode or SSIM has no window.
+    std::optional<JpegOptions> jpeg;
+    std::optional<double> psnrRgb;
+    std::optional<double> psnrY;
+    std::optional<double> ssim;
+    std::optional<double> bpp;
 };
 
 // Why a run ended: the text of its message box and, when the input file was the cause, the

@@ -71,12 +71,29 @@ public:
         return image;
     }
 
-    bool SaveJpeg(const Image& image, int quality, std::vector<uint8_t>& jpeg) override {
-        return EncodeJpeg(image, quality, jpeg);
+    bool SaveJpeg(const Image& image, const JpegOptions& options,
+                  std::vector<uint8_t>& jpeg) override {
+        return EncodeJpeg(image, options, jpeg);
+    }
+
+    std::optional<Image> DecodeJpeg(const std::vector<uint8_t>& jpeg) override {
+        return tallox::DecodeJpeg(jpeg.data(), jpeg.size());
     }
 };
 
 }  // namespace
+
+const char* SubsamplingName(Subsampling subsampling) {
+    switch (subsampling) {
+        case Subsampling::k444:
+            return "444";
+        case Subsampling::k422:
+            return "422";
+        case Subsampling::k420:
+            break;
+    }
+    return "420";
+}
 
 Imaging& PlatformImaging() {
     static PlatformImagingServices services;

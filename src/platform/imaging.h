@@ -1,6 +1,6 @@
-// The imaging services the engine needs: decode a file into 24-bit pixels, and save pixels as
-// JPEG into memory. Only the implementation touches QtGui and libjpeg; tests substitute their
-// own services to reach the failure paths.
+// The imaging services the engine needs: decode a file into 24-bit pixels, save pixels as JPEG
+// into memory, and decode such a JPEG again. Only the implementation touches QtGui and libjpeg;
+// tests substitute their own services to reach the failure paths.
 #pragma once
 #include <cstdint>
 #include <optional>
@@ -16,14 +16,35 @@ struct Image {
     std::vector<uint8_t> rgb;  // width * height * 3 bytes
 };
 
+// How the chroma of a JPEG is sampled: 4:4:4 keeps every chroma sample, 4:2:2 halves them
+// across, 4:2:0 across and down.
+enum class Subsampling : uint8_t { k444, k422, k420 };
+
+// "444", "422" or "420".
+const char* SubsamplingName(Subsampling subsampling);
+
+// The settings of a JPEG save. The defaults are the library's own (baseline, 4:2:0, the
+// standard Huffman tables) at the benchmark's default quality.
+struct JpegOptions {
+    int quality = 50;  // clamped to 1..100 by the library
+    Subsampling subsampling = Subsampling::k420;
+    bool progressive = false;
+    bool optimize = false;  // Huffman tables fitted to the image (progressive saves always are)
+
+    bool operator==(const JpegOptions&) const = default;
+};
+
 class Imaging {
 public:
     virtual ~Imaging() = default;
     // The decoded image, or nothing when the file does not decode.
     virtual std::optional<Image> Load(const std::string& path) = 0;
-    // Replaces `jpeg`'s bytes with the image saved as JPEG at `quality` (clamped to 1..100),
-    // keeping its capacity, so that saves after the first allocate nothing. False on failure.
-    virtual bool SaveJpeg(const Image& image, int quality, std::vector<uint8_t>& jpeg) = 0;
+    // Replaces `jpeg`'s bytes with the image saved as JPEG with `options`, keeping its
+    // capacity, so that saves after the first allocate nothing. False on failure.
+    virtual bool SaveJpeg(const Image& image, const JpegOptions& options,
+                          std::vector<uint8_t>& jpeg) = 0;
+    // The JPEG decoded to 24-bit RGB, or nothing when it does not decode.
+    virtual std::optional<Image> DecodeJpeg(const std::vector<uint8_t>& jpeg) = 0;
 };
 
 // The platform's services: QImage for decoding, libjpeg-turbo for saving.

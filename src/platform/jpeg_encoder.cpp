@@ -13,8 +13,8 @@ namespace tallox {
 namespace {
 
 // libjpeg reports a fatal error through error_exit, which must not return. It longjmps back
-// into Compress below, the function that called setjmp; every frame in between is either
-// libjpeg's C code or a callback of this file, and none holds an object with a destructor,
+// into Compress or Decompress below, the function that called setjmp; every frame in between is
+// either libjpeg's C code or a callback of this file, and none holds an object with a destructor,
 // so the jump skips no destructor.
 struct ErrorManager {
     jpeg_error_mgr pub;  // first member: libjpeg hands back a pointer to it
@@ -84,7 +84,7 @@ void TermDestination(j_compress_ptr cinfo) {
 constexpr JDIMENSION kRowsPerCall = 16;
 
 // Plain data only from here to the end of the function: a longjmp lands in the setjmp below.
-bool Compress(const uint8_t* rgb, JDIMENSION width, JDIMENSION height, int quality,
+bool Compress(const uint8_t* rgb, JDIMENSION width, JDIMENSION height, const JpegOptions* options,
               std::vector<uint8_t>* jpeg) {
     jpeg_compress_struct cinfo{};  // mem stays null until creation, for the destroy below
     ErrorManager error;
@@ -108,7 +108,15 @@ bool Compress(const uint8_t* rgb, JDIMENSION width, JDIMENSION height, int quali
     cinfo.input_components = 3;
     cinfo.in_color_space = JCS_RGB;
     jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, quality, TRUE);
+    jpeg_set_quality(&cinfo, options->quality, TRUE);
+    // The defaults sample luma 2 x 2 against each chroma sample (4:2:0); the chroma components
+    // stay at 1 x 1 and luma's factors set the mode.
+    cinfo.comp_info[0].h_samp_factor = options->subsampling == Subsampling::k444 ? 1 : 2;
+    cinfo.comp_info[0].v_samp_factor = options->subsampling == Subsampling::k420 ? 2 : 1;
+    if (options->progressive) {
+        jpeg_simple_progression(&cinfo);
+    }
+    cinfo.optimize_coding = options->optimize ? TRUE : FALSE;
     jpeg_start_compress(&cinfo, TRUE);
 
     const size_t stride = static_cast<size_t>(width) * 3;
@@ -127,9 +135,60 @@ bool Compress(const uint8_t* rgb, JDIMENSION width, JDIMENSION height, int quali
     return true;
 }
 
+// Sizes the image for the decoded pixels; false when memory runs out. Kept apart from
+// Decompress so that no exception can leave a frame libjpeg may longjmp through.
+bool Allocate(Image* image, JDIMENSION width, JDIMENSION height) {
+    try {
+        image->rgb.resize(size_t{width} * height * 3);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    image->width = width;
+    image->height = height;
+    return true;
+}
+
+// Plain data only, as in Compress: a longjmp lands in the setjmp below.
+bool Decompress(const uint8_t* data, size_t size, Image* image) {
+    jpeg_decompress_struct cinfo{};
+    ErrorManager error;
+    cinfo.err = jpeg_std_error(&error.pub);
+    error.pub.error_exit = ErrorExit;
+    error.pub.output_message = OutputMessage;
+    if (setjmp(error.escape) != 0) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
+    jpeg_read_header(&cinfo, TRUE);
+    cinfo.out_color_space = JCS_RGB;
+    jpeg_start_decompress(&cinfo);
+    if (!Allocate(image, cinfo.output_width, cinfo.output_height)) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    const size_t stride = size_t{cinfo.output_width} * 3;
+    while (cinfo.output_scanline < cinfo.output_height) {
+        JSAMPROW row = image->rgb.data() + size_t{cinfo.output_scanline} * stride;
+        jpeg_read_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    return true;
+}
+
 }  // namespace
 
-bool EncodeJpeg(const Image& image, int quality, std::vector<uint8_t>& jpeg) {
+std::optional<Image> DecodeJpeg(const uint8_t* data, size_t size) {
+    std::optional<Image> image(std::in_place);
+    if (!Decompress(data, size, &*image)) {
+        return std::nullopt;
+    }
+    return image;
+}
+
+bool EncodeJpeg(const Image& image, const JpegOptions& options, std::vector<uint8_t>& jpeg) {
     jpeg.clear();
     // An image whose pixels do not match its size would be read out of bounds.
     // Compared row by row: width * height * 3 may not fit 64 bits.
@@ -138,7 +197,7 @@ bool EncodeJpeg(const Image& image, int quality, std::vector<uint8_t>& jpeg) {
         image.rgb.size() / rowBytes != image.height) {
         return false;
     }
-    return Compress(image.rgb.data(), image.width, image.height, quality, &jpeg);
+    return Compress(image.rgb.data(), image.width, image.height, &options, &jpeg);
 }
 
 }  // namespace tallox

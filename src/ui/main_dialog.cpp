@@ -2,12 +2,15 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileInfo>
 #include <QFontMetricsF>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -18,11 +21,13 @@
 #include <climits>
 #include <optional>
 
+#include "charts/chart.h"
 #include "engine/records.h"
 #include "engine/run.h"
 #include "platform/imaging.h"
 #include "ui/about_dialog.h"
 #include "ui/app_icon.h"
+#include "ui/chart_window.h"
 #include "ui/dialog_units.h"
 #include "ui/group_box.h"
 #include "ui/preview_frame.h"
@@ -80,6 +85,15 @@ QString ToDisplay(const std::string& text) {
     return QString::fromLocal8Bit(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
 }
 
+// The path of the one local file a drag carries; nothing for several, remote ones or text.
+std::optional<QString> DroppedFile(const QMimeData* data) {
+    if (data == nullptr || !data->hasUrls() || data->urls().size() != 1 ||
+        !data->urls().front().isLocalFile()) {
+        return std::nullopt;
+    }
+    return data->urls().front().toLocalFile();
+}
+
 std::string FromDisplay(QString text) {
     return text.replace(QStringLiteral("\n"), QStringLiteral("\r\n")).toLocal8Bit().toStdString();
 }
@@ -115,7 +129,12 @@ MainDialog::MainDialog(UserPrompts& prompts, QWidget* parent)
     saveReport_->setEnabled(false);  // until a run has rows to save
     connect(saveReport_, &QAction::triggered, this, [this] { OnSaveReport(); });
     addAction(saveReport_);
+    showChart_ = new QAction(QStringLiteral("Show &Chart..."), this);
+    showChart_->setEnabled(false);
+    connect(showChart_, &QAction::triggered, this, [this] { OnShowChart(); });
+    addAction(showChart_);
     setContextMenuPolicy(Qt::ActionsContextMenu);
+    setAcceptDrops(true);
 
     setWindowIcon(ApplicationIcon());
     settings.iterations = accurateMetering ? 500 : 25;
@@ -170,6 +189,11 @@ void MainDialog::CreateControls() {
     reportEdit_ = place(new QPlainTextEdit(this), "reportEdit", {141, 7, 279, 294});
     reportEdit_->setLineWrapMode(QPlainTextEdit::NoWrap);
     reportEdit_->setTabStopDistance(ReportTabStop(reportEdit_->font(), base));
+    // A file dropped anywhere reaches the dialog, not the text of an edit.
+    for (QWidget* edit : {static_cast<QWidget*>(fileNameEdit_), static_cast<QWidget*>(qualityEdit_),
+                          reportEdit_->viewport()}) {
+        edit->setAcceptDrops(false);
+    }
     place(progressBar_, "progressBar", {7, 304, 414, 11});
     progressBar_->setTextVisible(false);
 
@@ -253,6 +277,12 @@ void MainDialog::ChooseFile(const QString& path) {
 }
 
 void MainDialog::Push(const std::string& text) {
+    if (text.empty()) {  // a run starts
+        rows_.clear();
+        rowsFileName_ = settings.fileName;
+        showChart_->setEnabled(false);
+        saveReport_->setEnabled(false);
+    }
     report = text;
     WriteToControls();
 }
@@ -262,6 +292,7 @@ void MainDialog::Repaint() { repaint(); }
 // The report shows the row once it is pushed; the bar shows the codec's last step now.
 void MainDialog::RowFinished(const Row& row) {
     rows_.push_back(row);
+    showChart_->setEnabled(true);
     progress_.Draw();
 }
 
@@ -269,7 +300,6 @@ void MainDialog::OnStart() {
     if (settings.fileName.empty()) {
         return;  // as the run itself: no file, nothing changes
     }
-    rows_.clear();
     context_ = CollectRunContext(settings.filePath);
     RunBenchmark(settings, *this);
     saveReport_->setEnabled(!rows_.empty());
@@ -344,6 +374,29 @@ void MainDialog::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QDialog::keyPressEvent(event);
+}
+
+void MainDialog::dragEnterEvent(QDragEnterEvent* event) {
+    if (DroppedFile(event->mimeData())) {
+        event->acceptProposedAction();
+    }
+}
+
+void MainDialog::dropEvent(QDropEvent* event) {
+    if (const std::optional<QString> path = DroppedFile(event->mimeData())) {
+        event->acceptProposedAction();
+        ChooseFile(*path);
+    }
+}
+
+void MainDialog::OnShowChart() {
+    if (chart_ == nullptr) {
+        chart_ = new ChartWindow(this);
+    }
+    chart_->SetRows(rows_, ChartTitle(rowsFileName_));
+    chart_->show();
+    chart_->raise();
+    chart_->activateWindow();
 }
 
 void MainDialog::OnAbout() {

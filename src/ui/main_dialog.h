@@ -2,6 +2,7 @@
 // The dialog is the run's host: the Start button runs the benchmark with the dialog's settings.
 #pragma once
 #include <QDialog>
+#include <QPointer>
 #include <QString>
 #include <string>
 #include <vector>
@@ -20,6 +21,7 @@ class QProgressBar;
 
 namespace tallox {
 
+class ChartWindow;
 class PreviewFrame;
 
 class MainDialog final : public QDialog, public RunHost {
@@ -58,6 +60,9 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    // A local file dropped onto the dialog is chosen as "..." chooses it.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void CreateControls();
@@ -68,6 +73,7 @@ private:
     void OnMetering(bool accurate);
     void OnToggle(bool BenchmarkSettings::*selection);
     void OnQualityEdited();
+    void OnShowChart();
 
     UserPrompts& prompts_;
     // Edits of the quality are not read back while the members are being written out.
@@ -87,10 +93,14 @@ private:
     QPlainTextEdit* reportEdit_ = nullptr;
     QProgressBar* progressBar_ = nullptr;
     ProgressBarControl progress_;
-    QAction* saveReport_ = nullptr;
-    // The last run's rows (its memcpy yardstick first) and its context, for saved reports.
+    // The last run's rows (its memcpy yardstick first), its context and its input's name, for
+    // saved reports and its chart.
     std::vector<Row> rows_;
     RunContext context_;
+    std::string rowsFileName_;
+    QAction* saveReport_ = nullptr;
+    QAction* showChart_ = nullptr;
+    QPointer<ChartWindow> chart_;
 };
 
 }  // namespace tallox

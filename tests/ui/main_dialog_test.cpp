@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -27,6 +28,7 @@
 #include "engine/report.h"
 #include "engine/run.h"
 #include "ui/about_dialog.h"
+#include "ui/chart_window.h"
 #include "ui/dialog_units.h"
 #include "ui/preview_frame.h"
 
@@ -79,6 +81,14 @@ QPushButton* Button(MainDialog& dlg, const char* name) {
 // Clicks a box on its indicator, where a check box takes clicks.
 void Click(QCheckBox* box) {
     QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(4, box->height() / 2));
+}
+
+// The context menu's item of that text, or null.
+QAction* ActionOf(MainDialog& dlg, const QString& text) {
+    for (QAction* action : dlg.actions()) {
+        if (action->text() == text) return action;
+    }
+    return nullptr;
 }
 
 QLineEdit* Quality(MainDialog& dlg) {
@@ -167,6 +177,8 @@ private slots:
     void savedReportsHoldTheRunsRecords();
     void runFailureIsShownInAMessageBox();
     void f1OpensTheAboutBox();
+    void droppedFileIsChosenAsBrowseChoosesIt();
+    void showChartDrawsTheLastRun();
 };
 
 void MainDialogTest::freshDialogState() {
@@ -614,10 +626,7 @@ void MainDialogTest::runFailureIsShownInAMessageBox() {
 void MainDialogTest::f1OpensTheAboutBox() {
     RecordingPrompts prompts;
     MainDialog dlg(prompts);
-    QAction* about = nullptr;
-    for (QAction* action : dlg.actions()) {
-        if (action->text() == QStringLiteral("&About Tallox...")) about = action;
-    }
+    QAction* about = ActionOf(dlg, QStringLiteral("&About Tallox..."));
     QVERIFY(about != nullptr);
     QCOMPARE(dlg.contextMenuPolicy(), Qt::ActionsContextMenu);
 
@@ -632,6 +641,72 @@ void MainDialogTest::f1OpensTheAboutBox() {
     });
     QTest::keyClick(&dlg, Qt::Key_F1);
     QCOMPARE(opened, QStringLiteral("About Tallox"));
+}
+
+void MainDialogTest::droppedFileIsChosenAsBrowseChoosesIt() {
+    QTemporaryDir dir;
+    const QString path = WriteBitmap(dir, QStringLiteral("dropped.bmp"), 40, 30);
+    RecordingPrompts prompts;
+    MainDialog dlg(prompts);
+    // Offered to the dialog as a drag would be: entered, then dropped. Only one local file is
+    // taken; anything else leaves the input alone.
+    const auto drop = [&dlg](const QList<QUrl>& urls) {
+        QMimeData data;
+        data.setUrls(urls);
+        const QPoint at(dlg.width() / 2, dlg.height() / 2);
+        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&dlg, &enter);
+        if (!enter.isAccepted()) {
+            return false;
+        }
+        QDropEvent dropped(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&dlg, &dropped);
+        return dropped.isAccepted();
+    };
+    QVERIFY(!drop({QUrl(QStringLiteral("https://example.org/a.bmp"))}));
+    QVERIFY(!drop({QUrl::fromLocalFile(path), QUrl::fromLocalFile(path)}));
+    QVERIFY(dlg.settings.fileName.empty());
+
+    QVERIFY(drop({QUrl::fromLocalFile(path)}));
+    QCOMPARE(QString::fromStdString(dlg.settings.fileName), QStringLiteral("dropped.bmp"));
+    QCOMPARE(QString::fromStdString(dlg.settings.filePath), QFileInfo(path).absoluteFilePath());
+    QCOMPARE(dlg.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text(),
+             QStringLiteral("dropped.bmp"));
+    QVERIFY(dlg.findChild<PreviewFrame*>()->HasImage());
+    QVERIFY(prompts.m_messages.empty());
+}
+
+void MainDialogTest::showChartDrawsTheLastRun() {
+    QTemporaryDir dir;
+    const QString path = WriteBitmap(dir, QStringLiteral("small.bmp"), 16, 16);
+    RecordingPrompts prompts;
+    MainDialog dlg(prompts);
+    QAction* show = ActionOf(dlg, QStringLiteral("Show &Chart..."));
+    QVERIFY(show != nullptr);
+    QVERIFY(!show->isEnabled());  // nothing to draw before a run
+
+    dlg.ChooseFile(path);
+    dlg.settings.jpeg = dlg.settings.huffman = dlg.settings.rice = false;
+    QTest::mouseClick(Button(dlg, "startButton"), Qt::LeftButton);
+    QVERIFY(show->isEnabled());
+    show->trigger();
+    auto* chart = dlg.findChild<ChartWindow*>();
+    QVERIFY(chart != nullptr);
+    QVERIFY(chart->isVisible() && chart->isWindow() && !chart->isModal());
+    // RLE alone is the front: its marker is drawn in the front's colour.
+    const QImage shot = chart->grab().toImage();
+    bool front = false;
+    for (int y = 0; y < shot.height() && !front; ++y) {
+        for (int x = 0; x < shot.width() && !front; ++x) {
+            front = shot.pixelColor(x, y) == QColor(0xDD, 0x84, 0x52);
+        }
+    }
+    QVERIFY(front);
+
+    show->trigger();  // the same window again
+    QCOMPARE(dlg.findChildren<ChartWindow*>().size(), 1);
+    dlg.Push("");  // a new run starts: its rows are not there yet
+    QVERIFY(!show->isEnabled());
 }
 
 QTEST_MAIN(MainDialogTest)
