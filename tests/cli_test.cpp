@@ -105,6 +105,9 @@ TEST_F(CliTest, HelpVersionAndUsageErrors) {
         {"--iterations 0", "'0' is out of range"},
         {"--quality 101", "--quality: '101' is out of range (1 to 100)"},
         {"--min-time 1e3", "--min-time: '1e3' is not a number of seconds"},
+        {"--quality 90-10", "--quality: '90-10' is not a range such as 10-90:10"},
+        {"--quality 30,0", "--quality: '0' is out of range (1 to 100)"},
+        {"--subsampling 411", "--subsampling: '411' is not one of 444,422,420"},
         {"--min-time 5000", "--min-time: '5000' is out of range (0 to 3600)"},
         {"encode rice a -o b --rice-type ''", "--rice-type: '' is not a whole number"},
         {"encode rice a -o b --rice-type 5", "--rice-type"},
@@ -316,6 +319,15 @@ TEST_F(CliTest, EncodeWritesTheEncodersExactBytes) {
     EXPECT_EQ(written, std::string(work.begin() + len, work.begin() + len + count));
 
     EXPECT_EQ(Run("encode rle " + (dir / "gone").string() + " -o " + out.string()).status, 1);
+
+    // The JPEG as the row saves it: as many bytes as its record counts, at the same quality.
+    const std::string sample = TALLOX_SOURCE_DIR "/data/sample.bmp";
+    const fs::path jpeg = dir / "out.jpg";
+    ASSERT_EQ(Run("encode jpeg " + sample + " -o " + jpeg.string() + " --quality 70").status, 0);
+    const nlohmann::json rows = nlohmann::json::parse(
+        Run("--codecs jpeg --quality 70 --iterations 1 --format json " + sample).out);
+    EXPECT_EQ(rows["results"][1]["output_bytes"], fs::file_size(jpeg));
+    EXPECT_EQ(ReadFile(jpeg).substr(0, 2), "\xff\xd8");
 }
 
 }  // namespace

@@ -10,6 +10,10 @@ declare -gA _tallox_cli_run_options=(
     [--accurate]=
     [--iterations]="#"
     [--quality]="#"
+    [--subsampling]=",444 422 420"
+    [--progressive]=
+    [--optimize]=
+    [--plot]="<file>"
     [--warmup]="#"
     [--min-time]="#"
     [--no-verify]=
@@ -25,9 +29,10 @@ declare -gA _tallox_cli_encode_options=(
     [-o]="<file>"
     [--output]="<file>"
     [--rice-type]="1 2 3 4 7 8"
+    [--quality]="#"
     [--help]=
 )
-_tallox_cli_encode_codecs="rle huffman rice lz77 lz77fast"
+_tallox_cli_encode_codecs="rle huffman rice lz77 lz77fast jpeg"
 
 _tallox_cli() {
     local cur prev words cword

@@ -15,6 +15,8 @@
 #include "codecs/working_block.h"
 #include "engine/codec_table.h"
 #include "engine/input_file.h"
+#include "engine/jpeg_measurement.h"
+#include "platform/imaging.h"
 
 namespace tallox {
 
@@ -102,6 +104,22 @@ int RunEncode(const EncodeOptions& options) {
     if (stat(options.input.c_str(), &input) == 0 && stat(options.output.c_str(), &output) == 0 &&
         input.st_dev == output.st_dev && input.st_ino == output.st_ino) {
         return Fail({"the output would overwrite the input", options.output, 0});
+    }
+    if (options.codec == "jpeg") {
+        // The image as the JPEG row loads it, saved as the row saves it.
+        if (const std::optional<InputError> error = CheckInput(options.input)) {
+            return Fail({error->message, options.input, error->systemError});
+        }
+        const ImagingSession session;
+        const std::optional<Image> image = PlatformImaging().Load(options.input);
+        std::vector<uint8_t> jpeg;
+        if (!image || !PlatformImaging().SaveJpeg(*image, JpegOptions{options.quality}, jpeg)) {
+            return Fail({kSaveFailedMessage, options.input, 0});
+        }
+        if (const int error = WriteOutput(options.output, jpeg.data(), jpeg.size())) {
+            return Fail({kWriteFailedMessage, options.output, error});
+        }
+        return 0;
     }
     // The same working block as a measurement: the encoders rely on its output area.
     WorkingBlock block;

@@ -9,6 +9,7 @@ struct EncodeOptions {
     std::string input;
     std::string output;
     uint32_t riceType = 7;
+    int32_t quality = 50;  // JPEG
 };
 
 // Encodes the whole input once into the same working block a measurement uses and writes the

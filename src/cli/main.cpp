@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <QGuiApplication>
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -17,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "charts/chart.h"
 #include "cli/encode.h"
 #include "cli/output.h"
 #include "engine/codec_table.h"
@@ -117,6 +119,73 @@ CLI::Validator Seconds() {
             ""};
 }
 
+// --quality: one quality, a list ("30,50,90") or a range with a step ("10-90:10"), each from 1
+// to 100 in plain decimal. The qualities go to `qualities`, in the order given.
+CLI::Validator QualityList(std::vector<int32_t>& qualities) {
+    return {
+        [&qualities](std::string& text) -> std::string {
+            qualities.clear();
+            // A quality in plain decimal; the reason when it is none.
+            const auto number = [](const std::string& digits, int32_t& value) -> std::string {
+                if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) {
+                    return "'" + digits + "' is not a whole number";
+                }
+                const size_t first = std::min(digits.find_first_not_of('0'), digits.size() - 1);
+                value = digits.size() - first > 3 ? 1000 : std::stoi(digits.substr(first));
+                if (value < 1 || value > 100) {
+                    return "'" + digits + "' is out of range (1 to 100)";
+                }
+                return {};
+            };
+            const size_t dash = text.find('-');
+            if (dash != std::string::npos) {
+                const size_t colon = text.find(':', dash);
+                int32_t first = 0;
+                int32_t last = 0;
+                int32_t step = 1;
+                if (!number(text.substr(0, dash), first).empty() ||
+                    !number(text.substr(dash + 1, colon - dash - 1), last).empty() ||
+                    (colon != std::string::npos && !number(text.substr(colon + 1), step).empty()) ||
+                    last < first) {
+                    return "'" + text + "' is not a range such as 10-90:10 (1 to 100)";
+                }
+                for (int32_t quality = first; quality <= last; quality += step) {
+                    qualities.push_back(quality);
+                }
+                return {};
+            }
+            for (const std::string& item : SplitList(text)) {
+                int32_t value = 0;
+                if (std::string error = number(item, value); !error.empty()) {
+                    return error;
+                }
+                qualities.push_back(value);
+            }
+            return qualities.empty() ? "the list is empty" : "";
+        },
+        "Q|Q,Q,...|FIRST-LAST:STEP"};
+}
+
+// --subsampling: a comma-separated list of 444, 422 and 420.
+CLI::Validator SubsamplingList(std::vector<Subsampling>& subsamplings) {
+    return {[&subsamplings](std::string& text) -> std::string {
+                subsamplings.clear();
+                for (const std::string& item : SplitList(text)) {
+                    const Subsampling modes[] = {Subsampling::k444, Subsampling::k422,
+                                                 Subsampling::k420};
+                    const auto* mode =
+                        std::find_if(std::begin(modes), std::end(modes),
+                                     [&](Subsampling m) { return item == SubsamplingName(m); });
+                    if (mode == std::end(modes)) {
+                        return "'" + item + "' is not one of 444,422,420";
+                    }
+                    subsamplings.push_back(*mode);
+                }
+                return subsamplings.empty() ? "the list is empty" : "";
+            },
+            "{444,422,420}"};
+}
+
 int UsageError(const std::string& text) {
     std::fprintf(stderr, "tallox-cli: %s\n", text.c_str());
     return 2;
@@ -154,7 +223,13 @@ int main(int argc, char** argv) {
     bool fast = false;
     bool accurate = false;
     int32_t iterations = 0;
-    int32_t quality = 50;
+    std::string quality = "50";
+    std::vector<int32_t> qualities;
+    std::string subsampling;
+    std::vector<Subsampling> subsamplings;
+    bool progressive = false;
+    bool optimize = false;
+    std::string plot;
     std::string format = "text";
     bool crlf = false;
     bool noProgress = false;
@@ -180,8 +255,18 @@ int main(int argc, char** argv) {
         ->transform(Decimal(1, std::numeric_limits<int32_t>::max()))
         ->excludes(fastFlag)
         ->excludes(accurateFlag);
-    app.add_option("--quality", quality, "JPEG quality, 1 to 100 (default 50)")
-        ->transform(Decimal(1, 100));
+    app.add_option("--quality", quality,
+                   "JPEG quality, 1 to 100 (default 50); a list (30,50,90) or a range (10-90:10) "
+                   "measures one JPEG row per quality")
+        ->transform(QualityList(qualities));
+    app.add_option("--subsampling", subsampling,
+                   "JPEG chroma subsampling, a list of 444, 422, 420 (default 420)")
+        ->transform(SubsamplingList(subsamplings));
+    app.add_flag("--progressive", progressive, "Progressive JPEG");
+    app.add_flag("--optimize", optimize, "JPEG Huffman tables optimised for the image");
+    app.add_option("--plot", plot,
+                   "Draw the ratio against speed (and, for a quality sweep, PSNR and SSIM "
+                   "against bits per pixel) into FILE.svg or FILE.png");
     app.add_option("--warmup", warmup,
                    "Untimed calls of each codec before its timed ones (default 0)")
         ->transform(Decimal(0, std::numeric_limits<int32_t>::max()));
@@ -199,9 +284,9 @@ int main(int argc, char** argv) {
     EncodeOptions encode;
     CLI::App* encodeCommand = app.add_subcommand(
         "encode", "Write one lossless encoder's exact output bytes for FILE to OUT");
-    encodeCommand->add_option("CODEC", encode.codec, "rle, huffman, rice, lz77 or lz77fast")
+    encodeCommand->add_option("CODEC", encode.codec, "rle, huffman, rice, lz77, lz77fast or jpeg")
         ->required()
-        ->check(CLI::IsMember({"rle", "huffman", "rice", "lz77", "lz77fast"}));
+        ->check(CLI::IsMember({"rle", "huffman", "rice", "lz77", "lz77fast", "jpeg"}));
     encodeCommand->add_option("FILE", encode.input, "Input file")->required();
     encodeCommand->add_option("-o,--output", encode.output, "Output file")->required();
     encodeCommand
@@ -210,6 +295,8 @@ int main(int argc, char** argv) {
                      "7 signed 32 (default), 8 unsigned 32")
         ->transform(Decimal(1, 8))
         ->check(CLI::IsMember({1, 2, 3, 4, 7, 8}));
+    encodeCommand->add_option("--quality", encode.quality, "JPEG quality, 1 to 100 (default 50)")
+        ->transform(Decimal(1, 100));
 
     // The parser would take "--codecs=" as "--codecs" and the next word.
     if (std::find(argv + 1, argv + argc, std::string_view("--codecs=")) != argv + argc) {
@@ -271,7 +358,13 @@ int main(int argc, char** argv) {
         }
     }
     settings.iterations = iterations > 0 ? iterations : accurate ? 500 : 25;
-    settings.jpegQuality = quality;
+    settings.jpegQuality = qualities.empty() ? 50 : qualities.front();
+    if (qualities.size() > 1) {
+        settings.jpegQualities = qualities;
+    }
+    settings.jpegSubsamplings = subsamplings;
+    settings.jpegProgressive = progressive;
+    settings.jpegOptimize = optimize;
     settings.warmup = warmup;
     settings.minimumSeconds = minimumSeconds;
     settings.verify = !noVerify;
@@ -286,7 +379,7 @@ int main(int argc, char** argv) {
     output.format = kFormats.at(format);
     // The records open with a memcpy of the same input, the yardstick of every figure; the
     // report text has no line for it.
-    settings.baseline = output.format != cli::Format::Text;
+    settings.baseline = output.format != cli::Format::Text || !plot.empty();
     output.crlf = crlf;
     output.progress = !noProgress && isatty(STDERR_FILENO) != 0;
     if (output.format == cli::Format::Json || output.format == cli::Format::Markdown) {
@@ -294,5 +387,22 @@ int main(int argc, char** argv) {
     }
     cli::CliHost host(output);
     RunBenchmark(settings, host);
-    return host.Finish();
+    const int exitStatus = host.Finish();
+    if (!plot.empty()) {
+        // Fonts for the chart's text come with a GUI application, which needs no display here.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        }
+        int noArguments = 1;
+        QGuiApplication application(noArguments, argv);
+        const QString title = ChartTitle(settings.fileName);
+        const bool svg = fs::path(plot).extension() == ".svg";
+        if (!(svg ? WriteChartSvg(plot, host.Rows(), title)
+                  : WriteChartPng(plot, host.Rows(), title))) {
+            std::fprintf(stderr, "%s\n",
+                         cli::FormatMessage({"cannot write the chart", plot, errno}).c_str());
+            return 1;
+        }
+    }
+    return exitStatus;
 }

@@ -17,6 +17,12 @@ std::string Number(double value) {
     return text;
 }
 
+std::string Fixed(double value, int decimals) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
 // A number for CSV and Markdown: finite values with enough digits to be exact to the
 // microsecond, the report's "%.3f" otherwise being too coarse for fast codecs.
 std::string Precise(double value) {
@@ -54,25 +60,34 @@ std::optional<double> DecodeMbps(const Row& row) {
 // The record's fields in their order, as (name, JSON value); the text formats print the same.
 Json Fields(const Row& r) {
     const auto optional = [](const auto& value) { return value ? Json(*value) : Json(nullptr); };
-    return Json{{"codec", r.codec},
-                {"iterations", r.iterations},
-                {"input_bytes", r.inputBytes},
-                {"output_bytes", r.outputBytes},
-                {"elapsed_seconds", r.elapsedSeconds},
-                {"frames_per_second", r.framesPerSecond},
-                {"mb_per_second", MegabytesPerSecond(r)},
-                {"ratio", r.ratio},
-                {"calls", r.iterations},
-                {"min_ms", r.calls.minMs},
-                {"median_ms", r.calls.medianMs},
-                {"mad_ms", r.calls.madMs},
-                {"max_ms", r.calls.maxMs},
-                {"mbps_median", r.mbpsMedian},
-                {"mbps_best", r.mbpsBest},
-                {"verified", optional(r.verified)},
-                {"verified_bytes", r.verified ? Json(r.verifiedBytes) : Json(nullptr)},
-                {"decode_mbps_median", optional(DecodeMbps(r))},
-                {"memory_bytes", optional(r.memoryBytes)}};
+    return Json{
+        {"codec", r.codec},
+        {"iterations", r.iterations},
+        {"input_bytes", r.inputBytes},
+        {"output_bytes", r.outputBytes},
+        {"elapsed_seconds", r.elapsedSeconds},
+        {"frames_per_second", r.framesPerSecond},
+        {"mb_per_second", MegabytesPerSecond(r)},
+        {"ratio", r.ratio},
+        {"calls", r.iterations},
+        {"min_ms", r.calls.minMs},
+        {"median_ms", r.calls.medianMs},
+        {"mad_ms", r.calls.madMs},
+        {"max_ms", r.calls.maxMs},
+        {"mbps_median", r.mbpsMedian},
+        {"mbps_best", r.mbpsBest},
+        {"verified", optional(r.verified)},
+        {"verified_bytes", r.verified ? Json(r.verifiedBytes) : Json(nullptr)},
+        {"decode_mbps_median", optional(DecodeMbps(r))},
+        {"memory_bytes", optional(r.memoryBytes)},
+        {"quality", r.jpeg ? Json(r.jpeg->quality) : Json(nullptr)},
+        {"subsampling", r.jpeg ? Json(SubsamplingName(r.jpeg->subsampling)) : Json(nullptr)},
+        {"progressive", r.jpeg ? Json(r.jpeg->progressive) : Json(nullptr)},
+        {"optimize", r.jpeg ? Json(r.jpeg->optimize) : Json(nullptr)},
+        {"psnr_rgb", optional(r.psnrRgb)},
+        {"psnr_y", optional(r.psnrY)},
+        {"ssim", optional(r.ssim)},
+        {"bpp", optional(r.bpp)}};
 }
 
 // A path under `key`, and under `key`_bytes_hex too when some of its bytes are not UTF-8.
@@ -222,7 +237,21 @@ std::string TableRecord(const Row& r) {
                   : *r.verified ? "yes"
                                 : "NO",
                   r.memoryBytes ? Megabytes(*r.memoryBytes).c_str() : "unknown");
-    return line;
+    if (!r.jpeg) {
+        return line;
+    }
+    // The JPEG settings and the quality of the saved image, on a line of their own.
+    const auto decibels = [](const std::optional<double>& value) {
+        return !value ? std::string("-") : std::isinf(*value) ? std::string("inf") : Number(*value);
+    };
+    char quality[160];
+    std::snprintf(quality, sizeof quality,
+                  "  q%d %s%s%s  PSNR-Y %s dB  PSNR-RGB %s dB  SSIM %s  %s bpp\n", r.jpeg->quality,
+                  SubsamplingName(r.jpeg->subsampling), r.jpeg->progressive ? " progressive" : "",
+                  r.jpeg->optimize ? " optimized" : "", decibels(r.psnrY).c_str(),
+                  decibels(r.psnrRgb).c_str(), r.ssim ? Fixed(*r.ssim, 4).c_str() : "-",
+                  r.bpp ? Number(*r.bpp).c_str() : "-");
+    return std::string(line) + quality;
 }
 
 std::string ContextText(const RunContext& context) {
