@@ -1,7 +1,7 @@
 # The two commands of the README, and a few more, as thin wrappers over CMake.
 #   make run    installs what is missing, builds a Release build, benchmarks the sample image
 #   make test   builds and runs the whole test suite, normally and under ASan + UBSan
-#   make bench  encoder throughput against memcpy (Google Benchmark), as a table
+#   make bench  encoder and decoder throughput against memcpy (Google Benchmark), as tables
 #   make fuzz   every libFuzzer target for FUZZ_SECONDS each (clang)
 #   make package the Debian package, build/release/tallox_<version>_<arch>.deb
 
