@@ -146,17 +146,17 @@ void BuildBuckets(const uint8_t* input, uint32_t len, EntryLayout layout, uint32
 // The candidate at c against the best so far: extended from offset 2 (the pair is equal by
 // construction) when it passes the quick reject at the best length; `lengths(d, k, limit)`
 // extends as ExtendLz77Match does. limit <= 2 (distances 1 and 2) leaves k at 2, which never
-// wins.
+// wins. True when the candidate became the best.
 template <typename Lengths>
-inline void Visit(const uint8_t* input, uint32_t pos, uint32_t remaining, uint32_t c,
+inline bool Visit(const uint8_t* input, uint32_t pos, uint32_t remaining, uint32_t c,
                   uint32_t& atLength, Lz77Match& best, Lengths& lengths) {
-    if (input[c + best.length] != atLength) return;
+    if (input[c + best.length] != atLength) return false;
     const uint32_t d = pos - c;
     const uint32_t k = lengths(d, 2, std::min(remaining, d));
-    if (k > best.length) {
-        best = {k, d};
-        atLength = k < remaining ? input[pos + k] : kNoByte;
-    }
+    if (k <= best.length) return false;
+    best = {k, d};
+    atLength = k < remaining ? input[pos + k] : kNoByte;
+    return true;
 }
 
 // The searches over the bucket layout, asked for ascending positions. cursor[k] is the entry of
@@ -191,17 +191,47 @@ public:
         do {
             entry = m_pOrder[--j];
             if ((entry & tagMask) != tag) continue;
-            Visit(m_pInput, pos, remaining, entry & positionMask, atLength, best, lengths);
-            if (best.length != kLz77NoMatch) break;
+            if (Visit(m_pInput, pos, remaining, entry & positionMask, atLength, best, lengths)) {
+                break;
+            }
         } while ((entry & kBucketStart) == 0);
-        while ((entry & kBucketStart) == 0) {
+        // Past a best as long as the rest of the input, no candidate is longer.
+        while ((entry & kBucketStart) == 0 && best.length != remaining) {
             entry = m_pOrder[--j];
-            Visit(m_pInput, pos, remaining, entry & positionMask, atLength, best, lengths);
+            if (Visit(m_pInput, pos, remaining, entry & positionMask, atLength, best, lengths)) {
+                j = SkipStretch(j, pos, remaining, atLength, best, lengths);
+                entry = m_pOrder[j];
+            }
         }
         return best;
     }
 
 private:
+    // Called when the candidate of entry j, best.distance back, has just become the best. Once
+    // pos's stretch of period p is measured and that distance d is a multiple of p, the
+    // positions d + p, d + 2p, ... back, as far as the stretch reaches, all share pos's pair
+    // key: when the entry m below j holds the one d + m * p back, the entries between hold
+    // exactly the others (entries are distinct and sorted). Their lengths, min(Length(),
+    // limit), grow with the distance up to min(Length(), remaining), so the nearest of the
+    // longest among them is known without visiting them. Returns the entry visited down to.
+    uint32_t SkipStretch(uint32_t j, uint32_t pos, uint32_t remaining, uint32_t& atLength,
+                         Lz77Match& best, const detail::Lz77MatchLengths& lengths) const {
+        const uint32_t p = lengths.Period();
+        const uint32_t d = best.distance;
+        if (p == 0 || d % p != 0 || lengths.Reach() < d + p) return j;
+        const uint32_t m = (lengths.Reach() - d) / p;
+        const uint32_t far = d + m * p;
+        if ((m_pOrder[j - m] & m_layout.PositionMask()) != pos - far) return j;
+        // The candidate at d has min(cap, d) bytes.
+        const uint32_t cap = std::min(lengths.Length(), remaining);
+        if (cap > d) {
+            const uint32_t length = std::min(cap, far);
+            best = {length, far <= cap ? far : d + (cap - d + p - 1) / p * p};
+            atLength = length < remaining ? m_pInput[pos + length] : kNoByte;
+        }
+        return j - m;
+    }
+
     const uint8_t* m_pInput;
     EntryLayout m_layout;
     uint32_t* m_pCursor;
