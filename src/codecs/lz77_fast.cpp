@@ -78,6 +78,18 @@ inline uint64_t LoadWord(const uint8_t* at) {
     return word;
 }
 
+// ExtendLz77Match for stretches that run on for the whole input: 32 bytes a step, the last
+// step's word found by ExtendLz77Match.
+uint32_t ExtendStretch(const uint8_t* a, const uint8_t* b, uint32_t k, uint32_t limit) {
+    while (limit - k >= 32) {
+        uint64_t diff = 0;
+        for (uint32_t w = 0; w < 32; w += 8) diff |= LoadWord(a + k + w) ^ LoadWord(b + k + w);
+        if (diff != 0) break;
+        k += 32;
+    }
+    return ExtendLz77Match(a, b, k, limit);
+}
+
 // The stretch from position i on, ending by `to` <= len - 1, with the shortest period that
 // fits; period 0 when no stretch of kMinStretch positions starts at i. A period that fits the
 // first 8 bytes, none shorter fitting, has distinct pair keys up to period 3; a period of 4
@@ -90,7 +102,7 @@ PairStretch FindStretch(const uint8_t* input, uint32_t i, uint32_t to, uint32_t 
         // n bytes from i + p on equal the byte p before: the keys and bytes at offset 3 of
         // the positions before i + p + n - 3 repeat.
         const uint32_t limit = std::min(len - i - p, to - i + 3 - p);
-        const uint32_t n = ExtendLz77Match(input + i + p, input + i, 8, limit);
+        const uint32_t n = ExtendStretch(input + i + p, input + i, 8, limit);
         const PairStretch stretch{p, p + n - 3};
         if (stretch.count < kMinStretch) return {};
         for (uint32_t r = 1; r < p; ++r) {
@@ -227,8 +239,8 @@ void BuildBuckets(const uint8_t* input, uint32_t len, EntryLayout layout, uint32
             for (uint32_t r = 0; r < p; ++r) {
                 uint32_t* slot = order + cursor[PairKey(input + from + r)];
                 const uint32_t count = stretch.PhaseCount(r);
-                const uint32_t entry = layout.Tag(input[from + r + 3]) | (from + r);
-                for (uint32_t q = 0; q < count; ++q) slot[q] = entry + q * p;
+                uint32_t entry = layout.Tag(input[from + r + 3]) | (from + r);
+                for (uint32_t q = 0; q < count; ++q, entry += p) slot[q] = entry;
                 cursor[PairKey(input + from + r)] += count;
             }
         },
