@@ -134,12 +134,29 @@ void ForEachStretch(const uint8_t* input, uint32_t len, uint32_t from, uint32_t 
     }
 }
 
+// Calls step(i, entry) for positions from..to - 1 one by one, entry being table[k] for the pair
+// key k of i, which step may change. The entry lives in a register while the key repeats: on a
+// short run every position would otherwise load the entry that the position before has just
+// stored, and wait for it.
+template <typename Step>
+void StepPositions(const uint8_t* input, uint32_t from, uint32_t to, uint32_t* table,
+                   Step&& step) {
+    uint32_t key = PairKey(input + from);
+    uint32_t entry = table[key];
+    for (uint32_t i = from; i < to; ++i) {
+        const uint32_t next = PairKey(input + i);
+        if (next != key) {
+            table[key] = entry;
+            key = next;
+            entry = table[key];
+        }
+        step(i, entry);
+    }
+    table[key] = entry;
+}
+
 // Head entries end as the last position of each pair key; link[i] is the nearest earlier
 // position with the pair key of i, or -1. Positions are unsigned: inputs may pass 2^31 bytes.
-//
-// Between stretches, here and in the other passes, the entry of the pair key at hand lives in
-// a register while the key repeats: on a short run every position would otherwise load the
-// entry that the position before has just stored, and wait for it.
 void BuildChains(const uint8_t* input, uint32_t len, uint32_t* head, uint32_t* link) {
     std::fill(head, head + kPairKeys, kNone);
     ForEachStretch(
@@ -155,19 +172,10 @@ void BuildChains(const uint8_t* input, uint32_t len, uint32_t* head, uint32_t* l
             for (uint32_t i = from + p; i < from + stretch.count; ++i) link[i] = i - p;
         },
         [input, head, link](uint32_t from, uint32_t to) {
-            uint32_t key = PairKey(input + from);
-            uint32_t last = head[key];
-            for (uint32_t i = from; i < to; ++i) {
-                const uint32_t next = PairKey(input + i);
-                if (next != key) {
-                    head[key] = last;
-                    key = next;
-                    last = head[key];
-                }
+            StepPositions(input, from, to, head, [link](uint32_t i, uint32_t& last) {
                 link[i] = last;
                 last = i;
-            }
-            head[key] = last;
+            });
         });
     link[len - 1] = kNone;
 }
@@ -182,18 +190,7 @@ void CountPairs(const uint8_t* input, uint32_t len, uint32_t from, uint32_t to, 
             }
         },
         [input, count](uint32_t from, uint32_t to) {
-            uint32_t key = PairKey(input + from);
-            uint32_t pending = 0;  // to add to count[key]
-            for (uint32_t i = from; i < to; ++i) {
-                const uint32_t next = PairKey(input + i);
-                if (next != key) {
-                    count[key] += pending;
-                    key = next;
-                    pending = 0;
-                }
-                ++pending;
-            }
-            count[key] += pending;
+            StepPositions(input, from, to, count, [](uint32_t, uint32_t& n) { ++n; });
         });
 }
 
@@ -245,19 +242,11 @@ void BuildBuckets(const uint8_t* input, uint32_t len, EntryLayout layout, uint32
             }
         },
         [input, len, layout, cursor, order](uint32_t from, uint32_t to) {
-            uint32_t key = PairKey(input + from);
-            uint32_t slot = cursor[key];
-            for (uint32_t i = from; i < to; ++i) {
-                const uint32_t next = PairKey(input + i);
-                if (next != key) {
-                    cursor[key] = slot;
-                    key = next;
-                    slot = cursor[key];
-                }
+            StepPositions(input, from, to, cursor, [input, len, layout, order](uint32_t i,
+                                                                              uint32_t& slot) {
                 const uint32_t tag = i + 3 < len ? layout.Tag(input[i + 3]) : 0;
                 order[slot++] = tag | i;
-            }
-            cursor[key] = slot;
+            });
         });
     // Each cursor now stands at the end of its bucket, which is where the next one starts.
     start = 0;
