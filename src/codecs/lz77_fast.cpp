@@ -313,8 +313,7 @@ public:
         } while ((entry & kBucketStart) == 0);
         while ((entry & kBucketStart) == 0) {
             entry = m_pOrder[--j];
-            if (Visit(m_pInput, pos, remaining, entry & positionMask, atLength, best, lengths))
-                [[unlikely]] {
+            if (Visit(m_pInput, pos, remaining, entry & positionMask, atLength, best, lengths)) {
                 // Past a best as long as the rest of the input, no candidate is longer.
                 if (best.length == remaining) break;
                 if (lengths.Period() != 0) {
