@@ -9,8 +9,21 @@ namespace {
 
 // How many bytes right before a and b agree, counted backward, stopping at limit. Reads
 // a[-limit .. -1] and b[-limit .. -1] only.
+uint64_t LoadWord(const uint8_t* at) {
+    uint64_t word;
+    std::memcpy(&word, at, 8);
+    return word;
+}
+
 uint32_t EqualBefore(const uint8_t* a, const uint8_t* b, uint32_t limit) {
     uint32_t k = 0;
+    // A stretch may reach back over the whole input: 32 bytes a step until a difference.
+    while (limit - k >= 32) {
+        uint64_t diff = 0;
+        for (uint32_t w = 8; w <= 32; w += 8) diff |= LoadWord(a - k - w) ^ LoadWord(b - k - w);
+        if (diff != 0) break;
+        k += 32;
+    }
     while (k + 8 <= limit) {
         uint64_t wordA;
         uint64_t wordB;

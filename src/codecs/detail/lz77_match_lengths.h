@@ -60,6 +60,13 @@ public:
         return k < kProbe ? k : Measure(distance, limit);
     }
 
+    // Pos's stretch once measured: Period() is 0 until then. A candidate up to Reach() bytes
+    // back whose distance is a multiple of the period lies in the stretch and agrees with pos
+    // for its first period bytes, so its length is min(Length(), limit).
+    uint32_t Period() const { return period_; }
+    uint32_t Reach() const { return reach_; }
+    uint32_t Length() const { return length_; }
+
 private:
     // Called with a candidate `distance` back that agrees for kProbe bytes, whose limit passes
     // kProbe, and that lies in no stretch known yet. The first time looks for the shortest
