@@ -215,20 +215,20 @@ Lz77Match SearchWindow(const uint8_t* input, uint32_t pos, uint32_t remaining) {
 // used. After a token the positions are searched one at a time.
 class BatchSearch {
 public:
-    BatchSearch(const uint8_t* input, uint32_t len) : m_pInput(input), m_nLen(len) {}
+    BatchSearch(const uint8_t* input, uint32_t len) : input_(input), len_(len) {}
 
     Lz77Match operator()(uint32_t pos, uint32_t remaining) {
-        m_nLiterals = pos == m_nLast + 1 ? std::min(m_nLiterals + 1, kLiteralRun) : 0;
-        m_nLast = pos;
-        const uint32_t lane = pos - m_nFirst;
-        if (lane < kSpan && ((m_nValid >> lane) & 1) != 0) return m_results[lane];
-        if (m_nLen < kSpan || m_nLiterals < kLiteralRun) {
-            return SearchWindow(m_pInput, pos, remaining);
+        literals_ = pos == last_ + 1 ? std::min(literals_ + 1, kLiteralRun) : 0;
+        last_ = pos;
+        const uint32_t lane = pos - first_;
+        if (lane < kSpan && ((valid_ >> lane) & 1) != 0) return results_[lane];
+        if (len_ < kSpan || literals_ < kLiteralRun) {
+            return SearchWindow(input_, pos, remaining);
         }
         // The last sweep starts early enough for its span to end at the end of the input.
-        m_nFirst = std::min(pos, m_nLen - kSpan);
-        Sweep(pos - m_nFirst);
-        return m_results[pos - m_nFirst];
+        first_ = std::min(pos, len_ - kSpan);
+        Sweep(pos - first_);
+        return results_[pos - first_];
     }
 
 private:
@@ -238,19 +238,19 @@ private:
         // The vector size is fixed on every target compiled here.
         constexpr uint32_t lanes = static_cast<uint32_t>(hn::MaxLanes(ByteTag()));
         constexpr uint32_t vectors = kSpan / lanes;
-        const uint8_t* first = m_pInput + m_nFirst;
+        const uint8_t* first = input_ + first_;
         hn::Vec<ByteTag> here[vectors];
         for (uint32_t v = 0; v < vectors; ++v) here[v] = hn::LoadU(tag, first + v * lanes);
 
         // The last lane with more than 3 bytes left; the span ends inside the input.
-        const uint32_t last = std::min(kLanes - 1, m_nLen - m_nFirst - (kLz77NoMatch + 1));
+        const uint32_t last = std::min(kLanes - 1, len_ - first_ - (kLz77NoMatch + 1));
         uint64_t active = (~uint64_t{0} >> (63 - last)) & (~uint64_t{0} << from);
-        m_nValid = active;
+        valid_ = active;
         for (uint32_t i = from; i <= last; ++i) {
-            m_results[i] = {kLz77NoMatch, 0};
-            const uint32_t farthest = std::min(m_nFirst + i, kLz77Window);
-            m_lengths[i] = detail::Lz77MatchLengths(
-                first + i, farthest, std::min(m_nLen - m_nFirst - i, farthest));
+            results_[i] = {kLz77NoMatch, 0};
+            const uint32_t farthest = std::min(first_ + i, kLz77Window);
+            lengths_[i] = detail::Lz77MatchLengths(first + i, farthest,
+                                                   std::min(len_ - first_ - i, farthest));
         }
 
         // Bit i: bytes 0 to 3 of the position of lane i agree with those `d` bytes back.
@@ -286,7 +286,7 @@ private:
 
         // Every lane reaches this far; the lanes of positions nearer than 100,000 to the start
         // reach up to their own position, walked one by one below.
-        const uint32_t window = std::min(m_nFirst, kLz77Window);
+        const uint32_t window = std::min(first_, kLz77Window);
         // Visits the candidates of the lanes in `candidates`, all `d` back, and drops the lanes
         // that need no more visits from active.
         const auto visitAll = [&](uint64_t candidates, uint32_t d) {
@@ -310,22 +310,22 @@ private:
         for (; d <= window && active != 0; ++d) visitAll(fourEqual(d) & active, d);
         for (uint64_t rest = active; rest != 0; rest &= rest - 1) {
             const uint32_t i = static_cast<uint32_t>(std::countr_zero(rest));
-            WalkDistances(first + i, m_nLen - m_nFirst - i, std::max(window + 1, kLz77MinDistance),
-                          std::min(m_nFirst + i, kLz77Window), m_results[i], m_lengths[i]);
+            WalkDistances(first + i, len_ - first_ - i, std::max(window + 1, kLz77MinDistance),
+                          std::min(first_ + i, kLz77Window), results_[i], lengths_[i]);
         }
     }
 
     // The candidate `d` back of lane i, whose bytes 0 to 3 agree. Returns the lanes that need
     // no more visits: lane i once its best reaches its end, the lanes its token would cover.
     uint64_t Visit(uint32_t i, uint32_t d) {
-        const uint8_t* here = m_pInput + m_nFirst + i;
-        const uint32_t remaining = m_nLen - m_nFirst - i;
-        Lz77Match& best = m_results[i];
+        const uint8_t* here = input_ + first_ + i;
+        const uint32_t remaining = len_ - first_ - i;
+        Lz77Match& best = results_[i];
         const uint32_t limit = std::min(remaining, d);
         if (limit <= best.length) return 0;
         const uint8_t* candidate = here - d;
         if (candidate[best.length] != here[best.length]) return 0;
-        const uint32_t k = m_lengths[i](d, kLz77NoMatch + 1, limit);
+        const uint32_t k = lengths_[i](d, kLz77NoMatch + 1, limit);
         if (k <= best.length) return 0;
         best = {k, d};
         uint64_t finished = k == remaining ? uint64_t{1} << i : 0;
@@ -334,21 +334,20 @@ private:
             // are dropped, and searched anew should one of them be asked for all the same.
             const uint32_t count = std::min(k - 1, kSpan - 1 - i);
             const uint64_t covered = ((uint64_t{1} << count) - 1) << (i + 1);
-            m_nValid &= ~covered;
+            valid_ &= ~covered;
             finished |= covered;
         }
         return finished;
     }
 
-    const uint8_t* m_pInput;
-    uint32_t m_nLen;
-    uint32_t m_nLast = UINT32_MAX;  // the position asked before; position 0 follows a literal
-    uint32_t m_nLiterals =
-        kLiteralRun - 1;  // literals in a row before m_nLast, at most kLiteralRun
-    uint32_t m_nFirst = 0;
-    uint64_t m_nValid = 0;  // bit i: m_results[i] is the search of position m_nFirst + i
-    Lz77Match m_results[kSpan];
-    detail::Lz77MatchLengths m_lengths[kSpan];  // per lane, as m_results
+    const uint8_t* input_;
+    uint32_t len_;
+    uint32_t last_ = UINT32_MAX;  // the position asked before; position 0 follows a literal
+    uint32_t literals_ = kLiteralRun - 1;  // literals in a row before last_, at most kLiteralRun
+    uint32_t first_ = 0;
+    uint64_t valid_ = 0;  // bit i: results_[i] is the search of position first_ + i
+    Lz77Match results_[kSpan];
+    detail::Lz77MatchLengths lengths_[kSpan];  // per lane, as results_
 };
 
 uint32_t EncodeWithWindow(const uint8_t* input, uint8_t* output, uint32_t len) {

@@ -139,8 +139,7 @@ void ForEachStretch(const uint8_t* input, uint32_t len, uint32_t from, uint32_t 
 // short run every position would otherwise load the entry that the position before has just
 // stored, and wait for it.
 template <typename Step>
-void StepPositions(const uint8_t* input, uint32_t from, uint32_t to, uint32_t* table,
-                   Step&& step) {
+void StepPositions(const uint8_t* input, uint32_t from, uint32_t to, uint32_t* table, Step&& step) {
     uint32_t key = PairKey(input + from);
     uint32_t entry = table[key];
     for (uint32_t i = from; i < to; ++i) {
@@ -242,11 +241,11 @@ void BuildBuckets(const uint8_t* input, uint32_t len, EntryLayout layout, uint32
             }
         },
         [input, len, layout, cursor, order](uint32_t from, uint32_t to) {
-            StepPositions(input, from, to, cursor, [input, len, layout, order](uint32_t i,
-                                                                              uint32_t& slot) {
-                const uint32_t tag = i + 3 < len ? layout.Tag(input[i + 3]) : 0;
-                order[slot++] = tag | i;
-            });
+            StepPositions(input, from, to, cursor,
+                          [input, len, layout, order](uint32_t i, uint32_t& slot) {
+                              const uint32_t tag = i + 3 < len ? layout.Tag(input[i + 3]) : 0;
+                              order[slot++] = tag | i;
+                          });
         });
     // Each cursor now stands at the end of its bucket, which is where the next one starts.
     start = 0;
@@ -280,45 +279,45 @@ class BucketSearch {
 public:
     BucketSearch(const uint8_t* input, uint32_t len, EntryLayout layout, uint32_t* cursor,
                  const uint32_t* order)
-        : m_pInput(input), m_nLen(len), m_layout(layout), m_pCursor(cursor), m_pOrder(order) {}
+        : input_(input), len_(len), layout_(layout), cursor_(cursor), order_(order) {}
 
     Lz77Match operator()(uint32_t pos, uint32_t remaining) {
-        if (m_nNext < pos) CountPairs(m_pInput, m_nLen, m_nNext, pos, m_pCursor);
-        m_nNext = pos + 1;
-        uint32_t j = m_pCursor[PairKey(m_pInput + pos)]++;
+        if (next_ < pos) CountPairs(input_, len_, next_, pos, cursor_);
+        next_ = pos + 1;
+        uint32_t j = cursor_[PairKey(input_ + pos)]++;
         if (remaining > kAhead + 1) {
             // The entries just below the later position's own: where its walk will begin. The
             // cursor may still be a few entries short; both addresses lie in the work table.
-            const uint32_t* ahead = m_pOrder + m_pCursor[PairKey(m_pInput + pos + kAhead)];
+            const uint32_t* ahead = order_ + cursor_[PairKey(input_ + pos + kAhead)];
             hwy::Prefetch(ahead - 1);
             hwy::Prefetch(ahead - 16);
         }
         Lz77Match best{kLz77NoMatch, 0};
-        if ((m_pOrder[j] & kBucketStart) != 0) return best;  // the first of its pair
-        const uint32_t positionMask = m_layout.PositionMask();
-        const uint32_t tagMask = m_layout.TagMask();
-        const uint32_t tag = m_layout.Tag(m_pInput[pos + kLz77NoMatch]);  // remaining > 3
-        uint32_t atLength = m_pInput[pos + kLz77NoMatch];
-        detail::Lz77MatchLengths lengths(m_pInput + pos, pos, remaining);
+        if ((order_[j] & kBucketStart) != 0) return best;  // the first of its pair
+        const uint32_t positionMask = layout_.PositionMask();
+        const uint32_t tagMask = layout_.TagMask();
+        const uint32_t tag = layout_.Tag(input_[pos + kLz77NoMatch]);  // remaining > 3
+        uint32_t atLength = input_[pos + kLz77NoMatch];
+        detail::Lz77MatchLengths lengths(input_ + pos, pos, remaining);
         // Invariant: entries j and up of the bucket have been visited; best.length <=
         // remaining, so c + best.length < pos + remaining = len.
         uint32_t entry;
         // While the best is 3 bytes long, a candidate whose tag differs fails the quick reject.
         do {
-            entry = m_pOrder[--j];
+            entry = order_[--j];
             if ((entry & tagMask) != tag) continue;
-            if (Visit(m_pInput, pos, remaining, entry & positionMask, atLength, best, lengths)) {
+            if (Visit(input_, pos, remaining, entry & positionMask, atLength, best, lengths)) {
                 break;
             }
         } while ((entry & kBucketStart) == 0);
         while ((entry & kBucketStart) == 0) {
-            entry = m_pOrder[--j];
-            if (Visit(m_pInput, pos, remaining, entry & positionMask, atLength, best, lengths)) {
+            entry = order_[--j];
+            if (Visit(input_, pos, remaining, entry & positionMask, atLength, best, lengths)) {
                 // Past a best as long as the rest of the input, no candidate is longer.
                 if (best.length == remaining) break;
                 if (lengths.Period() != 0) {
                     j = SkipStretch(j, pos, remaining, atLength, best, lengths);
-                    entry = m_pOrder[j];
+                    entry = order_[j];
                 }
             }
         }
@@ -333,30 +332,31 @@ private:
     // exactly the others (entries are distinct and sorted). Their lengths, min(Length(),
     // limit), grow with the distance up to min(Length(), remaining), so the nearest of the
     // longest among them is known without visiting them. Returns the entry visited down to.
-    [[gnu::noinline]] uint32_t SkipStretch(uint32_t j, uint32_t pos, uint32_t remaining, uint32_t& atLength,
-                         Lz77Match& best, const detail::Lz77MatchLengths& lengths) const {
+    [[gnu::noinline]] uint32_t SkipStretch(uint32_t j, uint32_t pos, uint32_t remaining,
+                                           uint32_t& atLength, Lz77Match& best,
+                                           const detail::Lz77MatchLengths& lengths) const {
         const uint32_t p = lengths.Period();
         const uint32_t d = best.distance;
         if (p == 0 || d % p != 0 || lengths.Reach() < d + p) return j;
         const uint32_t m = (lengths.Reach() - d) / p;
         const uint32_t far = d + m * p;
-        if ((m_pOrder[j - m] & m_layout.PositionMask()) != pos - far) return j;
+        if ((order_[j - m] & layout_.PositionMask()) != pos - far) return j;
         // The candidate at d has min(cap, d) bytes.
         const uint32_t cap = std::min(lengths.Length(), remaining);
         if (cap > d) {
             const uint32_t length = std::min(cap, far);
             best = {length, far <= cap ? far : d + (cap - d + p - 1) / p * p};
-            atLength = length < remaining ? m_pInput[pos + length] : kNoByte;
+            atLength = length < remaining ? input_[pos + length] : kNoByte;
         }
         return j - m;
     }
 
-    const uint8_t* m_pInput;
-    uint32_t m_nLen;
-    EntryLayout m_layout;
-    uint32_t* m_pCursor;
-    const uint32_t* m_pOrder;
-    uint32_t m_nNext = 0;  // positions below this one have passed their entries
+    const uint8_t* input_;
+    uint32_t len_;
+    EntryLayout layout_;
+    uint32_t* cursor_;
+    const uint32_t* order_;
+    uint32_t next_ = 0;  // positions below this one have passed their entries
 };
 
 uint32_t WriteStream(const uint8_t* input, uint8_t* output, uint32_t len, auto&& search) {
@@ -400,8 +400,8 @@ uint32_t EncodeLz77Fast(const uint8_t* input, uint8_t* output, uint32_t len, int
     if (len > kMaxBucketInput) return EncodeLz77FastChained(input, output, len, workTable);
     const EntryLayout layout(len);
     BuildBuckets(input, len, layout, Head(workTable), Link(workTable));
-    const uint32_t count = WriteStream(input, output, len,
-                                       BucketSearch(input, len, layout, Head(workTable), Link(workTable)));
+    const uint32_t count = WriteStream(
+        input, output, len, BucketSearch(input, len, layout, Head(workTable), Link(workTable)));
     BuildChains(input, len, Head(workTable), Link(workTable));
     return count;
 }
