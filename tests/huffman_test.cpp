@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "codecs/detail/huffman_tree.h"
+#include "support/guarded_area.h"
 #include "support/stream_end.h"
 #include "support/test_data.h"
 
@@ -45,15 +46,9 @@ std::vector<uint8_t> Encode(const std::vector<uint8_t>& input) {
 // Decodes to the input, and leaves the bits after the stream and the bytes after the count as
 // the area held them.
 void ExpectRoundTrip(const std::vector<uint8_t>& input, const std::string& what) {
-    constexpr uint8_t kFill = 0xA5;
-    const Encoded e = EncodeInto(input, kFill);
+    const Encoded e = EncodeInto(input, test::kAreaFill);
     EXPECT_EQ(Decode(e.area.data(), e.count, input.size()), input) << what;
-    for (size_t i = e.count; i < e.area.size(); ++i) {
-        if (e.area[i] != kFill) {
-            ADD_FAILURE() << what << ": byte " << i << " past the count was written";
-            break;
-        }
-    }
+    EXPECT_TRUE(test::UntouchedFrom(e.area, e.count)) << what;
     const auto len = static_cast<uint32_t>(input.size());
     EXPECT_EQ(
         test::CheckStreamEnd([&](uint8_t* area) { return EncodeHuffman(input.data(), area, len); },

@@ -14,6 +14,7 @@
 #include "codecs/lz77_fast.h"
 #include "codecs/lz77_format.h"
 #include "codecs/working_block.h"
+#include "support/guarded_area.h"
 #include "support/lz77_decoder.h"
 #include "support/test_data.h"
 
@@ -22,7 +23,7 @@ namespace {
 
 using test::FromHex;
 
-constexpr uint8_t kFill = 0xA5;
+constexpr uint8_t kFill = test::kAreaFill;
 constexpr int32_t kTableFill = 0x5A5A5A5A;
 constexpr size_t kSlack = 64;
 constexpr uint32_t kPairKeys = 65536;
@@ -43,12 +44,7 @@ std::vector<uint8_t> Concat(std::initializer_list<std::vector<uint8_t>> parts) {
 // that nothing past it was written.
 std::vector<uint8_t> Finish(std::vector<uint8_t> area, uint32_t count, size_t len) {
     EXPECT_LE(count, Bound(len));
-    for (size_t i = count; i < area.size(); ++i) {
-        if (area[i] != kFill) {
-            ADD_FAILURE() << "byte " << i << " past the count " << count << " was written";
-            break;
-        }
-    }
+    EXPECT_TRUE(test::UntouchedFrom(area, count));
     area.resize(count);
     return area;
 }
@@ -62,7 +58,8 @@ std::vector<uint8_t> RunLz77(const std::vector<uint8_t>& input) {
 std::vector<uint8_t> RunLz77Scalar(const std::vector<uint8_t>& input) {
     std::vector<uint8_t> area(Bound(input.size()) + kSlack, kFill);
     const auto len = static_cast<uint32_t>(input.size());
-    return Finish(std::move(area), detail::EncodeLz77Scalar(input.data(), area.data(), len), input.size());
+    return Finish(std::move(area), detail::EncodeLz77Scalar(input.data(), area.data(), len),
+                  input.size());
 }
 
 using FastEncoder = uint32_t (*)(const uint8_t*, uint8_t*, uint32_t, int32_t*);
@@ -343,8 +340,11 @@ TEST(Lz77Fast, SixByteMatchFarBack) {
 int32_t Key(char a, char b) { return static_cast<uint8_t>(a) * 256 + static_cast<uint8_t>(b); }
 
 class Lz77FastWalks : public testing::TestWithParam<FastEncoder> {};
-INSTANTIATE_TEST_SUITE_P(BucketsAndLinks, Lz77FastWalks,
-                         testing::Values(EncodeLz77Fast, EncodeLz77FastChained));
+INSTANTIATE_TEST_SUITE_P(Walk, Lz77FastWalks,
+                         testing::Values(EncodeLz77Fast, EncodeLz77FastChained),
+                         [](const testing::TestParamInfo<Lz77FastWalks::ParamType>& info) {
+                             return info.param == EncodeLz77Fast ? "Buckets" : "Links";
+                         });
 
 TEST_P(Lz77FastWalks, WorkTableIsLeftAsBuilt) {
     const auto input = Bytes("abcdefgh-abcdefgh-abcdefgh!");
@@ -464,8 +464,7 @@ TEST(Lz77Codecs, EncodersAgreeOnRandomAndStructuredInputs) {
         constexpr uint32_t kLongKinds[] = {1, 2, 3, 5, 5, 1};
         const bool longInput = seed >= 400;
         const size_t size = longInput ? 100005 - sizes() % 2000 : sizes() % 2000;
-        const auto input =
-            Structured(size, longInput ? 6 * seed + kLongKinds[seed - 400] : seed);
+        const auto input = Structured(size, longInput ? 6 * seed + kLongKinds[seed - 400] : seed);
         const std::string what = "seed " + std::to_string(seed) + " size " + std::to_string(size);
         const auto lz77 = RunLz77(input);
         EXPECT_EQ(RunLz77Fast(input), lz77) << what;

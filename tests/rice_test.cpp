@@ -9,13 +9,14 @@
 #include <vector>
 
 #include "codecs/detail/rice_code.h"
+#include "support/guarded_area.h"
 #include "support/stream_end.h"
 #include "support/test_data.h"
 
 namespace tallox {
 namespace {
 
-constexpr uint8_t kFill = 0xA5;
+constexpr uint8_t kFill = test::kAreaFill;
 constexpr size_t kSlack = 32;
 
 struct Encoded {
@@ -82,12 +83,7 @@ Encoded ExpectRoundTrip(const std::vector<uint8_t>& input, uint32_t type, const 
     if (e.area[0] == 0) {
         EXPECT_EQ(e.count, 1 + n * Width(type)) << what;
     } else {
-        for (size_t i = e.count; i <= len; ++i) {
-            if (e.area[i] != kFill) {
-                ADD_FAILURE() << what << ": byte " << i << " after the coded form was written";
-                break;
-            }
-        }
+        EXPECT_TRUE(test::UntouchedFrom(e.area, e.count, size_t{len} + 1)) << what;
     }
     EXPECT_EQ(test::CheckStreamEnd(
                   [&](uint8_t* area) { return EncodeRice(input.data(), area, len, type); }, len + 1,

@@ -9,13 +9,14 @@
 
 #include "codecs/detail/rle_token.h"
 #include "codecs/escape_byte.h"
+#include "support/guarded_area.h"
 #include "support/rle_stream_size.h"
 #include "support/test_data.h"
 
 namespace tallox {
 namespace {
 
-constexpr uint8_t kFill = 0xA5;
+constexpr uint8_t kFill = test::kAreaFill;
 constexpr size_t kSlack = 64;
 
 uint64_t Bound(size_t len) { return 1 + len + len / 256; }
@@ -38,12 +39,7 @@ std::vector<uint8_t> Encode(const std::vector<uint8_t>& input) {
     const uint32_t count =
         EncodeRle(input.data(), area.data(), static_cast<uint32_t>(input.size()));
     EXPECT_LE(count, Bound(input.size()));
-    for (size_t i = count; i < area.size(); ++i) {
-        if (area[i] != kFill) {
-            ADD_FAILURE() << "byte " << i << " past the count " << count << " was written";
-            break;
-        }
-    }
+    EXPECT_TRUE(test::UntouchedFrom(area, count));
     area.resize(count);
     EXPECT_EQ(Decode(area, input.size()), input);
     return area;
