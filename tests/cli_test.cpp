@@ -244,7 +244,6 @@ TEST_F(CliTest, InputFaultsEndWithTheMessageAndNoRow) {
         {"encode rle " + gone + " -o " + (dir / "out").string(), gone + ": " + open},
         {fifo, fifo + ": " + kReadFailedMessage},
         {"encode rle " + fifo + " -o " + (dir / "out").string(), fifo + ": " + kReadFailedMessage},
-        {dir.string(), kReadFailedMessage},
         {"--codecs jpeg,rle " + text.string(), kSaveFailedMessage},
     };
     for (const auto& [arguments, message] : kCases) {

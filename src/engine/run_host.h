@@ -40,6 +40,11 @@ struct Row {
     // they are handed (and never write past), for JPEG the growth of the resident set during
     // its timed loop; nothing where the system cannot say.
     std::optional<uint64_t> memoryBytes;
+
+    // In a run over many files: the file measured, and why the codec failed on it (empty when
+    // it did not; the figures above are then all zero).
+    std::string file;
+    std::string error;
 };
 
 // Why a run ended: the text of its message box and, when the input file was the cause, the
