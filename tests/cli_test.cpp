@@ -4,12 +4,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -115,6 +118,8 @@ TEST_F(CliTest, HelpVersionAndUsageErrors) {
         {"--format xml", "--format"},
         {"--bogus", "--bogus"},
         {"encode rle", "FILE"},
+        {"--timeout 1 " + sample, "--timeout applies to several files or a folder"},
+        {"--no-isolate --timeout 1 " + sample + " " + sample, "--timeout"},
     };
     for (const auto& [arguments, message] : kCases) {
         const Result result = Run(arguments);
@@ -247,7 +252,6 @@ TEST_F(CliTest, InputFaultsEndWithTheMessageAndNoRow) {
         {"encode rle " + gone + " -o " + (dir / "out").string(), gone + ": " + open},
         {fifo, fifo + ": " + kReadFailedMessage},
         {"encode rle " + fifo + " -o " + (dir / "out").string(), fifo + ": " + kReadFailedMessage},
-        {dir.string(), kReadFailedMessage},
         {"--codecs jpeg,rle " + text.string(), kSaveFailedMessage},
     };
     for (const auto& [arguments, message] : kCases) {
@@ -328,6 +332,144 @@ TEST_F(CliTest, EncodeWritesTheEncodersExactBytes) {
         Run("--codecs jpeg --quality 70 --iterations 1 --format json " + sample).out);
     EXPECT_EQ(rows["results"][1]["output_bytes"], fs::file_size(jpeg));
     EXPECT_EQ(ReadFile(jpeg).substr(0, 2), "\xff\xd8");
+}
+
+// The CSV records of a corpus run, by field name, and the summary's after the empty line.
+using CsvTable = std::vector<std::map<std::string, std::string>>;
+std::pair<CsvTable, CsvTable> ReadCorpusCsv(const std::string& out) {
+    std::pair<CsvTable, CsvTable> tables;
+    CsvTable* table = &tables.first;
+    std::vector<std::string> names;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        std::vector<std::string> cells;
+        std::istringstream fields(line);
+        for (std::string cell; std::getline(fields, cell, ',');) {
+            cells.push_back(cell);
+        }
+        if (line.empty()) {
+            table = &tables.second;
+            names.clear();
+        } else if (names.empty()) {
+            names = cells;
+        } else {
+            cells.resize(names.size());
+            table->emplace_back();
+            for (size_t i = 0; i < names.size(); ++i) {
+                table->back()[names[i]] = cells[i];
+            }
+        }
+    }
+    return tables;
+}
+
+TEST_F(CliTest, CorpusWalksFoldersInNameOrder) {
+    for (const char* name : {"b.bmp", "a.bmp", "C.BMP", ".hidden.bmp", "notes.txt"}) {
+        Write(name, Structured(300));
+    }
+    fs::create_directory(dir / "sub");
+    Write("sub/d.bmp", Structured(300));
+    Write("sub/.e.bmp", Structured(300));
+    const std::string d = dir.string() + "/";
+    const struct {
+        std::string arguments;
+        std::vector<std::string> files;
+    } kCases[] = {
+        {d, {"C.BMP", "a.bmp", "b.bmp"}},
+        {"-r " + d, {"C.BMP", "a.bmp", "b.bmp", "sub/d.bmp"}},
+        {"--include 'n*.txt' --include 'a*' " + d, {"a.bmp", "notes.txt"}},
+        {d + "b.bmp " + d + "sub", {"b.bmp", "sub/d.bmp"}},  // a file given is taken as it is
+    };
+    for (const auto& [arguments, files] : kCases) {
+        const Result result = Run("--codecs rle --iterations 2 --format csv " + arguments);
+        EXPECT_EQ(result.status, 0) << arguments << ": " << result.err;
+        std::vector<std::string> measured;
+        for (const auto& record : ReadCorpusCsv(result.out).first) {
+            if (record.at("codec") == "rle") {
+                measured.push_back(record.at("file").substr(d.size()));
+            }
+        }
+        EXPECT_EQ(measured, files) << arguments;
+    }
+    EXPECT_EQ(Run("--include '*.png' " + d).status, 1);  // nothing to measure
+}
+
+TEST_F(CliTest, CorpusSummaryAddsUpTheFiles) {
+    Write("1.bmp", std::vector<uint8_t>(1000, 7));
+    Write("2.bmp", Structured(3000));
+    Write("3.bmp", Structured(777));
+    const Result result = Run("--codecs rle,huffman --iterations 3 --format csv " + dir.string());
+    ASSERT_EQ(result.status, 0) << result.err;
+    const auto [records, summaries] = ReadCorpusCsv(result.out);
+    ASSERT_EQ(records.size(), 9u);  // memcpy, rle, huffman per file
+    ASSERT_EQ(summaries.size(), 2u);
+    for (const auto& summary : summaries) {
+        double in = 0, out = 0, seconds = 0, logRatio = 0, logMbps = 0;
+        int files = 0;
+        for (const auto& r : records) {
+            if (r.at("codec") == summary.at("codec")) {
+                ++files;
+                in += std::stod(r.at("input_bytes"));
+                out += std::stod(r.at("output_bytes"));
+                seconds += std::stod(r.at("median_ms")) / 1e3;
+                logRatio += std::log(std::stod(r.at("ratio")));
+                logMbps += std::log(std::stod(r.at("mbps_median")));
+            }
+        }
+        const auto near = [](const std::string& text, double value) {
+            EXPECT_NEAR(std::stod(text), value, 1e-6 * value) << text;
+        };
+        EXPECT_EQ(std::stoi(summary.at("files")), files);
+        EXPECT_EQ(summary.at("failed"), "0");
+        near(summary.at("input_bytes"), in);
+        near(summary.at("output_bytes"), out);
+        near(summary.at("ratio"), in / out);
+        near(summary.at("median_seconds"), seconds);
+        near(summary.at("mb_per_second"), in / 1e6 / seconds);
+        near(summary.at("geomean_ratio"), std::exp(logRatio / files));
+        near(summary.at("geomean_mb_per_second"), std::exp(logMbps / files));
+    }
+}
+
+TEST_F(CliTest, CorpusFailuresAreRecordsInEveryFormat) {
+    // Not bitmaps: JPEG fails on each, RLE measures them.
+    Write("a.bmp", Structured(500));
+    Write("b.bmp", Structured(500));
+    const std::string common = "--codecs jpeg,rle --iterations 2 " + dir.string();
+    for (const char* format : {"text", "csv", "json", "markdown", "table"}) {
+        const Result result = Run(std::string("--format ") + format + " " + common);
+        EXPECT_EQ(result.status, 1) << format;
+        EXPECT_NE(result.err.find("2 of "), std::string::npos) << format << ": " << result.err;
+        size_t errors = 0;
+        for (size_t at = 0; (at = result.out.find(kSaveFailedMessage, at)) != std::string::npos;
+             ++at) {
+            ++errors;
+        }
+        EXPECT_EQ(errors, 2u) << format;
+        EXPECT_NE(result.out.find("b.bmp"), std::string::npos) << format;
+        std::string lower = result.out;
+        std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
+        EXPECT_NE(lower.find("geo"), std::string::npos) << format;  // the summary's means
+    }
+    const auto document = nlohmann::json::parse(Run("--format json " + common).out);
+    EXPECT_EQ(document["results"].size(), 6u);
+    EXPECT_EQ(document["summary"][0]["failed"], 2);
+    EXPECT_EQ(document["summary"][1]["files"], 2);
+
+    const Result stopped = Run("--stop-on-error --format csv " + common);
+    EXPECT_EQ(stopped.status, 1);
+    const CsvTable records = ReadCorpusCsv(stopped.out).first;
+    ASSERT_EQ(records.size(), 2u);  // the baseline, then the first failure ends the run
+    EXPECT_EQ(records[1].at("error"), kSaveFailedMessage);
+
+    // Real photographs in isolated children: a large image's conversion must not wait for
+    // threads the parent had and a forked child lacks.
+    fs::copy_file(TALLOX_SOURCE_DIR "/data/sample.bmp", dir / "a.bmp",
+                  fs::copy_options::overwrite_existing);
+    fs::copy_file(TALLOX_SOURCE_DIR "/data/sample.bmp", dir / "b.bmp",
+                  fs::copy_options::overwrite_existing);
+    const Result photos = Run("--format csv " + common, "timeout 60 ");
+    EXPECT_EQ(photos.status, 0) << photos.err;
 }
 
 }  // namespace

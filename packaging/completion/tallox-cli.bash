@@ -21,6 +21,13 @@ declare -gA _tallox_cli_run_options=(
     [--format]="text csv json markdown table"
     [--crlf]=
     [--no-progress]=
+    [-r]=
+    [--recursive]=
+    [--include]="#"
+    [--stop-on-error]=
+    [--isolate]=
+    [--no-isolate]=
+    [--timeout]="#"
     [--help]=
     [--version]=
     [--verbose]=
@@ -77,9 +84,9 @@ _tallox_cli() {
         COMPREPLY=($(compgen -W "${!options[*]}" -- "$cur"))
     elif [[ $command == encode && $positional -eq 0 ]]; then
         COMPREPLY=($(compgen -W "$_tallox_cli_encode_codecs" -- "$cur"))
-    elif [[ -z $command && $positional -eq 0 ]]; then
-        _filedir
-        COMPREPLY+=($(compgen -W "encode" -- "$cur"))
+    elif [[ -z $command ]]; then
+        _filedir  # files and folders, as many as wanted
+        [[ $positional -eq 0 ]] && COMPREPLY+=($(compgen -W "encode" -- "$cur"))
     elif [[ $command == encode && $positional -eq 1 ]]; then
         _filedir
     fi

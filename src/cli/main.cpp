@@ -1,5 +1,6 @@
 // tallox-cli: the benchmark without a window. Runs one benchmark over a bitmap and prints the
-// report as it is written, or writes one encoder's exact output for inspection.
+// report as it is written, or measures a corpus of files and folders with a summary per codec,
+// or writes one encoder's exact output for inspection.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "charts/chart.h"
+#include "cli/corpus.h"
 #include "cli/encode.h"
 #include "cli/output.h"
 #include "engine/codec_table.h"
@@ -197,8 +199,10 @@ int main(int argc, char** argv) {
     CLI::App app{
         "Tallox image compression benchmark.\n"
         "Measures how fast JPEG (libjpeg-turbo) and five lossless encoders (RLE, Huffman, Rice,\n"
-        "LZ77, LZ77 Fast) compress one bitmap, and prints elapsed seconds, frames per second\n"
-        "and compression ratio per codec. Without FILE the bundled sample image is used.",
+        "LZ77, LZ77 Fast) compress a bitmap, and prints elapsed seconds, frames per second\n"
+        "and compression ratio per codec. Without PATH the bundled sample image is used.\n"
+        "Several files or a folder make a corpus: a record per file and codec, each codec\n"
+        "measured in a child process, and a summary per codec at the end.",
         "tallox-cli"};
     bool version = false;
     bool verbose = false;
@@ -211,13 +215,21 @@ int main(int argc, char** argv) {
         "  tallox-cli --all --accurate photo.bmp       every codec, 500 iterations\n"
         "  tallox-cli --codecs rle,rice --format json  records as JSON\n"
         "  tallox-cli --format table --min-time 1      per-call statistics, 1 s per codec\n"
+        "  tallox-cli -r --all --timeout 60 images/    every bitmap under images/\n"
         "  tallox-cli encode huffman photo.bmp -o photo.huf\n"
-        "Exit status: 0 success, 1 the run ended with a message (on stderr), 2 usage error.");
+        "Exit status: 0 success, 1 the run ended with a message (on stderr) or a record of a\n"
+        "corpus failed, 2 usage error.");
     app.failure_message([](const CLI::App* self, const CLI::Error& error) {
         return "tallox-cli: " + CLI::FailureMessage::simple(self, error);
     });
 
-    std::string file;
+    std::vector<std::string> paths;
+    bool recursive = false;
+    std::vector<std::string> includes{"*.bmp"};
+    bool stopOnError = false;
+    bool isolate = false;
+    bool noIsolate = false;
+    double timeoutSeconds = 0.0;
     std::vector<std::string> codecLists{"jpeg,rle,huffman,rice"};
     bool all = false;
     bool fast = false;
@@ -238,7 +250,8 @@ int main(int argc, char** argv) {
     bool noVerify = false;
     bool noDecode = false;
 
-    app.add_option("FILE", file, "Bitmap to measure (default: the bundled sample image)");
+    app.add_option("PATH", paths,
+                   "Bitmaps or folders to measure (default: the bundled sample image)");
     auto* codecsOption =
         app.add_option("--codecs", codecLists,
                        "Comma-separated codecs from jpeg, rle, huffman, rice, lz77, lz77fast "
@@ -280,6 +293,24 @@ int main(int argc, char** argv) {
         ->check(CLI::IsMember({"text", "csv", "json", "markdown", "table"}));
     app.add_flag("--crlf", crlf, "Keep the report's own \\r\\n line ends (text format)");
     app.add_flag("--no-progress", noProgress, "No progress bar on stderr");
+    app.add_flag("-r,--recursive", recursive, "Walk the folders' subfolders too");
+    app.add_option("--include", includes,
+                   "Take the folders' files whose names match GLOB (default *.bmp; repeatable)")
+        ->type_name("GLOB")
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->allow_extra_args(false);
+    app.add_flag("--stop-on-error", stopOnError,
+                 "In a corpus, end the run at the first failed record");
+    auto* isolateFlag = app.add_flag(
+        "--isolate", isolate, "Measure each file and codec in a child process (corpus default)");
+    auto* noIsolateFlag =
+        app.add_flag("--no-isolate", noIsolate, "Measure the corpus in this process");
+    isolateFlag->excludes(noIsolateFlag);
+    app.add_option("--timeout", timeoutSeconds,
+                   "Kill an isolated measurement of one file and codec after this many seconds")
+        ->transform(Seconds())
+        ->excludes(noIsolateFlag);
 
     EncodeOptions encode;
     CLI::App* encodeCommand = app.add_subcommand(
@@ -320,13 +351,23 @@ int main(int argc, char** argv) {
         return RunEncode(encode);
     }
     // "--codecs jpeg rle" leaves "rle" as the file: name the slip rather than the missing file.
-    struct stat status {};
-    if (FindCodec(file) != nullptr && lstat(file.c_str(), &status) != 0 && errno == ENOENT) {
-        return UsageError("'" + file + "' is a codec name, not a file: " +
-                          (codecsOption->count() > 0
-                               ? "list codecs with commas, --codecs " + codecLists.back() + ","
-                               : "choose codecs with --codecs ") +
-                          file);
+    for (const std::string& file : paths) {
+        struct stat status {};
+        if (FindCodec(file) != nullptr && lstat(file.c_str(), &status) != 0 && errno == ENOENT) {
+            return UsageError("'" + file + "' is a codec name, not a file: " +
+                              (codecsOption->count() > 0
+                                   ? "list codecs with commas, --codecs " + codecLists.back() + ","
+                                   : "choose codecs with --codecs ") +
+                              file);
+        }
+    }
+    // One path that is not a folder is one file's run; anything else is a corpus.
+    std::error_code folderError;
+    const bool corpus =
+        paths.size() > 1 || (paths.size() == 1 && fs::is_directory(paths[0], folderError));
+    if (!corpus && (isolate || timeoutSeconds > 0)) {
+        return UsageError(std::string(isolate ? "--isolate" : "--timeout") +
+                          " applies to several files or a folder");
     }
     // A closed stdout fails every write; found now, before a file opened by the run takes its
     // descriptor.
@@ -339,9 +380,9 @@ int main(int argc, char** argv) {
 
     BenchmarkSettings settings;
     cli::OutputOptions output;
-    settings.filePath = file.empty() ? SamplePath() : file;
+    settings.filePath = paths.empty() ? SamplePath() : paths[0];
     settings.fileName = fs::path(settings.filePath).filename().string();
-    if (settings.fileName.empty()) {
+    if (!corpus && settings.fileName.empty()) {
         return UsageError("'" + settings.filePath + "' names no file");
     }
     for (const Codec& codec : CodecTable()) {
@@ -383,7 +424,19 @@ int main(int argc, char** argv) {
     output.crlf = crlf;
     output.progress = !noProgress && isatty(STDERR_FILENO) != 0;
     if (output.format == cli::Format::Json || output.format == cli::Format::Markdown) {
-        output.context = CollectRunContext(settings.filePath);
+        output.context = CollectRunContext(corpus ? std::string() : settings.filePath);
+    }
+    if (corpus) {
+        if (!plot.empty()) {
+            return UsageError("--plot draws the run of one file, not of a corpus");
+        }
+        const std::vector<std::string> files = cli::CollectFiles(paths, recursive, includes);
+        if (files.empty()) {
+            std::fprintf(stderr, "tallox-cli: no file matches %s in the folders given\n",
+                         includes.size() == 1 ? includes[0].c_str() : "the --include patterns");
+            return 1;
+        }
+        return cli::RunCorpus(settings, files, {stopOnError, !noIsolate, timeoutSeconds}, output);
     }
     cli::CliHost host(output);
     RunBenchmark(settings, host);

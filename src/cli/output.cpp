@@ -24,9 +24,16 @@ std::string FormatMessage(const RunMessage& message) {
     return line;
 }
 
-namespace {
+void WriteOutput(std::string text, bool crlf, int& writeError) {
+    if (!crlf) {
+        std::erase(text, '\r');  // the report's "\r" stands only before "\n"
+    }
+    if (writeError == 0 && (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
+                            std::fflush(stdout) != 0)) {
+        writeError = errno != 0 ? errno : EIO;
+    }
+}
 
-// 1234567 as "1,234,567".
 std::string Grouped(int64_t value) {
     const std::string digits = std::to_string(value);
     std::string text;
@@ -38,8 +45,6 @@ std::string Grouped(int64_t value) {
     }
     return text;
 }
-
-}  // namespace
 
 TerminalProgress::TerminalProgress(bool enabled, std::vector<std::string> codecs,
                                    int32_t iterations)
@@ -109,14 +114,8 @@ CliHost::CliHost(OutputOptions options)
       progress_(options_.progress, options_.codecs, options_.iterations) {}
 
 void CliHost::Write(std::string text) {
-    if (!options_.crlf) {
-        std::erase(text, '\r');  // the report's "\r" stands only before "\n"
-    }
     progress_.Clear();
-    if (writeError_ == 0 && (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
-                             std::fflush(stdout) != 0)) {
-        writeError_ = errno != 0 ? errno : EIO;
-    }
+    WriteOutput(std::move(text), options_.crlf, writeError_);
     progress_.Redraw();
 }
 

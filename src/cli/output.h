@@ -24,6 +24,13 @@ struct OutputOptions {
 // "tallox-cli: FILE: TEXT (the system's reason)", without the parts the message lacks.
 std::string FormatMessage(const RunMessage& message);
 
+// Writes `text` to stdout and flushes it, the report's "\r" dropped unless `crlf`. After the
+// first failed write, whose errno `writeError` keeps, nothing more is written.
+void WriteOutput(std::string text, bool crlf, int& writeError);
+
+// 1234567 as "1,234,567".
+std::string Grouped(int64_t value);
+
 // The progress bar on stderr: the encoder calls made for the codec being measured, out of the
 // run's iterations, and an estimate of the time that codec has left. The run's 16-bit control
 // is kept as it is, but not shown. A step only counts the call; the line is drawn at most every

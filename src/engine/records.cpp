@@ -58,36 +58,139 @@ std::optional<double> DecodeMbps(const Row& row) {
 }
 
 // The record's fields in their order, as (name, JSON value); the text formats print the same.
-Json Fields(const Row& r) {
+Json Fields(const Row& r, bool corpus) {
     const auto optional = [](const auto& value) { return value ? Json(*value) : Json(nullptr); };
-    return Json{
-        {"codec", r.codec},
-        {"iterations", r.iterations},
-        {"input_bytes", r.inputBytes},
-        {"output_bytes", r.outputBytes},
-        {"elapsed_seconds", r.elapsedSeconds},
-        {"frames_per_second", r.framesPerSecond},
-        {"mb_per_second", MegabytesPerSecond(r)},
-        {"ratio", r.ratio},
-        {"calls", r.iterations},
-        {"min_ms", r.calls.minMs},
-        {"median_ms", r.calls.medianMs},
-        {"mad_ms", r.calls.madMs},
-        {"max_ms", r.calls.maxMs},
-        {"mbps_median", r.mbpsMedian},
-        {"mbps_best", r.mbpsBest},
-        {"verified", optional(r.verified)},
-        {"verified_bytes", r.verified ? Json(r.verifiedBytes) : Json(nullptr)},
-        {"decode_mbps_median", optional(DecodeMbps(r))},
-        {"memory_bytes", optional(r.memoryBytes)},
-        {"quality", r.jpeg ? Json(r.jpeg->quality) : Json(nullptr)},
-        {"subsampling", r.jpeg ? Json(SubsamplingName(r.jpeg->subsampling)) : Json(nullptr)},
-        {"progressive", r.jpeg ? Json(r.jpeg->progressive) : Json(nullptr)},
-        {"optimize", r.jpeg ? Json(r.jpeg->optimize) : Json(nullptr)},
-        {"psnr_rgb", optional(r.psnrRgb)},
-        {"psnr_y", optional(r.psnrY)},
-        {"ssim", optional(r.ssim)},
-        {"bpp", optional(r.bpp)}};
+    Json fields = Json::object();
+    if (corpus) {
+        fields["file"] = r.file;
+    }
+    fields.update(Json{{"codec", r.codec},
+                {"iterations", r.iterations},
+                {"input_bytes", r.inputBytes},
+                {"output_bytes", r.outputBytes},
+                {"elapsed_seconds", r.elapsedSeconds},
+                {"frames_per_second", r.framesPerSecond},
+                {"mb_per_second", MegabytesPerSecond(r)},
+                {"ratio", r.ratio},
+                {"calls", r.iterations},
+                {"min_ms", r.calls.minMs},
+                {"median_ms", r.calls.medianMs},
+                {"mad_ms", r.calls.madMs},
+                {"max_ms", r.calls.maxMs},
+                {"mbps_median", r.mbpsMedian},
+                {"mbps_best", r.mbpsBest},
+                {"verified", optional(r.verified)},
+                {"verified_bytes", r.verified ? Json(r.verifiedBytes) : Json(nullptr)},
+                {"decode_mbps_median", optional(DecodeMbps(r))},
+                {"memory_bytes", optional(r.memoryBytes)},
+                {"quality", r.jpeg ? Json(r.jpeg->quality) : Json(nullptr)},
+                {"subsampling", r.jpeg ? Json(SubsamplingName(r.jpeg->subsampling)) : Json(nullptr)},
+                {"progressive", r.jpeg ? Json(r.jpeg->progressive) : Json(nullptr)},
+                {"optimize", r.jpeg ? Json(r.jpeg->optimize) : Json(nullptr)},
+                {"psnr_rgb", optional(r.psnrRgb)},
+                {"psnr_y", optional(r.psnrY)},
+                {"ssim", optional(r.ssim)},
+                {"bpp", optional(r.bpp)}});
+    if (corpus) {
+        if (!r.error.empty()) {
+            // A failed record has no figures.
+            for (auto& field : fields.items()) {
+                if (field.key() != "file" && field.key() != "codec") {
+                    field.value() = nullptr;
+                }
+            }
+        }
+        fields["error"] = r.error.empty() ? Json(nullptr) : Json(r.error);
+    }
+    return fields;
+}
+
+// A CSV field: quoted, its quotes doubled, when it holds a separator, a quote or a line end.
+std::string CsvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) {
+        return text;
+    }
+    std::string quoted = "\"";
+    for (const char c : text) {
+        quoted.append(c == '"' ? 2 : 1, c);
+    }
+    quoted += '"';
+    return quoted;
+}
+
+// A Markdown cell: its bars escaped, its line ends as spaces.
+std::string MarkdownCell(const std::string& text) {
+    std::string cell;
+    for (const char c : text) {
+        if (c == '|') {
+            cell += '\\';
+        }
+        cell += c == '\r' || c == '\n' ? ' ' : c;
+    }
+    return cell;
+}
+
+std::string CsvLine(const Json& fields) {
+    std::string line;
+    for (const auto& field : fields.items()) {
+        if (!line.empty()) {
+            line += ',';
+        }
+        line += CsvField(Text(field.value(), Precise, "", "true", "false"));
+    }
+    return line + "\n";
+}
+
+std::string CsvHeaderLine(const Json& fields) {
+    std::string header;
+    for (const auto& field : fields.items()) {
+        header += (header.empty() ? "" : ",") + field.key();
+    }
+    return header + "\n";
+}
+
+std::string MarkdownLine(const Json& fields) {
+    std::string line = "|";
+    for (const auto& field : fields.items()) {
+        line += ' ';
+        line += MarkdownCell(Text(field.value(), Number, "-", "yes", "no"));
+        line += " |";
+    }
+    return line + "\n";
+}
+
+// The table header of `fields`, the first column (a name) aligned left and the figures right.
+std::string MarkdownTableHeader(const Json& fields) {
+    std::string text = "|";
+    std::string rule = "\n|";
+    for (const auto& field : fields.items()) {
+        text += " " + field.key() + " |";
+        rule += field.key() == "codec" || field.key() == "file" || field.key() == "error"
+                    ? "---|"
+                    : "---:|";
+    }
+    return text + rule + "\n";
+}
+
+// A figure of the summary: the ratio of the totals, and MB/s of the totals.
+double TotalRatio(const CodecSummary& s) {
+    return static_cast<double>(s.inputBytes) / static_cast<double>(s.outputBytes);
+}
+double TotalMbps(const CodecSummary& s) {
+    return static_cast<double>(s.inputBytes) / 1e6 / s.medianSeconds;
+}
+
+Json SummaryFields(const CodecSummary& s) {
+    return Json{{"codec", s.codec},
+                {"files", s.files},
+                {"failed", s.failed},
+                {"input_bytes", s.inputBytes},
+                {"output_bytes", s.outputBytes},
+                {"ratio", TotalRatio(s)},
+                {"median_seconds", s.medianSeconds},
+                {"mb_per_second", TotalMbps(s)},
+                {"geomean_ratio", s.geomeanRatio},
+                {"geomean_mb_per_second", s.geomeanMbps}};
 }
 
 // A path under `key`, and under `key`_bytes_hex too when some of its bytes are not UTF-8.
@@ -118,36 +221,18 @@ double MegabytesPerSecond(const Row& row) {
     return static_cast<double>(row.inputBytes) * row.iterations / 1e6 / row.elapsedSeconds;
 }
 
-std::string CsvHeader() {
-    std::string header;
-    const Json fields = Fields(Row{});
-    for (const auto& field : fields.items()) {
-        if (!header.empty()) {
-            header += ',';
-        }
-        header += field.key();
-    }
-    return header + "\n";
-}
+std::string CsvHeader(bool corpus) { return CsvHeaderLine(Fields(Row{}, corpus)); }
 
-std::string CsvRecord(const Row& r) {
-    std::string line;
-    const Json fields = Fields(r);
-    for (const auto& field : fields.items()) {
-        if (!line.empty()) {
-            line += ',';
-        }
-        line += Text(field.value(), Precise, "", "true", "false");
-    }
-    return line + "\n";
-}
+std::string CsvRecord(const Row& r, bool corpus) { return CsvLine(Fields(r, corpus)); }
 
-std::string MarkdownHeader(const RunContext& context) {
+std::string MarkdownHeader(const RunContext& context, bool corpus) {
     std::string text = "# Tallox " + context.version + "\n\n";
+    if (!corpus) {
+        text += "- Input: `" + context.inputPath + "`, " + std::to_string(context.inputBytes) +
+                " bytes, SHA-256 `" + context.inputSha256 + "`\n";
+    }
     for (const auto& line :
-         {"- Input: `" + context.inputPath + "`, " + std::to_string(context.inputBytes) +
-              " bytes, SHA-256 `" + context.inputSha256 + "`",
-          "- Machine: " + context.machine.cpuModel + ", " +
+         {"- Machine: " + context.machine.cpuModel + ", " +
               std::to_string(context.machine.logicalCores) + " logical cores, " +
               Megabytes(context.machine.memoryBytes) + ", " + context.machine.kernel,
           "- Build: " + context.compiler + ", " + context.buildType + ", SIMD " +
@@ -157,37 +242,16 @@ std::string MarkdownHeader(const RunContext& context) {
           "- Date: " + context.date}) {
         text += line + "\n";
     }
-    text += "\n|";
-    std::string rule = "\n|";
-    const Json fields = Fields(Row{});
-    for (const auto& field : fields.items()) {
-        text += " " + field.key() + " |";
-        rule += field.key() == "codec" ? "---|" : "---:|";
-    }
-    return text + rule + "\n";
+    return text + "\n" + MarkdownTableHeader(Fields(Row{}, corpus));
 }
 
-std::string MarkdownRecord(const Row& r) {
-    std::string line = "|";
-    const Json fields = Fields(r);
-    for (const auto& field : fields.items()) {
-        line += ' ';
-        line += Text(field.value(), Number, "-", "yes", "no");
-        line += " |";
-    }
-    return line + "\n";
-}
+std::string MarkdownRecord(const Row& r, bool corpus) { return MarkdownLine(Fields(r, corpus)); }
 
-std::string JsonDocument(const RunContext& context, const std::vector<Row>& rows) {
-    Json input = Json::object();
-    AddPath(input, "path", context.inputPath);
-    input["bytes"] = context.inputBytes;
-    input["sha256"] = context.inputSha256;
-    Json results = Json::array();
-    for (const Row& row : rows) {
-        results.push_back(Fields(row));
-    }
-    Json document{{"tallox", context.version},
+namespace {
+
+// The document's context: program, machine, build, timer.
+Json ContextJson(const RunContext& context) {
+    return Json{{"tallox", context.version},
                   {"machine",
                    {{"cpu", context.machine.cpuModel},
                     {"logical_cores", context.machine.logicalCores},
@@ -205,13 +269,147 @@ std::string JsonDocument(const RunContext& context, const std::vector<Row>& rows
                     {"qt", context.qt}}},
                   {"timer",
                    {{"resolution_seconds", context.timerResolutionSeconds},
-                    {"stopwatch_overhead_seconds", context.stopwatchOverheadSeconds}}},
-                  {"input", input},
-                  {"date", context.date}};
+                    {"stopwatch_overhead_seconds", context.stopwatchOverheadSeconds}}}};
+}
+
+// Non-finite numbers (an empty file's 0 / 0 ratio) become null: JSON has no NaN.
+std::string Dump(const Json& document) {
+    return document.dump(2, ' ', false, Json::error_handler_t::replace);
+}
+
+}  // namespace
+
+std::string JsonDocument(const RunContext& context, const std::vector<Row>& rows) {
+    Json input = Json::object();
+    AddPath(input, "path", context.inputPath);
+    input["bytes"] = context.inputBytes;
+    input["sha256"] = context.inputSha256;
+    Json results = Json::array();
+    for (const Row& row : rows) {
+        results.push_back(Fields(row, false));
+    }
+    Json document = ContextJson(context);
+    document["input"] = input;
+    document["date"] = context.date;
     AddPath(document, "file", context.inputPath);  // the input's path, for quick reading
     document["results"] = results;
-    // Non-finite numbers (an empty file's 0 / 0 ratio) become null: JSON has no NaN.
-    return document.dump(2, ' ', false, Json::error_handler_t::replace);
+    return Dump(document);
+}
+
+std::string CorpusJsonDocument(const RunContext& context, const std::vector<std::string>& files,
+                               const std::vector<Row>& rows,
+                               const std::vector<CodecSummary>& summaries) {
+    Json document = ContextJson(context);
+    document["date"] = context.date;
+    document["files"] = files;
+    Json results = Json::array();
+    for (const Row& row : rows) {
+        results.push_back(Fields(row, true));
+    }
+    document["results"] = results;
+    Json summary = Json::array();
+    for (const CodecSummary& s : summaries) {
+        summary.push_back(SummaryFields(s));
+    }
+    document["summary"] = summary;
+    return Dump(document);
+}
+
+std::vector<CodecSummary> SummarizeCodecs(const std::vector<Row>& rows) {
+    std::vector<CodecSummary> summaries;
+    std::vector<std::pair<double, int32_t>> logRatios;  // sum of logs, count; per summary
+    std::vector<std::pair<double, int32_t>> logMbps;
+    const auto add = [](std::pair<double, int32_t>& mean, double value) {
+        if (std::isfinite(value) && value > 0) {
+            mean.first += std::log(value);
+            ++mean.second;
+        }
+    };
+    for (const Row& row : rows) {
+        if (row.text.empty() && row.error.empty()) {
+            continue;  // the memcpy baseline
+        }
+        size_t i = 0;
+        while (i < summaries.size() && summaries[i].codec != row.codec) {
+            ++i;
+        }
+        if (i == summaries.size()) {
+            summaries.push_back({row.codec, row.label});
+            logRatios.emplace_back();
+            logMbps.emplace_back();
+        }
+        CodecSummary& s = summaries[i];
+        if (!row.error.empty()) {
+            ++s.failed;
+            continue;
+        }
+        ++s.files;
+        s.inputBytes += row.inputBytes;
+        s.outputBytes += row.outputBytes;
+        s.medianSeconds += row.calls.medianMs / 1e3;
+        add(logRatios[i], row.ratio);
+        add(logMbps[i], row.mbpsMedian);
+    }
+    const auto mean = [](const std::pair<double, int32_t>& logs) {
+        return logs.second > 0 ? std::exp(logs.first / logs.second) : std::nan("");
+    };
+    for (size_t i = 0; i < summaries.size(); ++i) {
+        summaries[i].geomeanRatio = mean(logRatios[i]);
+        summaries[i].geomeanMbps = mean(logMbps[i]);
+    }
+    return summaries;
+}
+
+std::string SummaryText(const std::vector<CodecSummary>& summaries) {
+    std::string text =
+        "\r\nSummary\r\n"
+        "------------------------------------------------------------------------------------------"
+        "------------\r\n"
+        "\t\tFiles\tFailed\tRatio\t\tMB/s\t\tGeo. ratio\tGeo. MB/s\tSeconds\t\tInput bytes\r\n"
+        "------------------------------------------------------------------------------------------"
+        "------------\r\n";
+    for (const CodecSummary& s : summaries) {
+        char numbers[200];
+        std::snprintf(numbers, sizeof numbers,
+                      "%d\t%d\t1 : %.3f\t%.3f\t\t1 : %.3f\t%.3f\t\t%.6f\t%llu\r\n", s.files,
+                      s.failed, TotalRatio(s), TotalMbps(s), s.geomeanRatio, s.geomeanMbps,
+                      s.medianSeconds, static_cast<unsigned long long>(s.inputBytes));
+        text += s.label + numbers;
+    }
+    return text;
+}
+
+std::string CsvSummary(const std::vector<CodecSummary>& summaries) {
+    std::string text = "\n";
+    text += CsvHeaderLine(SummaryFields(CodecSummary{}));
+    for (const CodecSummary& s : summaries) {
+        text += CsvLine(SummaryFields(s));
+    }
+    return text;
+}
+
+std::string MarkdownSummary(const std::vector<CodecSummary>& summaries) {
+    std::string text = "\n## Summary\n\n" + MarkdownTableHeader(SummaryFields(CodecSummary{}));
+    for (const CodecSummary& s : summaries) {
+        text += MarkdownLine(SummaryFields(s));
+    }
+    return text;
+}
+
+std::string TableSummary(const std::vector<CodecSummary>& summaries) {
+    std::string text =
+        "\nSummary\n"
+        "codec        files failed    ratio  MB/s total  geo. ratio  geo. MB/s   input bytes\n";
+    for (const CodecSummary& s : summaries) {
+        char line[200];
+        std::snprintf(line, sizeof line, "%-12s %5d %6d %8s %11s %11s %10s %13llu\n",
+                      s.codec.c_str(), s.files, s.failed, Number(TotalRatio(s)).c_str(),
+                      Number(TotalMbps(s)).c_str(), Number(s.geomeanRatio).c_str(),
+                      Number(s.geomeanMbps).c_str(),
+                      static_cast<unsigned long long>(s.inputBytes));
+        text += line;
+    }
+    return text;
 }
 
 std::string TableHeader() {
@@ -219,6 +417,11 @@ std::string TableHeader() {
 }
 
 std::string TableRecord(const Row& r) {
+    if (!r.error.empty()) {
+        char line[80];
+        std::snprintf(line, sizeof line, "%-12s ", r.codec.c_str());
+        return line + ("error: " + r.error) + "\n";
+    }
     const auto speed = [](double mbps) {
         char text[16];
         std::snprintf(text, sizeof text,

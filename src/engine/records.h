@@ -1,6 +1,7 @@
 // A run's rows as records for other tools and people: CSV, JSON, Markdown and an aligned table.
 // The command line prints them; the dialog saves them.
 #pragma once
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -12,13 +13,16 @@ namespace tallox {
 // Input MB/s over the whole loop: the input bytes of every call over the row's elapsed time.
 double MegabytesPerSecond(const Row& row);
 
+// A run over many files (`corpus`) adds the file before a record's fields and the error after
+// them; one file's records are as they always were.
+
 // One line per row after a header line; no context (CSV holds records alone).
-std::string CsvHeader();
-std::string CsvRecord(const Row& row);
+std::string CsvHeader(bool corpus = false);
+std::string CsvRecord(const Row& row, bool corpus = false);
 
 // The context as a list, then a table header; then one table line per row.
-std::string MarkdownHeader(const RunContext& context);
-std::string MarkdownRecord(const Row& row);
+std::string MarkdownHeader(const RunContext& context, bool corpus = false);
+std::string MarkdownRecord(const Row& row, bool corpus = false);
 
 // {"tallox": ..., "machine": ..., "build": ..., "timer": ..., "input": ..., "date": ...,
 //  "file": ..., "results": [...]}. Non-finite numbers are null. A path that is not valid
@@ -26,9 +30,40 @@ std::string MarkdownRecord(const Row& row);
 std::string JsonDocument(const RunContext& context, const std::vector<Row>& rows);
 
 // An aligned table for terminals, 80 columns wide: ratio, encode MB/s at the median and at
-// the fastest call, decode MB/s, spread (MAD over median), verified mark, memory.
+// the fastest call, decode MB/s, spread (MAD over median), verified mark, memory. A failed
+// row shows its error instead.
 std::string TableHeader();
 std::string TableRecord(const Row& row);
+
+// One codec over many files. The totals are over the files it measured, the geometric means
+// over those with a finite, positive figure; NaN when there are none.
+struct CodecSummary {
+    std::string codec;
+    std::string label;  // the report's label, tabs included
+    int32_t files = 0;   // measured
+    int32_t failed = 0;  // an error record each
+    uint64_t inputBytes = 0;
+    uint64_t outputBytes = 0;
+    double medianSeconds = 0.0;  // the sum of the files' median call times
+    double geomeanRatio = 0.0;
+    double geomeanMbps = 0.0;  // of the files' input MB/s at the median call
+};
+
+// Per codec in the order of its first row; the memcpy baseline is no codec here.
+std::vector<CodecSummary> SummarizeCodecs(const std::vector<Row>& rows);
+
+// The summary in each format: a block headed "Summary" in the report's tab layout; a second
+// CSV table after an empty line; a Markdown section; the aligned table's section.
+std::string SummaryText(const std::vector<CodecSummary>& summaries);
+std::string CsvSummary(const std::vector<CodecSummary>& summaries);
+std::string MarkdownSummary(const std::vector<CodecSummary>& summaries);
+std::string TableSummary(const std::vector<CodecSummary>& summaries);
+
+// The JSON document of a run over `files`: the context without an input, "files", the
+// records with their file, and "summary".
+std::string CorpusJsonDocument(const RunContext& context, const std::vector<std::string>& files,
+                               const std::vector<Row>& rows,
+                               const std::vector<CodecSummary>& summaries);
 
 // The context as lines of text, for `--version --verbose` and saved text reports.
 std::string ContextText(const RunContext& context);

@@ -17,8 +17,6 @@
 namespace tallox {
 namespace {
 
-constexpr Codec kBaseline{"memcpy", "", nullptr, nullptr, false, false, nullptr, 1, "memcpy"};
-
 // Decodes the codec's last output, outside all timing, and compares it with the input; then,
 // when asked, times the decoder as the encoder was timed. False when the output does not
 // decode to its input: a fault of the codec.
@@ -112,6 +110,8 @@ bool MeasureBaseline(const BenchmarkSettings& settings, RunHost& host) {
 }
 
 }  // namespace
+
+const Codec kBaseline{"memcpy", "", nullptr, nullptr, false, false, nullptr, 1, "memcpy"};
 
 std::string MismatchMessage(const Codec& codec) {
     return std::string("The ") + codec.displayName + " output does not decode to its input!";

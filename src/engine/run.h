@@ -16,6 +16,9 @@ void RunBenchmark(const BenchmarkSettings& settings, RunHost& host,
                   Imaging& imaging = PlatformImaging(),
                   std::span<const Codec> codecs = CodecTable());
 
+// The yardstick's entry: a memcpy of the input, timed as the encoders are.
+extern const Codec kBaseline;
+
 // "The RLE output does not decode to its input!", with the codec's name.
 std::string MismatchMessage(const Codec& codec);
 

@@ -50,6 +50,11 @@ struct Row {
     std::optional<double> psnrY;
     std::optional<double> ssim;
     std::optional<double> bpp;
+
+    // In a run over many files: the file measured, and why the codec failed on it (empty when
+    // it did not; the figures above are then all zero).
+    std::string file;
+    std::string error;
 };
 
 // Why a run ended: the text of its message box and, when the input file was the cause, the

@@ -100,6 +100,16 @@ Imaging& PlatformImaging() {
     return services;
 }
 
+void LoadImagePlugins() {
+    // A 24-bit 1 x 1 BMP: the file header, the info header and one padded pixel.
+    static const unsigned char kBitmap[] = {'B', 'M', 58, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,  40,
+                                            0,   0,   0,  1, 0, 0, 0, 1, 0, 0, 0,  1, 0, 24, 0,
+                                            0,   0,   0,  0, 4, 0, 0, 0, 0, 0, 0,  0, 0, 0,  0,
+                                            0,   0,   0,  0, 0, 0, 0, 0, 0, 0, 0,  0, 0};
+    const QImage image = QImage::fromData(kBitmap, sizeof kBitmap);
+    const QImage converted = image.convertToFormat(QImage::Format_RGB888);
+}
+
 ImagingSession::ImagingSession() {
     if (g_sessions++ == 0) {
         g_previousAllocationLimit = QImageReader::allocationLimit();

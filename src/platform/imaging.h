@@ -50,6 +50,12 @@ public:
 // The platform's services: QImage for decoding, libjpeg-turbo for saving.
 Imaging& PlatformImaging();
 
+// Brings in the image format plugins by decoding a 1 x 1 bitmap from memory. A process that
+// forks children to load images calls it first, so that they inherit the plugins; a real image
+// would not do, since converting a large one starts pool threads that a forked child lacks
+// and would wait for forever.
+void LoadImagePlugins();
+
 // Readies the platform's imaging services for the life of the object (a program's start-up and
 // shutdown): decoded images up to 1 GiB load while a session lives.
 class ImagingSession {

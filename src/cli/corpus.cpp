@@ -1,0 +1,342 @@
+#include "cli/corpus.h"
+
+#include <fnmatch.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "cli/isolate.h"
+#include "engine/records.h"
+#include "engine/report.h"
+#include "engine/run.h"
+
+namespace fs = std::filesystem;
+
+namespace tallox::cli {
+namespace {
+
+void Walk(const fs::path& folder, bool recursive, const std::vector<std::string>& includes,
+          std::vector<std::string>& files) {
+    std::error_code error;
+    std::vector<fs::directory_entry> entries;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        entries.push_back(*it);
+    }
+    if (error) {
+        files.push_back(folder.string());
+        return;
+    }
+    std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+        return a.path().filename().native() < b.path().filename().native();
+    });
+    for (const fs::directory_entry& entry : entries) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with('.')) {
+            continue;
+        }
+        // Links to folders are not followed: a link back up would never end.
+        if (entry.is_directory(error) && !entry.is_symlink(error)) {
+            if (recursive) {
+                Walk(entry.path(), true, includes, files);
+            }
+        } else if (entry.is_regular_file(error) &&
+                   std::any_of(includes.begin(), includes.end(), [&](const std::string& glob) {
+                       return fnmatch(glob.c_str(), name.c_str(), FNM_CASEFOLD) == 0;
+                   })) {
+            files.push_back(entry.path().string());
+        }
+    }
+}
+
+// The bar over a corpus: the share of the run's file-and-codec measurements done, the file and
+// codec being measured with its encoder calls, and the time the whole run has left at the pace
+// so far. An isolated measurement's child counts its calls and draws on its copy of the bar.
+class CorpusProgress final : public ProgressControl {
+public:
+    CorpusProgress(bool enabled, size_t files, size_t codecs, int32_t iterations)
+        : enabled_(enabled && files * codecs > 0),
+          files_(files),
+          units_(files * codecs),
+          iterations_(iterations),
+          start_(std::chrono::steady_clock::now()) {}
+
+    void Begin(size_t file, std::string codec) {
+        file_ = file;
+        codec_ = std::move(codec);
+        calls_ = 0;
+        Draw();
+    }
+    void End() { ++done_; }
+
+    void Clear() {
+        if (shown_) {
+            std::fputs("\r\033[K", stderr);
+            std::fflush(stderr);
+            shown_ = false;
+        }
+    }
+    void Draw() {
+        if (!enabled_) {
+            return;
+        }
+        throttle_.Drew();
+        const double share =
+            (static_cast<double>(done_) + static_cast<double>(std::min(calls_, iterations_)) /
+                                              static_cast<double>(iterations_)) /
+            static_cast<double>(units_);
+        constexpr int kWidth = 30;
+        const auto filled = static_cast<size_t>(std::clamp(share, 0.0, 1.0) * kWidth);
+        std::string line = "\r[" + std::string(filled, '#') + std::string(kWidth - filled, '.') +
+                           "] file " + Grouped(static_cast<int64_t>(file_ + 1)) + " / " +
+                           Grouped(static_cast<int64_t>(files_)) + "  " + codec_ + "  " +
+                           Grouped(calls_) + " calls";
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+        if (share > 0 && share < 1 && seconds >= 1) {
+            const auto left = static_cast<int64_t>(std::ceil(seconds / share * (1 - share)));
+            char text[48];
+            std::snprintf(text, sizeof text, "  %lld:%02lld left",
+                          static_cast<long long>(left / 60), static_cast<long long>(left % 60));
+            line += text;
+        }
+        std::fputs((line + "\033[K").c_str(), stderr);
+        std::fflush(stderr);
+        shown_ = true;
+    }
+
+protected:
+    void Stepped() override {
+        ++calls_;
+        if (enabled_ && throttle_.Due()) {
+            Draw();
+        }
+    }
+
+private:
+    bool enabled_;
+    size_t files_;
+    size_t units_;
+    int64_t iterations_;
+    std::chrono::steady_clock::time_point start_;
+    size_t file_ = 0;
+    size_t done_ = 0;
+    std::string codec_;
+    int64_t calls_ = 0;
+    DrawThrottle throttle_;
+    bool shown_ = false;
+};
+
+Row ErrorRow(const char* codec, const char* label, std::string error) {
+    Row row;
+    row.codec = codec;
+    row.label = label;
+    row.error = std::move(error);
+    return row;
+}
+
+// A run's host that hands on its rows, and its message as the codec's error row.
+class SinkHost final : public RunHost {
+public:
+    SinkHost(const Codec& codec, ProgressControl& progress, const RowSink& sink)
+        : codec_(codec), progress_(progress), sink_(sink) {}
+
+    void Push(const std::string&) override {}
+    void Repaint() override {}
+    void RowFinished(const Row& row) override { sink_(row); }
+    ProgressControl& Progress() override { return progress_; }
+    void ShowMessage(const RunMessage& message) override {
+        std::string text = message.text;
+        if (message.systemError != 0) {
+            text += std::string(" (") + std::strerror(message.systemError) + ")";
+        }
+        sink_(ErrorRow(codec_.name, codec_.label, text));
+    }
+
+private:
+    const Codec& codec_;
+    ProgressControl& progress_;
+    const RowSink& sink_;
+};
+
+// Prints a corpus run's records as they come, and the summaries at the end.
+class CorpusOutput {
+public:
+    CorpusOutput(const OutputOptions& options, CorpusProgress& progress)
+        : options_(options), progress_(progress) {}
+
+    void Write(std::string text) {
+        progress_.Clear();
+        WriteOutput(std::move(text), options_.crlf, writeError_);
+    }
+
+    void Start() {
+        switch (options_.format) {
+            case Format::Text:
+                return Write(kReportHeader);
+            case Format::Csv:
+                return Write(CsvHeader(true));
+            case Format::Markdown:
+                return Write(MarkdownHeader(options_.context, true));
+            case Format::Table:
+                return Write(TableHeader());
+            case Format::Json:
+                return;
+        }
+    }
+
+    void File(const std::string& path) {
+        if (options_.format == Format::Text) {
+            Write("\r\n" + path + "\r\n");
+        } else if (options_.format == Format::Table) {
+            Write(path + "\n");
+        }
+    }
+
+    void Record(const Row& row) {
+        rows_.push_back(row);
+        failed_ += row.error.empty() ? 0 : 1;
+        switch (options_.format) {
+            case Format::Text:
+                return Write(row.error.empty() ? row.text
+                                               : row.label + "error: " + row.error + "\r\n");
+            case Format::Csv:
+                return Write(CsvRecord(row, true));
+            case Format::Markdown:
+                return Write(MarkdownRecord(row, true));
+            case Format::Table:
+                return Write(TableRecord(row));
+            case Format::Json:
+                return;
+        }
+    }
+
+    int Finish(const std::vector<std::string>& files) {
+        const std::vector<CodecSummary> summaries = SummarizeCodecs(rows_);
+        switch (options_.format) {
+            case Format::Text:
+                Write(SummaryText(summaries));
+                break;
+            case Format::Csv:
+                Write(CsvSummary(summaries));
+                break;
+            case Format::Markdown:
+                Write(MarkdownSummary(summaries));
+                break;
+            case Format::Table:
+                Write(TableSummary(summaries));
+                break;
+            case Format::Json:
+                Write(CorpusJsonDocument(options_.context, files, rows_, summaries) + "\n");
+                break;
+        }
+        progress_.Clear();
+        if (writeError_ != 0) {
+            std::fprintf(stderr, "%s\n",
+                         FormatMessage({"cannot write the output", {}, writeError_}).c_str());
+            return 1;
+        }
+        if (failed_ > 0) {
+            std::fprintf(stderr, "tallox-cli: %zu of %zu records failed\n", failed_, rows_.size());
+            return 1;
+        }
+        return 0;
+    }
+
+    bool Failed() const { return failed_ > 0; }
+
+private:
+    const OutputOptions& options_;
+    CorpusProgress& progress_;
+    std::vector<Row> rows_;
+    size_t failed_ = 0;
+    int writeError_ = 0;
+};
+
+}  // namespace
+
+std::vector<std::string> CollectFiles(const std::vector<std::string>& paths, bool recursive,
+                                      const std::vector<std::string>& includes) {
+    std::vector<std::string> files;
+    for (const std::string& path : paths) {
+        std::error_code error;
+        if (fs::is_directory(path, error)) {
+            Walk(path, recursive, includes, files);
+        } else {
+            files.push_back(path);
+        }
+    }
+    return files;
+}
+
+int RunCorpus(const BenchmarkSettings& settings, const std::vector<std::string>& files,
+              const CorpusOptions& options, const OutputOptions& output, Imaging& imaging,
+              std::span<const Codec> codecs) {
+    std::vector<const Codec*> selected;
+    for (const Codec& codec : codecs) {
+        if (settings.*codec.selection) {
+            selected.push_back(&codec);
+        }
+    }
+    CorpusProgress progress(output.progress, files.size(), selected.size(), settings.iterations);
+    CorpusOutput out(output, progress);
+    out.Start();
+    if (options.isolate) {
+        // The image format plugins and their set-up, brought in once before the children that
+        // inherit them: otherwise each child pays for it again.
+        LoadImagePlugins();
+    }
+    for (size_t i = 0; i < files.size() && !(options.stopOnError && out.Failed()); ++i) {
+        BenchmarkSettings one = settings;
+        one.filePath = files[i];
+        one.fileName = fs::path(files[i]).filename().string();
+        if (one.fileName.empty()) {
+            one.fileName = files[i];  // a path ending in a slash: the run fails on it
+        }
+        out.File(files[i]);
+        // The baseline first, on its own, then each codec: a failure names its codec.
+        std::vector<const Codec*> units = selected;
+        if (settings.baseline) {
+            units.insert(units.begin(), &kBaseline);
+        }
+        for (const Codec* codec : units) {
+            if (options.stopOnError && out.Failed()) {
+                break;
+            }
+            const bool baseline = codec == &kBaseline;
+            one.baseline = baseline;
+            const std::span<const Codec> run =
+                baseline ? std::span<const Codec>() : std::span<const Codec>(codec, 1);
+            const auto record = [&](const Row& row) {
+                Row filed = row;
+                filed.file = files[i];
+                out.Record(filed);
+            };
+            if (!baseline) {
+                progress.Begin(i, codec->displayName);
+            }
+            const auto measure = [&](const RowSink& sink) {
+                SinkHost host(*codec, progress, sink);
+                RunBenchmark(one, host, imaging, run);
+            };
+            if (options.isolate) {
+                if (const std::optional<std::string> failure =
+                        RunIsolated(measure, options.timeoutSeconds, record)) {
+                    record(ErrorRow(codec->name, codec->label, *failure));
+                }
+            } else {
+                measure(record);
+            }
+            if (!baseline) {
+                progress.End();
+            }
+        }
+    }
+    return out.Finish(files);
+}
+
+}  // namespace tallox::cli

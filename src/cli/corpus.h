@@ -1,0 +1,36 @@
+// A run over many files: the folders walked, each file's codecs measured in turn (each in its
+// own child process unless told otherwise), a record per file and codec, and a summary per
+// codec at the end.
+#pragma once
+#include <span>
+#include <string>
+#include <vector>
+
+#include "cli/output.h"
+#include "engine/benchmark_settings.h"
+#include "engine/codec_table.h"
+#include "platform/imaging.h"
+
+namespace tallox::cli {
+
+struct CorpusOptions {
+    bool stopOnError = false;     // the first failed record ends the run
+    bool isolate = true;          // each file and codec measured in a child process
+    double timeoutSeconds = 0.0;  // an isolated measurement's limit; 0: none
+};
+
+// The files to measure: each path that is not a folder as given; each folder's regular files
+// whose names match one of `includes` (shell patterns, letter case ignored), hidden names
+// skipped, in byte order of their names, with its subfolders' files at their place when
+// `recursive`. A folder that cannot be read stays in the list, to fail as an input.
+std::vector<std::string> CollectFiles(const std::vector<std::string>& paths, bool recursive,
+                                      const std::vector<std::string>& includes);
+
+// Measures the codecs `settings` selects from `codecs` over each of `files`, and prints the
+// records and the summaries as `output` says. Returns the exit status: 0, or 1 when a record
+// failed or the output could not be written.
+int RunCorpus(const BenchmarkSettings& settings, const std::vector<std::string>& files,
+              const CorpusOptions& options, const OutputOptions& output,
+              Imaging& imaging = PlatformImaging(), std::span<const Codec> codecs = CodecTable());
+
+}  // namespace tallox::cli
