@@ -36,12 +36,10 @@ struct WireRow {
     CallStatistics calls;
     double mbpsMedian;
     double mbpsBest;
-    CallStatistics decodeCalls;
+    std::optional<CallStatistics> decodeCalls;
     double decodeMbpsMedian;
-    uint64_t memoryBytes;
-    int8_t verified;  // -1 not verified, 0 mismatch, 1 verified
-    bool hasDecode;
-    bool hasMemory;
+    std::optional<uint64_t> memoryBytes;
+    std::optional<bool> verified;
     std::optional<JpegOptions> jpeg;
     std::optional<double> psnrRgb;
     std::optional<double> psnrY;
@@ -73,12 +71,10 @@ WireRow ToWire(const Row& row) {
     w.calls = row.calls;
     w.mbpsMedian = row.mbpsMedian;
     w.mbpsBest = row.mbpsBest;
-    w.decodeCalls = row.decodeCalls.value_or(CallStatistics{});
+    w.decodeCalls = row.decodeCalls;
     w.decodeMbpsMedian = row.decodeMbpsMedian;
-    w.memoryBytes = row.memoryBytes.value_or(0);
-    w.verified = static_cast<int8_t>(row.verified ? (*row.verified ? 1 : 0) : -1);
-    w.hasDecode = row.decodeCalls.has_value();
-    w.hasMemory = row.memoryBytes.has_value();
+    w.memoryBytes = row.memoryBytes;
+    w.verified = row.verified;
     w.jpeg = row.jpeg;
     w.psnrRgb = row.psnrRgb;
     w.psnrY = row.psnrY;
@@ -103,16 +99,10 @@ Row FromWire(const WireRow& w) {
     row.calls = w.calls;
     row.mbpsMedian = w.mbpsMedian;
     row.mbpsBest = w.mbpsBest;
-    if (w.hasDecode) {
-        row.decodeCalls = w.decodeCalls;
-    }
+    row.decodeCalls = w.decodeCalls;
     row.decodeMbpsMedian = w.decodeMbpsMedian;
-    if (w.hasMemory) {
-        row.memoryBytes = w.memoryBytes;
-    }
-    if (w.verified >= 0) {
-        row.verified = w.verified == 1;
-    }
+    row.memoryBytes = w.memoryBytes;
+    row.verified = w.verified;
     row.jpeg = w.jpeg;
     row.psnrRgb = w.psnrRgb;
     row.psnrY = w.psnrY;
