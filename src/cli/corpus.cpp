@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 
 #include "cli/isolate.h"
 #include "engine/records.h"
@@ -285,51 +286,64 @@ int RunCorpus(const BenchmarkSettings& settings, const std::vector<std::string>&
     CorpusProgress progress(output.progress, files.size(), selected.size(), settings.iterations);
     CorpusOutput out(output, progress);
     out.Start();
-    if (options.isolate) {
-        // The image format plugins and their set-up, brought in once before the children that
-        // inherit them: otherwise each child pays for it again.
-        LoadImagePlugins();
+    // Each file's measurements: the baseline first, on its own, then each codec, so that a
+    // failure names its codec.
+    std::vector<const Codec*> units = selected;
+    if (settings.baseline) {
+        units.insert(units.begin(), &kBaseline);
     }
-    for (size_t i = 0; i < files.size() && !(options.stopOnError && out.Failed()); ++i) {
+    // Measures unit `u` of file `i`, in this process or in the worker, which mirrors the bar's
+    // progress on its copy of it.
+    const auto measure = [&](size_t i, size_t u, const RowSink& sink) {
+        const Codec& codec = *units[u];
+        const bool baseline = &codec == &kBaseline;
         BenchmarkSettings one = settings;
         one.filePath = files[i];
         one.fileName = fs::path(files[i]).filename().string();
         if (one.fileName.empty()) {
             one.fileName = files[i];  // a path ending in a slash: the run fails on it
         }
-        out.File(files[i]);
-        // The baseline first, on its own, then each codec: a failure names its codec.
-        std::vector<const Codec*> units = selected;
-        if (settings.baseline) {
-            units.insert(units.begin(), &kBaseline);
+        one.baseline = baseline;
+        if (!baseline) {
+            progress.Begin(i, codec.displayName);
         }
-        for (const Codec* codec : units) {
-            if (options.stopOnError && out.Failed()) {
-                break;
+        SinkHost host(codec, progress, sink);
+        RunBenchmark(one, host, imaging,
+                     baseline ? std::span<const Codec>() : std::span<const Codec>(&codec, 1));
+        if (!baseline) {
+            progress.End();
+        }
+    };
+    std::optional<IsolatedWorker> worker;
+    if (options.isolate) {
+        // The image format plugins and their set-up, brought in once before the worker that
+        // inherits them: otherwise each fresh worker pays for it again.
+        LoadImagePlugins();
+        worker.emplace(
+            [&](uint64_t request, const RowSink& sink) {
+                measure(request / units.size(), request % units.size(), sink);
+            },
+            options.timeoutSeconds);
+    }
+    for (size_t i = 0; i < files.size() && !(options.stopOnError && out.Failed()); ++i) {
+        out.File(files[i]);
+        const auto record = [&](const Row& row) {
+            Row filed = row;
+            filed.file = files[i];
+            out.Record(filed);
+        };
+        for (size_t u = 0; u < units.size() && !(options.stopOnError && out.Failed()); ++u) {
+            if (!worker) {
+                measure(i, u, record);
+                continue;
             }
-            const bool baseline = codec == &kBaseline;
-            one.baseline = baseline;
-            const std::span<const Codec> run =
-                baseline ? std::span<const Codec>() : std::span<const Codec>(codec, 1);
-            const auto record = [&](const Row& row) {
-                Row filed = row;
-                filed.file = files[i];
-                out.Record(filed);
-            };
+            const bool baseline = units[u] == &kBaseline;
             if (!baseline) {
-                progress.Begin(i, codec->displayName);
+                progress.Begin(i, units[u]->displayName);
             }
-            const auto measure = [&](const RowSink& sink) {
-                SinkHost host(*codec, progress, sink);
-                RunBenchmark(one, host, imaging, run);
-            };
-            if (options.isolate) {
-                if (const std::optional<std::string> failure =
-                        RunIsolated(measure, options.timeoutSeconds, record)) {
-                    record(ErrorRow(codec->name, codec->label, *failure));
-                }
-            } else {
-                measure(record);
+            if (const std::optional<std::string> failure =
+                    worker->Run(i * units.size() + u, record)) {
+                record(ErrorRow(units[u]->name, units[u]->label, *failure));
             }
             if (!baseline) {
                 progress.End();

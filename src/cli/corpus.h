@@ -1,6 +1,6 @@
-// A run over many files: the folders walked, each file's codecs measured in turn (each in its
-// own child process unless told otherwise), a record per file and codec, and a summary per
-// codec at the end.
+// A run over many files: the folders walked, each file's codecs measured in turn (in a child
+// process unless told otherwise), a record per file and codec, and a summary per codec at the
+// end.
 #pragma once
 #include <span>
 #include <string>
@@ -15,7 +15,7 @@ namespace tallox::cli {
 
 struct CorpusOptions {
     bool stopOnError = false;     // the first failed record ends the run
-    bool isolate = true;          // each file and codec measured in a child process
+    bool isolate = true;          // the measurements made in a child process
     double timeoutSeconds = 0.0;  // an isolated measurement's limit; 0: none
 };
 

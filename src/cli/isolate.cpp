@@ -1,27 +1,27 @@
 #include "cli/isolate.h"
 
-#include <fcntl.h>
-#include <limits.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <optional>
 #include <type_traits>
+#include <utility>
 
 namespace tallox::cli {
 namespace {
 
-// A row as it crosses the pipe: numbers as they are, texts cut to their fields. At well under
-// PIPE_BUF bytes, each record is written by one write() that no other write interleaves.
+// A row as it crosses from the child: numbers as they are, texts cut to their fields, each
+// record one packet. The record that ends a request carries `end` alone.
 struct WireRow {
+    bool end;
     char codec[16];
     char label[32];
     char text[128];
@@ -46,7 +46,7 @@ struct WireRow {
     std::optional<double> ssim;
     std::optional<double> bpp;
 };
-static_assert(std::is_trivially_copyable_v<WireRow> && sizeof(WireRow) <= PIPE_BUF);
+static_assert(std::is_trivially_copyable_v<WireRow>);
 
 template <size_t N>
 void Put(char (&field)[N], const std::string& text) {
@@ -111,19 +111,35 @@ Row FromWire(const WireRow& w) {
     return row;
 }
 
-// The child's side: measure, send each row whole, and leave without running the parent's
-// exit handlers or flushing its stdio buffers.
-[[noreturn]] void RunChild(int fd, const std::function<void(const RowSink&)>& measure) {
-    bool sent = true;
-    measure([&](const Row& row) {
-        const WireRow w = ToWire(row);
+bool Send(int fd, const WireRow& w) {
+    ssize_t n;
+    do {
+        n = send(fd, &w, sizeof w, MSG_NOSIGNAL);
+    } while (n < 0 && errno == EINTR);
+    return n == static_cast<ssize_t>(sizeof w);
+}
+
+// The child's side: one request at a time, each row sent whole as it comes and the request
+// closed by a record that says so; it ends when the parent closes its end, without running the
+// parent's exit handlers or flushing its stdio buffers.
+[[noreturn]] void Serve(int fd, const IsolatedWorker::Measure& measure) {
+    for (;;) {
+        uint64_t request = 0;
         ssize_t n;
         do {
-            n = write(fd, &w, sizeof w);
+            n = recv(fd, &request, sizeof request, 0);
         } while (n < 0 && errno == EINTR);
-        sent = sent && n == static_cast<ssize_t>(sizeof w);
-    });
-    _exit(sent ? 0 : 1);
+        if (n != static_cast<ssize_t>(sizeof request)) {
+            _exit(0);
+        }
+        bool sent = true;
+        measure(request, [&](const Row& row) { sent = sent && Send(fd, ToWire(row)); });
+        WireRow end{};
+        end.end = true;
+        if (!sent || !Send(fd, end)) {
+            _exit(1);
+        }
+    }
 }
 
 std::string SignalName(int signal) {
@@ -134,11 +150,23 @@ std::string SignalName(int signal) {
 
 }  // namespace
 
-std::optional<std::string> RunIsolated(const std::function<void(const RowSink&)>& measure,
-                                       double timeoutSeconds, const RowSink& sink) {
+IsolatedWorker::IsolatedWorker(Measure measure, double timeoutSeconds)
+    : measure_(std::move(measure)), timeoutSeconds_(timeoutSeconds) {}
+
+IsolatedWorker::~IsolatedWorker() {
+    if (child_ >= 0) {
+        close(socket_);  // the child, waiting for a request, reads the end and leaves
+        int status = 0;
+        while (waitpid(child_, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+}
+
+std::optional<std::string> IsolatedWorker::Start() {
     int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) {
-        return std::string("cannot make a pipe (") + std::strerror(errno) + ")";
+    // Packets keep each record whole, and a child that is gone is read as the end.
+    if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) != 0) {
+        return std::string("cannot make a socket (") + std::strerror(errno) + ")";
     }
     std::fflush(nullptr);  // nothing buffered is written twice
     const pid_t child = fork();
@@ -150,65 +178,80 @@ std::optional<std::string> RunIsolated(const std::function<void(const RowSink&)>
     }
     if (child == 0) {
         close(fds[0]);
-        RunChild(fds[1], measure);
+        Serve(fds[1], measure_);
     }
     close(fds[1]);
+    child_ = child;
+    socket_ = fds[0];
+    return std::nullopt;
+}
 
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                             std::chrono::duration<double>(timeoutSeconds));
-    bool timedOut = false;
-    WireRow w{};
-    size_t have = 0;
-    for (;;) {
-        int waitMs = -1;
-        if (timeoutSeconds > 0) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-            waitMs = static_cast<int>(std::clamp<int64_t>(left.count(), 0, 1 << 30));
-        }
-        pollfd p{fds[0], POLLIN, 0};
-        const int ready = poll(&p, 1, waitMs);
-        if (ready == 0) {
-            timedOut = true;
-            kill(child, SIGKILL);
-            break;
-        }
-        if (ready < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            kill(child, SIGKILL);  // it could not be watched
-            break;
-        }
-        const ssize_t n = read(fds[0], reinterpret_cast<char*>(&w) + have, sizeof w - have);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;  // the child closed its end: it has ended
-        }
-        have += static_cast<size_t>(n);
-        if (have == sizeof w) {
-            sink(FromWire(w));
-            have = 0;
-        }
+std::string IsolatedWorker::Reap(bool kill) {
+    if (kill) {
+        ::kill(child_, SIGKILL);
     }
-    close(fds[0]);
+    close(socket_);
     int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    while (waitpid(child_, &status, 0) < 0 && errno == EINTR) {
     }
-    if (timedOut) {
-        char text[64];
-        std::snprintf(text, sizeof text, "timed out after %g s", timeoutSeconds);
-        return text;
-    }
+    child_ = -1;
+    socket_ = -1;
     if (WIFSIGNALED(status)) {
         return "crashed (" + SignalName(WTERMSIG(status)) + ")";
     }
-    if (WIFEXITED(status) && WEXITSTATUS(status) != 0) {
-        return "exited with status " + std::to_string(WEXITSTATUS(status));
+    return "exited with status " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+}
+
+std::optional<std::string> IsolatedWorker::Run(uint64_t request, const RowSink& sink) {
+    if (child_ < 0) {
+        if (std::optional<std::string> failure = Start()) {
+            return failure;
+        }
     }
-    return std::nullopt;
+    ssize_t sent;
+    do {
+        sent = send(socket_, &request, sizeof request, MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    if (sent != static_cast<ssize_t>(sizeof request)) {
+        return Reap(true);
+    }
+
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                             std::chrono::duration<double>(timeoutSeconds_));
+    for (;;) {
+        int waitMs = -1;
+        if (timeoutSeconds_ > 0) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+            waitMs = static_cast<int>(std::clamp<int64_t>(left.count(), 0, 1 << 30));
+        }
+        pollfd p{socket_, POLLIN, 0};
+        const int ready = poll(&p, 1, waitMs);
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready == 0) {
+            Reap(true);
+            char text[64];
+            std::snprintf(text, sizeof text, "timed out after %g s", timeoutSeconds_);
+            return text;
+        }
+        WireRow w{};
+        const ssize_t n = ready < 0 ? -1 : recv(socket_, &w, sizeof w, 0);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        // The end of the stream, an error, or a packet that is not a record: the child is gone
+        // or cannot be followed. Killing a child that has already ended changes nothing of the
+        // way it ended.
+        if (n != static_cast<ssize_t>(sizeof w)) {
+            return Reap(true);
+        }
+        if (w.end) {
+            return std::nullopt;
+        }
+        sink(FromWire(w));
+    }
 }
 
 }  // namespace tallox::cli

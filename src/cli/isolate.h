@@ -1,6 +1,9 @@
 // Measurements in a child process, so that a codec that crashes, exhausts memory or never
 // returns costs its own record and not the whole run.
 #pragma once
+#include <sys/types.h>
+
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -11,11 +14,35 @@ namespace tallox::cli {
 
 using RowSink = std::function<void(const Row& row)>;
 
-// Forks a child that runs `measure`; every row the child hands to its sink comes back over a
-// pipe as a fixed record and goes to `sink` here as it arrives. The reason, when the child did
-// not end well: "crashed (SIGSEGV)" for a signal, "timed out after S s" when it ran longer
-// than `timeoutSeconds` (0: no limit) and was killed, "exited with status N" otherwise.
-std::optional<std::string> RunIsolated(const std::function<void(const RowSink&)>& measure,
-                                       double timeoutSeconds, const RowSink& sink);
+// A child process that measures on request. It is forked at the first request, with the
+// parent's state as it is then, and serves every request after it, so that a run of many short
+// measurements pays for one fork and not one each; a child that crashed or was killed is
+// replaced by a fresh fork at the next request.
+class IsolatedWorker {
+public:
+    using Measure = std::function<void(uint64_t request, const RowSink& sink)>;
+
+    // `measure` runs in the child; `timeoutSeconds` limits each request (0: no limit).
+    IsolatedWorker(Measure measure, double timeoutSeconds);
+    ~IsolatedWorker();
+    IsolatedWorker(const IsolatedWorker&) = delete;
+    IsolatedWorker& operator=(const IsolatedWorker&) = delete;
+
+    // Has the child run measure(request): every row it hands to its sink comes back as a fixed
+    // record and goes to `sink` here as it arrives. The reason, when the child did not finish
+    // the request: "crashed (SIGSEGV)" for a signal, "timed out after S s" when the request ran
+    // longer than the limit and the child was killed, "exited with status N" otherwise.
+    std::optional<std::string> Run(uint64_t request, const RowSink& sink);
+
+private:
+    std::optional<std::string> Start();
+    // Waits for the child, killed first when `kill`, and returns how it ended.
+    std::string Reap(bool kill);
+
+    Measure measure_;
+    double timeoutSeconds_;
+    pid_t child_ = -1;
+    int socket_ = -1;  // the parent's end: requests out, records in
+};
 
 }  // namespace tallox::cli
