@@ -431,6 +431,28 @@ TEST_F(CliTest, CorpusSummaryAddsUpTheFiles) {
     }
 }
 
+TEST_F(CliTest, CorpusSweepIsSummarizedAndDrawnPerSetting) {
+    fs::copy_file(TALLOX_SOURCE_DIR "/data/sample.bmp", dir / "a.bmp");
+    const fs::path chart = dir / "summary.svg";
+    const Result result = Run("--codecs jpeg,rle --quality 30,70 --iterations 2 --format json "
+                              "--plot " + chart.string() + " " + dir.string());
+    ASSERT_EQ(result.status, 0) << result.err;
+    const auto summary = nlohmann::json::parse(result.out)["summary"];
+    ASSERT_EQ(summary.size(), 3u);  // one per quality, not the two qualities added up
+    EXPECT_EQ(summary[0]["quality"], 30);
+    EXPECT_EQ(summary[1]["quality"], 70);
+    EXPECT_GT(summary[0]["ratio"].get<double>(), summary[1]["ratio"].get<double>());
+    EXPECT_TRUE(summary[2]["quality"].is_null());
+
+    std::ifstream in(chart);
+    const std::string svg{std::istreambuf_iterator<char>(in), {}};
+    size_t markers = 0;
+    for (size_t at = 0; (at = svg.find("<circle", at)) != std::string::npos; ++at) {
+        ++markers;
+    }
+    EXPECT_EQ(markers, 3u);
+}
+
 TEST_F(CliTest, CorpusFailuresAreRecordsInEveryFormat) {
     // Not bitmaps: JPEG fails on each, RLE measures them.
     Write("a.bmp", Structured(500));

@@ -249,6 +249,7 @@ public:
     }
 
     bool Failed() const { return failed_ > 0; }
+    const std::vector<Row>& Rows() const { return rows_; }
 
 private:
     const OutputOptions& options_;
@@ -276,7 +277,7 @@ std::vector<std::string> CollectFiles(const std::vector<std::string>& paths, boo
 
 int RunCorpus(const BenchmarkSettings& settings, const std::vector<std::string>& files,
               const CorpusOptions& options, const OutputOptions& output, Imaging& imaging,
-              std::span<const Codec> codecs) {
+              std::span<const Codec> codecs, std::vector<Row>* records) {
     std::vector<const Codec*> selected;
     for (const Codec& codec : codecs) {
         if (settings.*codec.selection) {
@@ -349,6 +350,9 @@ int RunCorpus(const BenchmarkSettings& settings, const std::vector<std::string>&
                 progress.End();
             }
         }
+    }
+    if (records != nullptr) {
+        *records = out.Rows();
     }
     return out.Finish(files);
 }

@@ -27,10 +27,11 @@ std::vector<std::string> CollectFiles(const std::vector<std::string>& paths, boo
                                       const std::vector<std::string>& includes);
 
 // Measures the codecs `settings` selects from `codecs` over each of `files`, and prints the
-// records and the summaries as `output` says. Returns the exit status: 0, or 1 when a record
-// failed or the output could not be written.
+// records and the summaries as `output` says; the records also go to `records` when given.
+// Returns the exit status: 0, or 1 when a record failed or the output could not be written.
 int RunCorpus(const BenchmarkSettings& settings, const std::vector<std::string>& files,
               const CorpusOptions& options, const OutputOptions& output,
-              Imaging& imaging = PlatformImaging(), std::span<const Codec> codecs = CodecTable());
+              Imaging& imaging = PlatformImaging(), std::span<const Codec> codecs = CodecTable(),
+              std::vector<Row>* records = nullptr);
 
 }  // namespace tallox::cli

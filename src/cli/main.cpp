@@ -193,6 +193,26 @@ int UsageError(const std::string& text) {
     return 2;
 }
 
+// Draws `rows` into `path`, SVG or PNG by its ending; false, said on stderr, when it cannot be
+// written.
+bool WritePlot(const std::string& path, const std::vector<Row>& rows, const std::string& subject,
+               char** argv) {
+    // Fonts for the chart's text come with a GUI application, which needs no display here.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    int noArguments = 1;
+    QGuiApplication application(noArguments, argv);
+    const QString title = ChartTitle(subject);
+    const bool svg = fs::path(path).extension() == ".svg";
+    if (!(svg ? WriteChartSvg(path, rows, title) : WriteChartPng(path, rows, title))) {
+        std::fprintf(stderr, "%s\n",
+                     cli::FormatMessage({"cannot write the chart", path, errno}).c_str());
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -427,35 +447,35 @@ int main(int argc, char** argv) {
         output.context = CollectRunContext(corpus ? std::string() : settings.filePath);
     }
     if (corpus) {
-        if (!plot.empty()) {
-            return UsageError("--plot draws the run of one file, not of a corpus");
-        }
         const std::vector<std::string> files = cli::CollectFiles(paths, recursive, includes);
         if (files.empty()) {
             std::fprintf(stderr, "tallox-cli: no file matches %s in the folders given\n",
                          includes.size() == 1 ? includes[0].c_str() : "the --include patterns");
             return 1;
         }
-        return cli::RunCorpus(settings, files, {stopOnError, !noIsolate, timeoutSeconds}, output);
+        std::vector<Row> records;
+        const int exitStatus =
+            cli::RunCorpus(settings, files, {stopOnError, !noIsolate, timeoutSeconds}, output,
+                           PlatformImaging(), CodecTable(), &records);
+        // The corpus drawn as its summary: a point per codec at the totals' ratio and MB/s.
+        const fs::path folder = fs::path(paths[0]).lexically_normal();
+        const std::string subject =
+            (paths.size() == 1 ? (folder.has_filename() ? folder : folder.parent_path())
+                                         .filename()
+                                         .string() +
+                                     " ("
+                               : "(") +
+            std::to_string(files.size()) + " files)";
+        if (!plot.empty() && !WritePlot(plot, SummaryRows(records), subject, argv)) {
+            return 1;
+        }
+        return exitStatus;
     }
     cli::CliHost host(output);
     RunBenchmark(settings, host);
     const int exitStatus = host.Finish();
-    if (!plot.empty()) {
-        // Fonts for the chart's text come with a GUI application, which needs no display here.
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        }
-        int noArguments = 1;
-        QGuiApplication application(noArguments, argv);
-        const QString title = ChartTitle(settings.fileName);
-        const bool svg = fs::path(plot).extension() == ".svg";
-        if (!(svg ? WriteChartSvg(plot, host.Rows(), title)
-                  : WriteChartPng(plot, host.Rows(), title))) {
-            std::fprintf(stderr, "%s\n",
-                         cli::FormatMessage({"cannot write the chart", plot, errno}).c_str());
-            return 1;
-        }
+    if (!plot.empty() && !WritePlot(plot, host.Rows(), settings.fileName, argv)) {
+        return 1;
     }
     return exitStatus;
 }

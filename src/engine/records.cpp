@@ -190,7 +190,11 @@ Json SummaryFields(const CodecSummary& s) {
                 {"median_seconds", s.medianSeconds},
                 {"mb_per_second", TotalMbps(s)},
                 {"geomean_ratio", s.geomeanRatio},
-                {"geomean_mb_per_second", s.geomeanMbps}};
+                {"geomean_mb_per_second", s.geomeanMbps},
+                {"quality", s.jpeg ? Json(s.jpeg->quality) : Json(nullptr)},
+                {"subsampling", s.jpeg ? Json(SubsamplingName(s.jpeg->subsampling)) : Json(nullptr)},
+                {"progressive", s.jpeg ? Json(s.jpeg->progressive) : Json(nullptr)},
+                {"optimize", s.jpeg ? Json(s.jpeg->optimize) : Json(nullptr)}};
 }
 
 // A path under `key`, and under `key`_bytes_hex too when some of its bytes are not UTF-8.
@@ -315,6 +319,15 @@ std::string CorpusJsonDocument(const RunContext& context, const std::vector<std:
     return Dump(document);
 }
 
+namespace {
+
+// The baseline's rows are the ones with neither a report line nor an error.
+bool IsBaseline(const Row& row) {
+    return row.text.empty() && row.error.empty();
+}
+
+}  // namespace
+
 std::vector<CodecSummary> SummarizeCodecs(const std::vector<Row>& rows) {
     std::vector<CodecSummary> summaries;
     std::vector<std::pair<double, int32_t>> logRatios;  // sum of logs, count; per summary
@@ -326,15 +339,16 @@ std::vector<CodecSummary> SummarizeCodecs(const std::vector<Row>& rows) {
         }
     };
     for (const Row& row : rows) {
-        if (row.text.empty() && row.error.empty()) {
-            continue;  // the memcpy baseline
+        if (IsBaseline(row)) {
+            continue;
         }
         size_t i = 0;
-        while (i < summaries.size() && summaries[i].codec != row.codec) {
+        while (i < summaries.size() &&
+               (summaries[i].codec != row.codec || summaries[i].label != row.label)) {
             ++i;
         }
         if (i == summaries.size()) {
-            summaries.push_back({row.codec, row.label});
+            summaries.push_back({row.codec, row.label, row.jpeg});
             logRatios.emplace_back();
             logMbps.emplace_back();
         }
@@ -344,6 +358,7 @@ std::vector<CodecSummary> SummarizeCodecs(const std::vector<Row>& rows) {
             continue;
         }
         ++s.files;
+        s.jpeg = row.jpeg;
         s.inputBytes += row.inputBytes;
         s.outputBytes += row.outputBytes;
         s.medianSeconds += row.calls.medianMs / 1e3;
@@ -358,6 +373,34 @@ std::vector<CodecSummary> SummarizeCodecs(const std::vector<Row>& rows) {
         summaries[i].geomeanMbps = mean(logMbps[i]);
     }
     return summaries;
+}
+
+std::vector<Row> SummaryRows(const std::vector<Row>& rows) {
+    std::vector<Row> chart;
+    CodecSummary baseline;
+    for (const Row& row : rows) {
+        if (IsBaseline(row)) {
+            baseline.codec = row.codec;
+            baseline.label = row.label;
+            baseline.inputBytes += row.inputBytes;
+            baseline.medianSeconds += row.calls.medianMs / 1e3;
+        }
+    }
+    if (baseline.inputBytes > 0) {
+        Row& row = chart.emplace_back();
+        row.codec = baseline.codec;
+        row.label = baseline.label;
+        row.mbpsMedian = TotalMbps(baseline);
+    }
+    for (const CodecSummary& s : SummarizeCodecs(rows)) {
+        Row& row = chart.emplace_back();
+        row.codec = s.codec;
+        row.label = s.label;
+        row.jpeg = s.jpeg;
+        row.ratio = TotalRatio(s);
+        row.mbpsMedian = TotalMbps(s);
+    }
+    return chart;
 }
 
 std::string SummaryText(const std::vector<CodecSummary>& summaries) {
@@ -401,9 +444,14 @@ std::string TableSummary(const std::vector<CodecSummary>& summaries) {
         "\nSummary\n"
         "codec        files failed    ratio  MB/s total  geo. ratio  geo. MB/s   input bytes\n";
     for (const CodecSummary& s : summaries) {
+        std::string name = s.codec;
+        if (s.jpeg) {
+            name += " q" + std::to_string(s.jpeg->quality) + " " +
+                    SubsamplingName(s.jpeg->subsampling);
+        }
         char line[200];
         std::snprintf(line, sizeof line, "%-12s %5d %6d %8s %11s %11s %10s %13llu\n",
-                      s.codec.c_str(), s.files, s.failed, Number(TotalRatio(s)).c_str(),
+                      name.c_str(), s.files, s.failed, Number(TotalRatio(s)).c_str(),
                       Number(TotalMbps(s)).c_str(), Number(s.geomeanRatio).c_str(),
                       Number(s.geomeanMbps).c_str(),
                       static_cast<unsigned long long>(s.inputBytes));

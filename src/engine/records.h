@@ -2,6 +2,7 @@
 // The command line prints them; the dialog saves them.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,7 @@ std::string TableRecord(const Row& row);
 struct CodecSummary {
     std::string codec;
     std::string label;  // the report's label, tabs included
+    std::optional<JpegOptions> jpeg;  // the settings of a JPEG row's files
     int32_t files = 0;   // measured
     int32_t failed = 0;  // an error record each
     uint64_t inputBytes = 0;
@@ -49,8 +51,13 @@ struct CodecSummary {
     double geomeanMbps = 0.0;  // of the files' input MB/s at the median call
 };
 
-// Per codec in the order of its first row; the memcpy baseline is no codec here.
+// Per codec (per codec and JPEG settings in a sweep: per row label) in the order of its first
+// row; the memcpy baseline is no codec here.
 std::vector<CodecSummary> SummarizeCodecs(const std::vector<Row>& rows);
+
+// The summaries as rows for a chart: each codec's label and JPEG settings with the ratio and
+// MB/s of its totals, after the memcpy baseline's MB/s over its files when it ran.
+std::vector<Row> SummaryRows(const std::vector<Row>& rows);
 
 // The summary in each format: a block headed "Summary" in the report's tab layout; a second
 // CSV table after an empty line; a Markdown section; the aligned table's section.
