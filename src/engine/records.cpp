@@ -17,6 +17,11 @@ std::string Number(double value) {
     return text;
 }
 
+// A figure as Number gives it, or "-" for one that could not be measured.
+std::string Measured(double value) {
+    return std::isfinite(value) ? Number(value) : "-";
+}
+
 std::string Fixed(double value, int decimals) {
     char text[64];
     std::snprintf(text, sizeof text, "%.*f", decimals, value);
@@ -180,17 +185,22 @@ double TotalMbps(const CodecSummary& s) {
     return static_cast<double>(s.inputBytes) / 1e6 / s.medianSeconds;
 }
 
+// A summary's figure, or nothing for a codec with no file measured: no ratio, no speed.
+Json Figure(double value) {
+    return std::isfinite(value) ? Json(value) : Json(nullptr);
+}
+
 Json SummaryFields(const CodecSummary& s) {
     return Json{{"codec", s.codec},
                 {"files", s.files},
                 {"failed", s.failed},
                 {"input_bytes", s.inputBytes},
                 {"output_bytes", s.outputBytes},
-                {"ratio", TotalRatio(s)},
+                {"ratio", Figure(TotalRatio(s))},
                 {"median_seconds", s.medianSeconds},
-                {"mb_per_second", TotalMbps(s)},
-                {"geomean_ratio", s.geomeanRatio},
-                {"geomean_mb_per_second", s.geomeanMbps},
+                {"mb_per_second", Figure(TotalMbps(s))},
+                {"geomean_ratio", Figure(s.geomeanRatio)},
+                {"geomean_mb_per_second", Figure(s.geomeanMbps)},
                 {"quality", s.jpeg ? Json(s.jpeg->quality) : Json(nullptr)},
                 {"subsampling", s.jpeg ? Json(SubsamplingName(s.jpeg->subsampling)) : Json(nullptr)},
                 {"progressive", s.jpeg ? Json(s.jpeg->progressive) : Json(nullptr)},
@@ -411,13 +421,18 @@ std::string SummaryText(const std::vector<CodecSummary>& summaries) {
         "\t\tFiles\tFailed\tRatio\t\tMB/s\t\tGeo. ratio\tGeo. MB/s\tSeconds\t\tInput bytes\r\n"
         "------------------------------------------------------------------------------------------"
         "------------\r\n";
+    // Each figure ends at the tab stop its header starts at; "-" stands for one not measured.
+    const auto figure = [](const char* prefix, double value, const char* tabs) {
+        return std::isfinite(value) ? prefix + Number(value) + tabs : std::string("-\t\t");
+    };
     for (const CodecSummary& s : summaries) {
-        char numbers[200];
-        std::snprintf(numbers, sizeof numbers,
-                      "%d\t%d\t1 : %.3f\t%.3f\t\t1 : %.3f\t%.3f\t\t%.6f\t%llu\r\n", s.files,
-                      s.failed, TotalRatio(s), TotalMbps(s), s.geomeanRatio, s.geomeanMbps,
-                      s.medianSeconds, static_cast<unsigned long long>(s.inputBytes));
-        text += s.label + numbers;
+        char seconds[64];
+        std::snprintf(seconds, sizeof seconds, "%.6f\t%llu\r\n", s.medianSeconds,
+                      static_cast<unsigned long long>(s.inputBytes));
+        text += s.label + std::to_string(s.files) + "\t" + std::to_string(s.failed) + "\t" +
+                figure("1 : ", TotalRatio(s), "\t") + figure("", TotalMbps(s), "\t\t") +
+                figure("1 : ", s.geomeanRatio, "\t") + figure("", s.geomeanMbps, "\t\t") +
+                seconds;
     }
     return text;
 }
@@ -451,9 +466,9 @@ std::string TableSummary(const std::vector<CodecSummary>& summaries) {
         }
         char line[200];
         std::snprintf(line, sizeof line, "%-12s %5d %6d %8s %11s %11s %10s %13llu\n",
-                      name.c_str(), s.files, s.failed, Number(TotalRatio(s)).c_str(),
-                      Number(TotalMbps(s)).c_str(), Number(s.geomeanRatio).c_str(),
-                      Number(s.geomeanMbps).c_str(),
+                      name.c_str(), s.files, s.failed, Measured(TotalRatio(s)).c_str(),
+                      Measured(TotalMbps(s)).c_str(), Measured(s.geomeanRatio).c_str(),
+                      Measured(s.geomeanMbps).c_str(),
                       static_cast<unsigned long long>(s.inputBytes));
         text += line;
     }
