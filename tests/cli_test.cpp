@@ -434,8 +434,10 @@ TEST_F(CliTest, CorpusSummaryAddsUpTheFiles) {
 TEST_F(CliTest, CorpusSweepIsSummarizedAndDrawnPerSetting) {
     fs::copy_file(TALLOX_SOURCE_DIR "/data/sample.bmp", dir / "a.bmp");
     const fs::path chart = dir / "summary.svg";
-    const Result result = Run("--codecs jpeg,rle --quality 30,70 --iterations 2 --format json "
-                              "--plot " + chart.string() + " " + dir.string());
+    const Result result =
+        Run("--codecs jpeg,rle --quality 30,70 --iterations 2 --format json "
+            "--plot " +
+            chart.string() + " " + dir.string());
     ASSERT_EQ(result.status, 0) << result.err;
     const auto summary = nlohmann::json::parse(result.out)["summary"];
     ASSERT_EQ(summary.size(), 3u);  // one per quality, not the two qualities added up

@@ -293,27 +293,33 @@ int RunCorpus(const BenchmarkSettings& settings, const std::vector<std::string>&
     if (settings.baseline) {
         units.insert(units.begin(), &kBaseline);
     }
-    // Measures unit `u` of file `i`, in this process or in the worker, which mirrors the bar's
-    // progress on its copy of it.
-    const auto measure = [&](size_t i, size_t u, const RowSink& sink) {
-        const Codec& codec = *units[u];
-        const bool baseline = &codec == &kBaseline;
-        BenchmarkSettings one = settings;
-        one.filePath = files[i];
-        one.fileName = fs::path(files[i]).filename().string();
-        if (one.fileName.empty()) {
-            one.fileName = files[i];  // a path ending in a slash: the run fails on it
+    // Does `step` for unit `u` of file `i` as a step of the bar (the baseline is none). The
+    // worker does so too for the measurements it makes, on its copy of the bar.
+    const auto onBar = [&](size_t i, size_t u, const auto& step) {
+        const bool counted = units[u] != &kBaseline;
+        if (counted) {
+            progress.Begin(i, units[u]->displayName);
         }
-        one.baseline = baseline;
-        if (!baseline) {
-            progress.Begin(i, codec.displayName);
-        }
-        SinkHost host(codec, progress, sink);
-        RunBenchmark(one, host, imaging,
-                     baseline ? std::span<const Codec>() : std::span<const Codec>(&codec, 1));
-        if (!baseline) {
+        step();
+        if (counted) {
             progress.End();
         }
+    };
+    const auto measure = [&](size_t i, size_t u, const RowSink& sink) {
+        onBar(i, u, [&] {
+            const Codec& codec = *units[u];
+            BenchmarkSettings one = settings;
+            one.filePath = files[i];
+            one.fileName = fs::path(files[i]).filename().string();
+            if (one.fileName.empty()) {
+                one.fileName = files[i];  // a path ending in a slash: the run fails on it
+            }
+            one.baseline = &codec == &kBaseline;
+            SinkHost host(codec, progress, sink);
+            RunBenchmark(
+                one, host, imaging,
+                one.baseline ? std::span<const Codec>() : std::span<const Codec>(&codec, 1));
+        });
     };
     std::optional<IsolatedWorker> worker;
     if (options.isolate) {
@@ -338,17 +344,12 @@ int RunCorpus(const BenchmarkSettings& settings, const std::vector<std::string>&
                 measure(i, u, record);
                 continue;
             }
-            const bool baseline = units[u] == &kBaseline;
-            if (!baseline) {
-                progress.Begin(i, units[u]->displayName);
-            }
-            if (const std::optional<std::string> failure =
-                    worker->Run(i * units.size() + u, record)) {
-                record(ErrorRow(units[u]->name, units[u]->label, *failure));
-            }
-            if (!baseline) {
-                progress.End();
-            }
+            onBar(i, u, [&] {
+                if (const std::optional<std::string> failure =
+                        worker->Run(i * units.size() + u, record)) {
+                    record(ErrorRow(units[u]->name, units[u]->label, *failure));
+                }
+            });
         }
     }
     if (records != nullptr) {

@@ -458,14 +458,13 @@ int main(int argc, char** argv) {
             cli::RunCorpus(settings, files, {stopOnError, !noIsolate, timeoutSeconds}, output,
                            PlatformImaging(), CodecTable(), &records);
         // The corpus drawn as its summary: a point per codec at the totals' ratio and MB/s.
-        const fs::path folder = fs::path(paths[0]).lexically_normal();
+        const std::string count = "(" + std::to_string(files.size()) + " files)";
+        fs::path folder = fs::path(paths[0]).lexically_normal();
+        if (!folder.has_filename()) {
+            folder = folder.parent_path();  // "images/" names "images"
+        }
         const std::string subject =
-            (paths.size() == 1 ? (folder.has_filename() ? folder : folder.parent_path())
-                                         .filename()
-                                         .string() +
-                                     " ("
-                               : "(") +
-            std::to_string(files.size()) + " files)";
+            paths.size() == 1 ? folder.filename().string() + " " + count : count;
         if (!plot.empty() && !WritePlot(plot, SummaryRows(records), subject, argv)) {
             return 1;
         }
