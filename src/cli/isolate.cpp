@@ -111,12 +111,14 @@ Row FromWire(const WireRow& w) {
     return row;
 }
 
-bool Send(int fd, const WireRow& w) {
+// One packet; false when the other end is gone.
+template <typename Packet>
+bool Send(int fd, const Packet& packet) {
     ssize_t n;
     do {
-        n = send(fd, &w, sizeof w, MSG_NOSIGNAL);
+        n = send(fd, &packet, sizeof packet, MSG_NOSIGNAL);
     } while (n < 0 && errno == EINTR);
-    return n == static_cast<ssize_t>(sizeof w);
+    return n == static_cast<ssize_t>(sizeof packet);
 }
 
 // The child's side: one request at a time, each row sent whole as it comes and the request
@@ -208,11 +210,7 @@ std::optional<std::string> IsolatedWorker::Run(uint64_t request, const RowSink& 
             return failure;
         }
     }
-    ssize_t sent;
-    do {
-        sent = send(socket_, &request, sizeof request, MSG_NOSIGNAL);
-    } while (sent < 0 && errno == EINTR);
-    if (sent != static_cast<ssize_t>(sizeof request)) {
+    if (!Send(socket_, request)) {
         return Reap(true);
     }
 
