@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
 # What the progress bar costs the measurement: the frames per second of RLE, Huffman and Rice
-# from tallox-cli with its bar drawn on a terminal (a pseudo-terminal made by script(1)) and with
-# --no-progress, in ROUNDS alternating rounds, on a 1 KB and a 24 KB bitmap (generated) and on
-# the bundled sample image. Prints the median rate of each and their ratio, bar on over bar off:
-# 1.00 means the bar costs nothing measurable.
+# on a 1 KB and a 24 KB bitmap (generated) and on the bundled sample image, from tallox-cli
+# with its bar on a terminal (a pseudo-terminal made by script(1)) against tallox-cli
+# --no-progress, each codec on its own with iterations for about SECONDS_PER_RUN of encoding
+# (sized from the rate of a first run). Each rate is the median of ROUNDS alternating runs.
+#
+# A ratio of 1.00 means the bar costs nothing measurable. The rate is the records'
+# frames_per_second: the calls over the stopwatch's time for the whole loop, which holds the
+# progress step after every call (the per-call statistics leave the steps out). Decoding runs
+# after the loop, outside it, and is skipped (--no-decode).
 #
 #   benchmarks/progress_overhead.sh
 #
-# Each codec runs on its own, with iterations for about SECONDS_PER_RUN (0.5) of encoding.
-# Environment: TALLOX_CLI (default: build/release/tallox-cli, built when missing), ROUNDS (5),
-# SECONDS_PER_RUN (0.5).
+# Needs script(1) (bsdutils). Environment: TALLOX_CLI (default: build/release/tallox-cli, built
+# when missing), ROUNDS (5), SECONDS_PER_RUN (0.5).
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -56,45 +60,53 @@ def bitmap(path, width, height, bits):
 bitmap(sys.argv[1] + "/1k.bmp", 127, 64, 1)     # 1,086 bytes
 bitmap(sys.argv[1] + "/24k.bmp", 127, 64, 24)   # 24,630 bytes
 EOF
+files=("$work/1k.bmp" "$work/24k.bmp" "$root/data/sample.bmp")
 
-# Prints one run's frames per second; BAR is "on" or "off".
-run() {
-    local bar="$1" codec="$2" file="$3" iterations="$4"
-    local options="--codecs $codec --iterations $iterations --format csv"
+# Runs tallox-cli over FILE with OPTIONS into records.csv; BAR is "on" (a terminal on stderr)
+# or "off" (--no-progress).
+cli_run() {
+    local bar="$1" file="$2"
+    shift 2
     if [[ $bar == on ]]; then
         # script merges the streams it captures: the records go to a file of their own.
-        script -qc "'$cli' $options '$file' > '$work/records.csv'" /dev/null >/dev/null
+        script -qc "'$cli' $* --format csv '$file' > '$work/records.csv'" /dev/null >/dev/null
     else
-        "$cli" $options --no-progress "$file" >"$work/records.csv"
+        "$cli" "$@" --format csv --no-progress "$file" >"$work/records.csv"
     fi
-    awk -F, 'NR == 2 { print $6 }' "$work/records.csv"
 }
+
+# The frames per second of CODEC in records.csv; its first record is the memcpy yardstick's.
+rate_of() { awk -F, -v codec="$1" '$1 == codec { print $6 }' "$work/records.csv"; }
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
+geomean() { awk '{ sum += log($1) } END { printf "%.3f", exp(sum / NR) }' "$1"; }
+
 printf '%-12s %-8s %10s %14s %14s %7s\n' file codec iterations "bar on f/s" "bar off f/s" ratio
-for file in "$work/1k.bmp" "$work/24k.bmp" "$root/data/sample.bmp"; do
+for file in "${files[@]}"; do
     for codec in rle huffman rice; do
         # The iterations from the rate of a first run long enough to count (0.1 s).
         iterations=25
-        while rate=$(run off $codec "$file" $iterations) &&
-            awk -v n=$iterations -v r="$rate" 'BEGIN { exit !(n / r < 0.1) }'; do
+        while :; do
+            cli_run off "$file" --codecs $codec --iterations $iterations --no-decode
+            rate=$(rate_of $codec)
+            awk -v n=$iterations -v r="$rate" 'BEGIN { exit !(n / r < 0.1) }' || break
             iterations=$((iterations * 10))
         done
         iterations=$(awk -v r="$rate" -v s="${SECONDS_PER_RUN:-0.5}" \
             'BEGIN { n = int(r * s); print n < 25 ? 25 : n }')
         : >"$work/on" && : >"$work/off"
         for ((round = 0; round < rounds; round++)); do
-            run on $codec "$file" "$iterations" >>"$work/on"
-            run off $codec "$file" "$iterations" >>"$work/off"
+            for bar in on off; do
+                cli_run $bar "$file" --codecs $codec --iterations "$iterations" --no-decode
+                rate_of $codec >>"$work/$bar"
+            done
         done
         on=$(median <"$work/on")
         off=$(median <"$work/off")
-        ratio=$(awk -v a="$on" -v b="$off" 'BEGIN { print a / b }')
-        echo "$ratio" >>"$work/ratios"
+        awk -v a="$on" -v b="$off" 'BEGIN { print a / b }' >>"$work/ratios"
         printf '%-12s %-8s %10d %14.0f %14.0f %7.3f\n' "$(basename "$file")" $codec "$iterations" \
-            "$on" "$off" "$ratio"
+            "$on" "$off" "$(tail -n 1 "$work/ratios")"
     done
 done
-awk '{ sum += log($1) } END { printf "geometric mean of the ratios: %.3f\n", exp(sum / NR) }' \
-    "$work/ratios"
+echo "geometric mean of the ratios: $(geomean "$work/ratios")"
