@@ -32,13 +32,16 @@ class ScriptedPrompts final : public UserPrompts {
 public:
     explicit ScriptedPrompts(QString file) : file_(std::move(file)) {}
 
-    std::optional<QString> GetOpenFileName(QWidget* /*parent*/, const QString& /*filter*/) override {
+    std::optional<QString> GetOpenFileName(QWidget* /*parent*/,
+                                           const QString& /*filter*/) override {
         return file_;
     }
-    std::optional<QString> GetSaveFileName(QWidget* /*parent*/, const QString& /*filter*/) override {
+    std::optional<QString> GetSaveFileName(QWidget* /*parent*/,
+                                           const QString& /*filter*/) override {
         return std::nullopt;
     }
-    void ShowMessageBox(QWidget* /*parent*/, const QString& text, QMessageBox::Icon /*icon*/) override {
+    void ShowMessageBox(QWidget* /*parent*/, const QString& text,
+                        QMessageBox::Icon /*icon*/) override {
         std::fprintf(stderr, "tallox_dialog_rate: the dialog says: %s\n", qPrintable(text));
         failed = true;
     }
@@ -140,8 +143,8 @@ int main(int argc, char** argv) {
         counter.paints = 0;
         start->click();
         QCoreApplication::processEvents();
-        std::fprintf(stderr, "tallox_dialog_rate: run %d painted the progress bar %d times\n",
-                     run, counter.paints);
+        std::fprintf(stderr, "tallox_dialog_rate: run %d painted the progress bar %d times\n", run,
+                     counter.paints);
         for (const char* codec : {"RLE", "Huffman", "Rice"}) {
             const std::optional<double> rate =
                 ReportedRate(report->toPlainText(), QString::fromLatin1(codec));

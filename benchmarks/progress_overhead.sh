@@ -100,10 +100,18 @@ cli_run() {
 # The frames per second of CODEC in records.csv; its first record is the memcpy yardstick's.
 rate_of() { awk -F, -v codec="$1" '$1 == codec { print $6 }' "$work/records.csv"; }
 
-median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+median() {
+    sort -g | awk '{ v[NR] = $1 }
+        END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
 
-# (slowest - fastest) / median of the numbers on stdin, in percent.
-spread() { sort -g | awk '{ v[NR] = $1 } END { m = (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; printf "%.1f%%", 100 * (v[NR] - v[1]) / m }'; }
+# (slowest - fastest) / median of the numbers in FILE, in percent.
+spread() {
+    awk -v median="$(median <"$1")" '
+        NR == 1 || $1 < low { low = $1 }
+        NR == 1 || $1 > high { high = $1 }
+        END { printf "%.1f%%", 100 * (high - low) / median }' "$1"
+}
 
 geomean() { awk '{ sum += log($1) } END { printf "%.3f", exp(sum / NR) }' "$1"; }
 
@@ -133,7 +141,7 @@ for file in "${files[@]}"; do
         off=$(median <"$work/off")
         awk -v a="$on" -v b="$off" 'BEGIN { print a / b }' >>"$work/ratios"
         printf '%-12s %-8s %10d %12.0f %12.0f %7.3f %10s\n' "$(basename "$file")" $codec \
-            "$iterations" "$on" "$off" "$(tail -n 1 "$work/ratios")" "$(spread <"$work/off")"
+            "$iterations" "$on" "$off" "$(tail -n 1 "$work/ratios")" "$(spread "$work/off")"
     done
 done
 echo "geometric mean of the ratios: $(geomean "$work/ratios")"
@@ -182,11 +190,12 @@ for file in "${files[@]}"; do
         awk -v a="$dialog" -v b="$off" 'BEGIN { print a / b }' >>"$work/dialog_ratios"
         printf '%-12s %-8s %11.0f %11.0f %11.0f %7.3f %7.3f %10s\n' "$(basename "$file")" $codec \
             "$on" "$off" "$dialog" "$(tail -n 1 "$work/ratios")" \
-            "$(tail -n 1 "$work/dialog_ratios")" "$(spread <"$work/off")"
+            "$(tail -n 1 "$work/dialog_ratios")" "$(spread "$work/off")"
     done
 done
-echo "geometric means: on/off $(geomean "$work/ratios"), dialog/off $(geomean "$work/dialog_ratios")"
+echo "geometric means: on/off $(geomean "$work/ratios")," \
+    "dialog/off $(geomean "$work/dialog_ratios")"
 awk '/Qt platform/ { platform = $NF }
      /painted/ { n = $(NF - 1); if (!seen++ || n < low) low = n; if (n > high) high = n }
-     END { printf "dialog: Qt platform %s, the bar painted %d to %d times per run\n", platform, low, high }' \
-    "$work/dialog_logs"
+     END { printf "dialog: Qt platform %s, the bar painted %d to %d times per run\n",
+                  platform, low, high }' "$work/dialog_logs"
