@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/call_timing.h"
 #include "platform/counter.h"
 
 namespace tallox {
@@ -146,6 +147,21 @@ TEST(StopwatchRealClock, CalibratesInNanoseconds) {
     stopwatch.Start(false);
     stopwatch.Stop();
     EXPECT_GE(stopwatch.GetElapsedSeconds(), 0.0);
+}
+
+// A call's own time loses what the two reads around it cost at the least, not the stopwatch's
+// single calibration pair, which a cold first read can make many times larger.
+TEST_F(StopwatchTest, CallTimesLoseTheReadsLeastCostNotTheFirstPairs) {
+    g_perRead = 50;  // the process's first pair, the stopwatch's calibration, is slow
+    const Stopwatch calibrating;
+    g_perRead = 5;
+    std::vector<int64_t> ticks;
+    const auto call = [] {
+        g_now += 20;
+        return true;
+    };
+    ASSERT_TRUE(MeasureCalls(0, 3, 0.0, ticks, call, [] {}));
+    EXPECT_EQ(ticks, (std::vector<int64_t>{20, 20, 20}));
 }
 
 }  // namespace

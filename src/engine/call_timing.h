@@ -23,25 +23,34 @@ struct CallStatistics {
 CallStatistics Summarize(std::vector<int64_t> ticks, int64_t ticksPerSecond);
 
 // How long a measured loop runs: `iterations` calls at least, and on until `minimumTicks` of
-// calls have been timed.
+// calls have been timed; `overheadTicks` is what two reads of the counter add to each call.
 struct CallPlan {
     int64_t iterations = 0;
     int64_t minimumTicks = 0;
+    int64_t overheadTicks = 0;
 };
 
-// A plan of `iterations` calls and `minimumSeconds` of them; the stopwatch must have calibrated.
+// The ticks between two back-to-back reads of the counter, the least of many pairs: what timing
+// a call adds to it when nothing disturbs the reads. The stopwatch's calibration times a single
+// pair, at the first reads of the process, and may come out several times larger; subtracted
+// from calls of a few hundred nanoseconds, that would make their times a guess.
+int64_t CounterReadTicks();
+
+// A plan of `iterations` calls and `minimumSeconds` of them, with the reads' cost measured now;
+// the stopwatch must have calibrated.
 inline CallPlan MakePlan(int64_t iterations, double minimumSeconds) {
     return {iterations,
-            static_cast<int64_t>(minimumSeconds * static_cast<double>(Stopwatch::Frequency()))};
+            static_cast<int64_t>(minimumSeconds * static_cast<double>(Stopwatch::Frequency())),
+            CounterReadTicks()};
 }
 
-// Runs `call` as `plan` says, each call between two reads of the counter, less the calibrated
-// cost of a start/stop pair, its ticks appended to `ticks`; `after` runs after each call,
-// outside its interval. Stops at once, false, when a call returns false. The list grows only
-// between calls, and only when the plan has a minimum time: reserve `plan.iterations` first.
+// Runs `call` as `plan` says, each call between two reads of the counter, less their cost, its
+// ticks appended to `ticks`; `after` runs after each call, outside its interval. Stops at once,
+// false, when a call returns false. The list grows only between calls, and only when the plan
+// has a minimum time: reserve `plan.iterations` first.
 template <typename Call, typename After>
 bool TimeCalls(const CallPlan& plan, std::vector<int64_t>& ticks, Call&& call, After&& after) {
-    const int64_t overhead = Stopwatch::OverheadTicks();
+    const int64_t overhead = plan.overheadTicks;
     int64_t timed = 0;
     for (int64_t i = 0; i < plan.iterations || timed < plan.minimumTicks; ++i) {
         const int64_t start = ReadCounter();
@@ -71,7 +80,7 @@ std::optional<double> MeasureCalls(int32_t warmup, int32_t iterations, double mi
     ticks.clear();
     ticks.reserve(static_cast<size_t>(iterations));
     Stopwatch stopwatch;
-    const CallPlan plan = MakePlan(iterations, minimumSeconds);
+    const CallPlan plan = MakePlan(iterations, minimumSeconds);  // before the timed stretch
     stopwatch.Start(false);
     const bool completed = TimeCalls(plan, ticks, call, after);
     stopwatch.Stop();
