@@ -55,31 +55,37 @@ void Put(char (&field)[N], const std::string& text) {
     field[n] = '\0';
 }
 
+// The figures, which Row and WireRow hold under the same names and types, copied either way.
+template <typename From, typename To>
+void CopyFigures(const From& from, To& to) {
+    to.iterations = from.iterations;
+    to.inputBytes = from.inputBytes;
+    to.outputBytes = from.outputBytes;
+    to.verifiedBytes = from.verifiedBytes;
+    to.elapsedSeconds = from.elapsedSeconds;
+    to.framesPerSecond = from.framesPerSecond;
+    to.ratio = from.ratio;
+    to.calls = from.calls;
+    to.mbpsMedian = from.mbpsMedian;
+    to.mbpsBest = from.mbpsBest;
+    to.decodeCalls = from.decodeCalls;
+    to.decodeMbpsMedian = from.decodeMbpsMedian;
+    to.memoryBytes = from.memoryBytes;
+    to.verified = from.verified;
+    to.jpeg = from.jpeg;
+    to.psnrRgb = from.psnrRgb;
+    to.psnrY = from.psnrY;
+    to.ssim = from.ssim;
+    to.bpp = from.bpp;
+}
+
 WireRow ToWire(const Row& row) {
     WireRow w{};
     Put(w.codec, row.codec);
     Put(w.label, row.label);
     Put(w.text, row.text);
     Put(w.error, row.error);
-    w.iterations = row.iterations;
-    w.inputBytes = row.inputBytes;
-    w.outputBytes = row.outputBytes;
-    w.verifiedBytes = row.verifiedBytes;
-    w.elapsedSeconds = row.elapsedSeconds;
-    w.framesPerSecond = row.framesPerSecond;
-    w.ratio = row.ratio;
-    w.calls = row.calls;
-    w.mbpsMedian = row.mbpsMedian;
-    w.mbpsBest = row.mbpsBest;
-    w.decodeCalls = row.decodeCalls;
-    w.decodeMbpsMedian = row.decodeMbpsMedian;
-    w.memoryBytes = row.memoryBytes;
-    w.verified = row.verified;
-    w.jpeg = row.jpeg;
-    w.psnrRgb = row.psnrRgb;
-    w.psnrY = row.psnrY;
-    w.ssim = row.ssim;
-    w.bpp = row.bpp;
+    CopyFigures(row, w);
     return w;
 }
 
@@ -89,25 +95,7 @@ Row FromWire(const WireRow& w) {
     row.label = w.label;
     row.text = w.text;
     row.error = w.error;
-    row.iterations = w.iterations;
-    row.inputBytes = w.inputBytes;
-    row.outputBytes = w.outputBytes;
-    row.verifiedBytes = w.verifiedBytes;
-    row.elapsedSeconds = w.elapsedSeconds;
-    row.framesPerSecond = w.framesPerSecond;
-    row.ratio = w.ratio;
-    row.calls = w.calls;
-    row.mbpsMedian = w.mbpsMedian;
-    row.mbpsBest = w.mbpsBest;
-    row.decodeCalls = w.decodeCalls;
-    row.decodeMbpsMedian = w.decodeMbpsMedian;
-    row.memoryBytes = w.memoryBytes;
-    row.verified = w.verified;
-    row.jpeg = w.jpeg;
-    row.psnrRgb = w.psnrRgb;
-    row.psnrY = w.psnrY;
-    row.ssim = w.ssim;
-    row.bpp = w.bpp;
+    CopyFigures(w, row);
     return row;
 }
 
@@ -188,10 +176,8 @@ std::optional<std::string> IsolatedWorker::Start() {
     return std::nullopt;
 }
 
-std::string IsolatedWorker::Reap(bool kill) {
-    if (kill) {
-        ::kill(child_, SIGKILL);
-    }
+std::string IsolatedWorker::Reap() {
+    kill(child_, SIGKILL);
     close(socket_);
     int status = 0;
     while (waitpid(child_, &status, 0) < 0 && errno == EINTR) {
@@ -211,7 +197,7 @@ std::optional<std::string> IsolatedWorker::Run(uint64_t request, const RowSink& 
         }
     }
     if (!Send(socket_, request)) {
-        return Reap(true);
+        return Reap();
     }
 
     using Clock = std::chrono::steady_clock;
@@ -229,7 +215,7 @@ std::optional<std::string> IsolatedWorker::Run(uint64_t request, const RowSink& 
             continue;
         }
         if (ready == 0) {
-            Reap(true);
+            Reap();
             char text[64];
             std::snprintf(text, sizeof text, "timed out after %g s", timeoutSeconds_);
             return text;
@@ -240,10 +226,9 @@ std::optional<std::string> IsolatedWorker::Run(uint64_t request, const RowSink& 
             continue;
         }
         // The end of the stream, an error, or a packet that is not a record: the child is gone
-        // or cannot be followed. Killing a child that has already ended changes nothing of the
-        // way it ended.
+        // or cannot be followed.
         if (n != static_cast<ssize_t>(sizeof w)) {
-            return Reap(true);
+            return Reap();
         }
         if (w.end) {
             return std::nullopt;

@@ -36,8 +36,9 @@ public:
 
 private:
     std::optional<std::string> Start();
-    // Waits for the child, killed first when `kill`, and returns how it ended.
-    std::string Reap(bool kill);
+    // Kills the child and waits for it; how it ended. Killing a child that has already ended
+    // changes nothing of the way it ended.
+    std::string Reap();
 
     Measure measure_;
     double timeoutSeconds_;

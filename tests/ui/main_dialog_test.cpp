@@ -573,10 +573,7 @@ void MainDialogTest::savedReportsHoldTheRunsRecords() {
     const QString path = WriteBitmap(dir, QStringLiteral("small.bmp"), 16, 16);
     RecordingPrompts prompts;
     MainDialog dlg(prompts);
-    QAction* save = nullptr;
-    for (QAction* action : dlg.actions()) {
-        if (action->text() == QStringLiteral("Save Report...")) save = action;
-    }
+    QAction* save = ActionOf(dlg, QStringLiteral("Save Report..."));
     QVERIFY(save != nullptr && !save->isEnabled());  // nothing to save before a run
     dlg.ChooseFile(path);
     for (const char* name : {"jpegBox", "huffmanBox", "riceBox"}) {
