@@ -9,13 +9,15 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include <span>
+#include <vector>
 
 #include "cli/output.h"
 #include "codecs/rice.h"
 #include "codecs/working_block.h"
-#include "engine/codec_table.h"
+#include "engine/codec.h"
 #include "engine/input_file.h"
-#include "engine/jpeg_measurement.h"
+#include "engine/own_codecs.h"
 #include "platform/imaging.h"
 
 namespace tallox {
@@ -97,7 +99,6 @@ int WriteOutput(const std::string& path, const uint8_t* bytes, size_t count) {
 }  // namespace
 
 int RunEncode(const EncodeOptions& options) {
-    const Codec* codec = FindCodec(options.codec);
     // The output may not be the input under another name (a link included): it would be lost.
     struct stat input {};
     struct stat output {};
@@ -105,37 +106,77 @@ int RunEncode(const EncodeOptions& options) {
         input.st_dev == output.st_dev && input.st_ino == output.st_ino) {
         return Fail({"the output would overwrite the input", options.output, 0});
     }
-    if (options.codec == "jpeg") {
-        // The image as the JPEG row loads it, saved as the row saves it.
+    const CodecRegistry& registry = DefaultRegistry();
+    const Result<std::vector<CodecSetting>> settings = ParseCodecList(options.codec, registry);
+    if (!settings || settings->size() != 1) {
+        std::fprintf(stderr, "tallox-cli: encode: %s\n",
+                     settings ? "name one codec setting, such as zstd:19"
+                              : settings.error().message.c_str());
+        return 2;
+    }
+    const CodecEntry& entry = *registry.Find(settings->front().name);
+    std::vector<double> values = ValuesOf(entry, settings->front());
+    if (entry.info.name == "jpeg" && options.codec.find(':') == std::string::npos) {
+        values[0] = options.quality;
+    }
+    if (entry.info.yardstick) {
+        std::fprintf(stderr, "tallox-cli: encode: memcpy writes no stream\n");
+        return 2;
+    }
+    const ImagingSession session;
+    Result<std::unique_ptr<CodecInstance>> made = entry.create(values, {&PlatformImaging()});
+    if (!made) {
+        return Fail({made.error().message, options.input, 0});
+    }
+    CodecInstance& codec = **made;
+    // The input as the row reads it: the file's bytes into the same working block, or the
+    // image's pixels.
+    WorkingBlock block;
+    InputShape shape;
+    std::optional<Image> image;
+    std::span<const uint8_t> bytes;
+    if (entry.info.input == CodecInput::Pixels) {
         if (const std::optional<InputError> error = CheckInput(options.input)) {
             return Fail({error->message, options.input, error->systemError});
         }
-        const ImagingSession session;
-        const std::optional<Image> image = PlatformImaging().Load(options.input);
-        std::vector<uint8_t> jpeg;
-        if (!image || !PlatformImaging().SaveJpeg(*image, JpegOptions{options.quality}, jpeg)) {
-            return Fail({kSaveFailedMessage, options.input, 0});
+        image = PlatformImaging().Load(options.input);
+        if (image) {
+            bytes = image->rgb;
+            shape = {bytes.size(), &*image, image->width, image->height, 3};
+            if (const std::optional<InputError> error =
+                    FillBlock({}, codec.Layout(bytes.size()), block)) {
+                return Fail({error->message, options.input, error->systemError});
+            }
         }
-        if (const int error = WriteOutput(options.output, jpeg.data(), jpeg.size())) {
-            return Fail({kWriteFailedMessage, options.output, error});
+    } else {
+        if (const std::optional<InputError> error = ReadInput(
+                options.input, [&](uint64_t length) { return codec.Layout(length); }, block)) {
+            return Fail({error->message, options.input, error->systemError});
         }
-        return 0;
+        bytes = {block.Input(), block.Length()};
+        shape.bytes = bytes.size();
+        // Huffman and Rice leave the unwritten low bits of their last byte as the area held
+        // them: a zeroed area makes them 0, so that the file is the same on every run.
+        std::memset(block.Output(), 0, block.OutputBytes());
     }
-    // The same working block as a measurement: the encoders rely on its output area.
-    WorkingBlock block;
-    if (const std::optional<InputError> error =
-            ReadInput(options.input, codec->needsWorkTable, block)) {
-        return Fail({error->message, options.input, error->systemError});
+    if (Status prepared = codec.Prepare(shape, block); !prepared) {
+        return Fail({prepared.error().message, options.input, prepared.error().systemError});
     }
-    const uint32_t len = block.Length();
-    // Huffman and Rice leave the unwritten low bits of their last byte as the area held them:
-    // a zeroed area makes them 0, so that the file is the same on every run.
-    std::memset(block.Output(), 0, OutputAreaSize(len));
-    const uint32_t count =
-        options.codec == "rice"
-            ? EncodeRice(block.Input(), block.Output(), len, options.riceType)
-            : codec->encode(block.Input(), block.Output(), len, block.WorkTable());
-    if (const int error = WriteOutput(options.output, block.Output(), count)) {
+    std::span<const uint8_t> encoded;
+    if (entry.info.name == "rice") {
+        // Rice over another sample type than the row's.
+        const uint32_t count =
+            EncodeRice(block.Input(), block.Output(), block.Length(), options.riceType);
+        encoded = {block.Output(), count};
+    } else {
+        const Result<std::span<const uint8_t>> result =
+            codec.Encode(bytes, {block.Output(), block.OutputBytes()});
+        if (!result) {
+            return Fail({result.error().message, options.input, result.error().systemError});
+        }
+        encoded = *result;
+    }
+    if (const int error = WriteOutput(options.output, encoded.data(), encoded.size())) {
         return Fail({kWriteFailedMessage, options.output, error});
     }
     return 0;

@@ -15,6 +15,7 @@
 #include <limits>
 #include <map>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,7 +24,7 @@
 #include "cli/corpus.h"
 #include "cli/encode.h"
 #include "cli/output.h"
-#include "engine/codec_table.h"
+#include "engine/codec.h"
 #include "engine/records.h"
 #include "engine/run.h"
 #include "engine/run_context.h"
@@ -62,22 +63,66 @@ std::vector<std::string> SplitList(const std::string& text) {
     return items;
 }
 
-// One value of --codecs: a comma-separated list of at least one codec name.
+// One value of --codecs: a comma-separated list of codecs and their parameter values.
 CLI::Validator CodecList() {
-    std::string names;
-    for (const Codec& codec : CodecTable()) {
-        names += (names.empty() ? "" : ",") + std::string(codec.name);
-    }
-    return {[names](std::string& text) -> std::string {
-                const std::vector<std::string> items = SplitList(text);
-                for (const std::string& item : items) {
-                    if (FindCodec(item) == nullptr) {
-                        return "'" + item + "' is not one of " + names;
-                    }
-                }
-                return items.empty() ? "the list is empty" : "";
+    return {[](std::string& text) -> std::string {
+                const Result<std::vector<CodecSetting>> settings =
+                    ParseCodecList(text, DefaultRegistry());
+                return settings ? std::string() : settings.error().message;
             },
-            "{" + names + "}"};
+            "NAME[:V,...]"};
+}
+
+// Every codec: its kind, parameters and library, as a table or as JSON.
+std::string CodecListing(bool json) {
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    std::string text =
+        "codec      family   input   kind      parameters                             library\n";
+    for (const CodecEntry& entry : DefaultRegistry().Entries()) {
+        const CodecInfo& info = entry.info;
+        nlohmann::ordered_json parameters = nlohmann::ordered_json::array();
+        std::string described;
+        for (const CodecParameter& parameter : info.parameters) {
+            nlohmann::ordered_json p{{"name", parameter.name},
+                                     {"minimum", parameter.minimum},
+                                     {"maximum", parameter.maximum},
+                                     {"default", parameter.fallback},
+                                     {"whole", parameter.whole}};
+            if (!parameter.choices.empty()) {
+                p["choices"] = parameter.choices;
+            }
+            parameters.push_back(p);
+            std::string range =
+                FormatValue(parameter.minimum) + ".." + FormatValue(parameter.maximum);
+            if (!parameter.choices.empty()) {
+                range.clear();
+                for (const double choice : parameter.choices) {
+                    range.append(range.empty() ? "" : "|").append(FormatValue(choice));
+                }
+            }
+            described.append(described.empty() ? "" : " ").append(parameter.name);
+            described.append(" ").append(range).append(" (");
+            described.append(FormatValue(parameter.fallback)).append(")");
+        }
+        list.push_back({{"name", info.name},
+                        {"family", info.family},
+                        {"input", CodecInputName(info.input)},
+                        {"lossy", info.lossy},
+                        {"yardstick", info.yardstick},
+                        {"parameters", parameters},
+                        {"library", info.library},
+                        {"description", info.description}});
+        char line[512];
+        std::snprintf(line, sizeof line, "%-10s %-8s %-7s %-9s %-38s %s\n", info.name.c_str(),
+                      info.family.c_str(), CodecInputName(info.input),
+                      info.yardstick ? "yardstick"
+                      : info.lossy   ? "lossy"
+                                     : "lossless",
+                      described.empty() ? "-" : described.c_str(),
+                      info.library.empty() ? "tallox" : info.library.c_str());
+        text += line;
+    }
+    return json ? list.dump(2) + "\n" : text;
 }
 
 // A whole number in plain decimal between `minimum` and `maximum`, leading zeros allowed. The
@@ -218,8 +263,9 @@ bool WritePlot(const std::string& path, const std::vector<Row>& rows, const std:
 int main(int argc, char** argv) {
     CLI::App app{
         "Tallox image compression benchmark.\n"
-        "Measures how fast JPEG (libjpeg-turbo) and five lossless encoders (RLE, Huffman, Rice,\n"
-        "LZ77, LZ77 Fast) compress a bitmap, and prints elapsed seconds, frames per second\n"
+        "Measures how fast JPEG (libjpeg-turbo), five lossless encoders of its own (RLE,\n"
+        "Huffman, Rice, LZ77, LZ77 Fast) and the general-purpose compressors (zstd, LZ4,\n"
+        "Brotli, Deflate, xz) compress a file, and prints elapsed seconds, frames per second\n"
         "and compression ratio per codec. Without PATH the bundled sample image is used.\n"
         "Several files or a folder make a corpus: a record per file and codec, each codec\n"
         "measured in a child process, and a summary per codec at the end.",
@@ -227,6 +273,10 @@ int main(int argc, char** argv) {
     bool version = false;
     bool verbose = false;
     app.add_flag("--version", version, "Print the version and exit (with --verbose, the context)");
+    bool listCodecs = false;
+    app.add_flag("--list-codecs", listCodecs,
+                 "List every codec with its family, input, parameters (range, default) and "
+                 "library, and exit (as JSON with --format json)");
     app.add_flag("--verbose", verbose,
                  "With --version: also the machine, build, timer and SIMD target");
     app.footer(
@@ -234,9 +284,12 @@ int main(int argc, char** argv) {
         "  tallox-cli                                  default codecs on the sample image\n"
         "  tallox-cli --all --accurate photo.bmp       every codec, 500 iterations\n"
         "  tallox-cli --codecs rle,rice --format json  records as JSON\n"
+        "  tallox-cli --codecs zstd:1,19,lz4,xz:6 --format table   library codecs at levels\n"
+        "  tallox-cli --codecs zstd:1-19:3             a range of levels: 1, 4, ..., 19\n"
         "  tallox-cli --format table --min-time 1      per-call statistics, 1 s per codec\n"
         "  tallox-cli -r --all --timeout 60 images/    every bitmap under images/\n"
         "  tallox-cli encode huffman photo.bmp -o photo.huf\n"
+        "  tallox-cli encode zstd:19 photo.bmp -o photo.bmp.zst\n"
         "Exit status: 0 success, 1 the run ended with a message (on stderr) or a record of a\n"
         "corpus failed, 2 usage error.");
     app.failure_message([](const CLI::App* self, const CLI::Error& error) {
@@ -274,13 +327,17 @@ int main(int argc, char** argv) {
                    "Bitmaps or folders to measure (default: the bundled sample image)");
     auto* codecsOption =
         app.add_option("--codecs", codecLists,
-                       "Comma-separated codecs from jpeg, rle, huffman, rice, lz77, lz77fast "
-                       "(default: jpeg,rle,huffman,rice); measured in that fixed order")
+                       "Comma-separated codecs, each with its parameter values: "
+                       "zstd:1,19,lz4,brotli:5 (a value list), zstd:1-19:3 (a range), "
+                       "xz:6:extreme=1 (a named parameter); see --list-codecs (default: "
+                       "jpeg,rle,huffman,rice). The report's own codecs are measured first, in "
+                       "their fixed order; the others follow in the order given")
             ->expected(1)
             ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
             ->allow_extra_args(false)
             ->check(CodecList());
-    app.add_flag("--all", all, "Measure all six codecs")->excludes(codecsOption);
+    app.add_flag("--all", all, "Measure the report's six codecs (JPEG and the five own encoders)")
+        ->excludes(codecsOption);
     auto* fastFlag = app.add_flag("--fast", fast, "Fast metering: 25 iterations (default)");
     auto* accurateFlag = app.add_flag("--accurate", accurate, "Accurate metering: 500 iterations");
     fastFlag->excludes(accurateFlag);
@@ -334,10 +391,12 @@ int main(int argc, char** argv) {
 
     EncodeOptions encode;
     CLI::App* encodeCommand = app.add_subcommand(
-        "encode", "Write one lossless encoder's exact output bytes for FILE to OUT");
-    encodeCommand->add_option("CODEC", encode.codec, "rle, huffman, rice, lz77, lz77fast or jpeg")
+        "encode", "Write one codec's exact output bytes for FILE to OUT, as its row measured them");
+    encodeCommand
+        ->add_option("CODEC", encode.codec,
+                     "A codec and its parameters, as --codecs takes them: zstd:19, xz:6, jpeg:75")
         ->required()
-        ->check(CLI::IsMember({"rle", "huffman", "rice", "lz77", "lz77fast", "jpeg"}));
+        ->check(CodecList());
     encodeCommand->add_option("FILE", encode.input, "Input file")->required();
     encodeCommand->add_option("-o,--output", encode.output, "Output file")->required();
     encodeCommand
@@ -360,6 +419,10 @@ int main(int argc, char** argv) {
         return status == 0 ? 0 : 2;
     }
 
+    if (listCodecs) {
+        std::fputs(CodecListing(format == "json").c_str(), stdout);
+        return 0;
+    }
     if (version) {
         std::printf("tallox-cli %s\n", TALLOX_VERSION);
         if (verbose) {
@@ -373,7 +436,8 @@ int main(int argc, char** argv) {
     // "--codecs jpeg rle" leaves "rle" as the file: name the slip rather than the missing file.
     for (const std::string& file : paths) {
         struct stat status {};
-        if (FindCodec(file) != nullptr && lstat(file.c_str(), &status) != 0 && errno == ENOENT) {
+        if (DefaultRegistry().Find(file) != nullptr && lstat(file.c_str(), &status) != 0 &&
+            errno == ENOENT) {
             return UsageError("'" + file + "' is a codec name, not a file: " +
                               (codecsOption->count() > 0
                                    ? "list codecs with commas, --codecs " + codecLists.back() + ","
@@ -405,18 +469,33 @@ int main(int argc, char** argv) {
     if (!corpus && settings.fileName.empty()) {
         return UsageError("'" + settings.filePath + "' names no file");
     }
-    for (const Codec& codec : CodecTable()) {
-        bool chosen = all;
-        for (const std::string& list : codecLists) {
-            for (const std::string& name : SplitList(list)) {
-                chosen = chosen || name == codec.name;
+    settings.codecs.clear();
+    std::vector<int32_t> jpegQualities;  // given as jpeg:Q,...
+    if (all) {
+        for (const CodecEntry& entry : DefaultRegistry().Entries()) {
+            if (entry.info.reportRow) {
+                settings.codecs.push_back({entry.info.name, {}});
             }
         }
-        settings.*codec.selection = chosen;
-        if (chosen) {
-            const std::string label = codec.label;
-            output.codecs.push_back(label.substr(0, label.find('\t')));
+    }
+    for (const std::string& list : all ? std::vector<std::string>() : codecLists) {
+        Result<std::vector<CodecSetting>> parsed = ParseCodecList(list, DefaultRegistry());
+        for (CodecSetting& setting : *parsed) {
+            const bool explicitJpeg =
+                setting.name == "jpeg" && list.find("jpeg:") != std::string::npos;
+            if (explicitJpeg) {
+                jpegQualities.push_back(static_cast<int32_t>(setting.values[0]));
+            }
+            // JPEG is selected once: its settings come from its sweep.
+            if (setting.name == "jpeg" ? !settings.Selected("jpeg")
+                                       : std::find(settings.codecs.begin(), settings.codecs.end(),
+                                                   setting) == settings.codecs.end()) {
+                settings.codecs.push_back(std::move(setting));
+            }
         }
+    }
+    if (!jpegQualities.empty() && qualities.empty()) {
+        qualities = jpegQualities;
     }
     settings.iterations = iterations > 0 ? iterations : accurate ? 500 : 25;
     settings.jpegQuality = qualities.empty() ? 50 : qualities.front();
@@ -441,6 +520,15 @@ int main(int argc, char** argv) {
     // The records open with a memcpy of the same input, the yardstick of every figure; the
     // report text has no line for it.
     settings.baseline = output.format != cli::Format::Text || !plot.empty();
+    for (const PlannedRow& row : PlanRows(settings, DefaultRegistry())) {
+        if (!row.entry->info.yardstick) {
+            const CodecInfo& info = row.entry->info;
+            const bool named = info.reportRow && row.label.starts_with(info.displayName + "\t");
+            output.codecs.push_back(named || (info.reportRow && !row.jpeg)
+                                        ? info.displayName
+                                        : row.label.substr(0, row.label.find('\t')));
+        }
+    }
     output.crlf = crlf;
     output.progress = !noProgress && isatty(STDERR_FILENO) != 0;
     if (output.format == cli::Format::Json || output.format == cli::Format::Markdown) {
@@ -456,7 +544,7 @@ int main(int argc, char** argv) {
         std::vector<Row> records;
         const int exitStatus =
             cli::RunCorpus(settings, files, {stopOnError, !noIsolate, timeoutSeconds}, output,
-                           PlatformImaging(), CodecTable(), &records);
+                           PlatformImaging(), DefaultRegistry(), &records);
         // The corpus drawn as its summary: a point per codec at the totals' ratio and MB/s.
         const std::string count = "(" + std::to_string(files.size()) + " files)";
         fs::path folder = fs::path(paths[0]).lexically_normal();

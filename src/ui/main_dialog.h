@@ -71,7 +71,7 @@ private:
     void OnSaveReport();
     void OnBrowse();
     void OnMetering(bool accurate);
-    void OnToggle(bool BenchmarkSettings::*selection);
+    void OnToggle(const char* name);  // a codec box clicked: its selection flips
     void OnQualityEdited();
     void OnShowChart();
 
