@@ -23,8 +23,8 @@
 #include <tuple>
 #include <vector>
 
-#include "engine/codec_table.h"
 #include "engine/input_file.h"
+#include "engine/own_codecs.h"
 #include "engine/report.h"
 #include "engine/run.h"
 #include "ui/about_dialog.h"
@@ -190,10 +190,16 @@ void MainDialogTest::freshDialogState() {
     QCOMPARE(dlg.minimumSize(), dlg.maximumSize());
 
     const BenchmarkSettings& settings = dlg.settings;
-    const std::vector<int32_t> members = {
-        dlg.fastMetering, dlg.accurateMetering, settings.iterations, settings.jpegQuality,
-        settings.jpeg,    settings.rle,         settings.huffman,    settings.rice,
-        settings.lz77,    settings.lz77Fast};
+    const std::vector<int32_t> members = {dlg.fastMetering,
+                                          dlg.accurateMetering,
+                                          settings.iterations,
+                                          settings.jpegQuality,
+                                          settings.Selected("jpeg"),
+                                          settings.Selected("rle"),
+                                          settings.Selected("huffman"),
+                                          settings.Selected("rice"),
+                                          settings.Selected("lz77"),
+                                          settings.Selected("lz77fast")};
     QCOMPARE(members, (std::vector<int32_t>{1, 0, 25, 50, 1, 1, 1, 1, 0, 0}));
     QVERIFY(settings.fileName.empty() && settings.filePath.empty() && dlg.report.empty());
 
@@ -277,9 +283,14 @@ void MainDialogTest::reportColumnsLineUp() {
     RecordingPrompts prompts;
     MainDialog dlg(prompts);
     std::string report = kReportHeader;
-    for (const Codec& codec : CodecTable()) {
+    for (const CodecEntry& codec : DefaultRegistry().Entries()) {
+        if (!codec.info.reportRow) {
+            continue;
+        }
         for (const double seconds : {0.013, 0.2}) {  // four- and three-digit frame rates
-            report += MakeRow(codec, std::vector<int64_t>(25), seconds, 786'486, 777'000).text;
+            report += MakeRow(codec.info.name, LabelOf(codec, {}), std::vector<int64_t>(25),
+                              seconds, 786'486, 777'000)
+                          .text;
         }
     }
     dlg.Push(report);
@@ -341,15 +352,17 @@ void MainDialogTest::codecBoxFlipsItsMember() {
     MainDialog dlg(prompts);
     BenchmarkSettings& settings = dlg.settings;
     const char* names[] = {"jpegBox", "rleBox", "huffmanBox", "riceBox"};
-    bool* members[] = {&settings.jpeg, &settings.rle, &settings.huffman, &settings.rice};
+    const char* codecs[] = {"jpeg", "rle", "huffman", "rice"};
     for (const bool expected : {false, true, false}) {
         Click(Box(dlg, names[index]));
-        QCOMPARE(*members[index], expected);
+        QCOMPARE(settings.Selected(codecs[index]), expected);
         QCOMPARE(Box(dlg, names[index])->isChecked(), expected);
     }
     // The other selections are left alone.
-    QCOMPARE(settings.jpeg + settings.rle + settings.huffman + settings.rice, 3);
-    QCOMPARE(settings.lz77 + settings.lz77Fast, 0);
+    QCOMPARE(settings.Selected("jpeg") + settings.Selected("rle") + settings.Selected("huffman") +
+                 settings.Selected("rice"),
+             3);
+    QCOMPARE(settings.Selected("lz77") + settings.Selected("lz77fast"), 0);
 }
 
 void MainDialogTest::browseShowsNameAndKeepsPreviewAcrossRepaints() {
@@ -498,7 +511,7 @@ void MainDialogTest::refusedQualityStopsTheExchange() {
     // Members before the quality are read; the report after it is not.
     Quality(dlg)->setText(QStringLiteral("101"));
     QCOMPARE(dlg.settings.jpegQuality, 101);
-    QVERIFY(!dlg.settings.huffman);
+    QVERIFY(!dlg.settings.Selected("huffman"));
     QCOMPARE(dlg.report, std::string("kept\r\n"));
 
     // A valid quality reads the report back with its own line ends.
@@ -683,7 +696,9 @@ void MainDialogTest::showChartDrawsTheLastRun() {
     QVERIFY(!show->isEnabled());  // nothing to draw before a run
 
     dlg.ChooseFile(path);
-    dlg.settings.jpeg = dlg.settings.huffman = dlg.settings.rice = false;
+    dlg.settings.Select("jpeg", false);
+    dlg.settings.Select("huffman", false);
+    dlg.settings.Select("rice", false);
     QTest::mouseClick(Button(dlg, "startButton"), Qt::LeftButton);
     QVERIFY(show->isEnabled());
     show->trigger();
