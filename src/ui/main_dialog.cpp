@@ -19,6 +19,7 @@
 #include <QScopedValueRollback>
 #include <algorithm>
 #include <climits>
+#include <iterator>
 #include <optional>
 
 #include "charts/chart.h"
@@ -133,6 +134,9 @@ MainDialog::MainDialog(UserPrompts& prompts, QWidget* parent)
     showChart_->setEnabled(false);
     connect(showChart_, &QAction::triggered, this, [this] { OnShowChart(); });
     addAction(showChart_);
+    auto* moreCodecs = new QAction(QStringLiteral("More Codecs..."), this);
+    connect(moreCodecs, &QAction::triggered, this, [this] { OnMoreCodecs(); });
+    addAction(moreCodecs);
     setContextMenuPolicy(Qt::ActionsContextMenu);
     setAcceptDrops(true);
 
@@ -423,6 +427,26 @@ void MainDialog::OnMetering(bool accurate) {
 void MainDialog::OnToggle(const char* name) {
     settings.Select(name, !settings.Selected(name));
     WriteToControls();
+}
+
+// The codecs beyond the six boxes, kept in the settings for the rest of the session; their rows
+// follow the six in the report.
+void MainDialog::OnMoreCodecs() {
+    const CodecRegistry& registry = DefaultRegistry();
+    const auto isExtra = [&](const CodecSetting& setting) {
+        const CodecEntry* entry = registry.Find(setting.name);
+        return entry != nullptr && !entry->info.reportRow && !entry->info.yardstick;
+    };
+    std::vector<CodecSetting> extra;
+    std::copy_if(settings.codecs.begin(), settings.codecs.end(), std::back_inserter(extra),
+                 isExtra);
+    const std::optional<std::vector<CodecSetting>> chosen =
+        prompts_.ChooseCodecs(this, registry, extra);
+    if (!chosen) {
+        return;
+    }
+    std::erase_if(settings.codecs, isExtra);
+    settings.codecs.insert(settings.codecs.end(), chosen->begin(), chosen->end());
 }
 
 void MainDialog::OnQualityEdited() {

@@ -74,6 +74,7 @@ private:
     void OnToggle(const char* name);  // a codec box clicked: its selection flips
     void OnQualityEdited();
     void OnShowChart();
+    void OnMoreCodecs();
 
     UserPrompts& prompts_;
     // Edits of the quality are not read back while the members are being written out.

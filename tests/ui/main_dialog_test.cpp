@@ -17,6 +17,7 @@
 #include <QTextBlock>
 #include <QTextLayout>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QtTest>
 #include <deque>
 #include <optional>
@@ -29,6 +30,7 @@
 #include "engine/run.h"
 #include "ui/about_dialog.h"
 #include "ui/chart_window.h"
+#include "ui/codec_list_dialog.h"
 #include "ui/dialog_units.h"
 #include "ui/preview_frame.h"
 
@@ -65,7 +67,33 @@ public:
         m_messages.push_back({text, icon});
     }
 
+    // Answers with the codec list dialog itself, its rows ticked and typed as `m_codecs` says.
+    std::optional<std::vector<CodecSetting>> ChooseCodecs(
+        QWidget* parent, const CodecRegistry& registry,
+        const std::vector<CodecSetting>& current) override {
+        m_shownCodecs = current;
+        CodecListDialog dialog(registry, current, parent);
+        auto* list = dialog.findChild<QTreeWidget*>(QStringLiteral("codecList"));
+        for (const auto& [name, values] : m_codecs) {
+            const auto items = list->findItems(name, Qt::MatchExactly, 0);
+            if (items.size() != 1) {
+                return std::nullopt;
+            }
+            items[0]->setCheckState(0, values.isNull() ? Qt::Unchecked : Qt::Checked);
+            items[0]->setText(1, values);
+        }
+        const Result<std::vector<CodecSetting>> chosen = dialog.Chosen();
+        if (!chosen) {
+            m_messages.push_back({QString::fromStdString(chosen.error().message), {}});
+            return std::nullopt;
+        }
+        return *chosen;
+    }
+
     std::deque<QString> m_answers;  // the file dialogs' answers, in turn; empty: cancelled
+    // The codec list's rows to tick, with their values (a null string unticks the row).
+    std::vector<std::pair<QString, QString>> m_codecs;
+    std::vector<CodecSetting> m_shownCodecs;  // what the list was opened with
     QStringList m_filters;
     std::vector<Message> m_messages;
 };
@@ -179,6 +207,7 @@ private slots:
     void f1OpensTheAboutBox();
     void droppedFileIsChosenAsBrowseChoosesIt();
     void showChartDrawsTheLastRun();
+    void moreCodecsAddRowsAfterTheSix();
 };
 
 void MainDialogTest::freshDialogState() {
@@ -719,6 +748,44 @@ void MainDialogTest::showChartDrawsTheLastRun() {
     QCOMPARE(dlg.findChildren<ChartWindow*>().size(), 1);
     dlg.Push("");  // a new run starts: its rows are not there yet
     QVERIFY(!show->isEnabled());
+}
+
+// Codecs chosen from "More Codecs..." are measured after the six boxes' rows, at every value
+// typed, and stay chosen for the next opening of the list; a value out of range is refused
+// with the codec's range.
+void MainDialogTest::moreCodecsAddRowsAfterTheSix() {
+    QTemporaryDir dir;
+    const QString path = WriteBitmap(dir, QStringLiteral("small.bmp"), 16, 16);
+    RecordingPrompts prompts;
+    MainDialog dlg(prompts);
+    QAction* more = ActionOf(dlg, QStringLiteral("More Codecs..."));
+    QVERIFY(more != nullptr && more->isEnabled());
+    prompts.m_codecs = {{QStringLiteral("zstd"), QStringLiteral("1,19")}};
+    more->trigger();
+    dlg.ChooseFile(path);
+    Click(Box(dlg, "rleBox"));
+    Click(Box(dlg, "rleBox"));  // ticked again after the list was chosen: still before it
+    QTest::mouseClick(Button(dlg, "startButton"), Qt::LeftButton);
+    QVERIFY(prompts.m_messages.empty());
+    const std::string rows = dlg.report.substr(std::string(kReportHeader).size());
+    std::vector<std::string> labels;
+    for (size_t at = 0; at < rows.size(); at = rows.find("\r\n", at) + 2) {
+        labels.push_back(rows.substr(at, rows.find('\t', at) - at));
+    }
+    QVERIFY2(labels == (std::vector<std::string>{"JPEG GDI+", "RLE", "Huffman", "Rice", "zstd -1",
+                                                 "zstd -19"}),
+             rows.c_str());
+
+    prompts.m_codecs = {{QStringLiteral("zstd"), QStringLiteral("23")}};
+    more->trigger();
+    QCOMPARE(prompts.m_shownCodecs.size(), 2u);  // the session's choice, shown again
+    QCOMPARE(prompts.m_messages.size(), 1);
+    QVERIFY2(prompts.m_messages[0].text.contains(QStringLiteral("level 23 is out of range")),
+             qPrintable(prompts.m_messages[0].text));
+    std::vector<CodecSetting> zstd;  // kept as it was
+    std::copy_if(dlg.settings.codecs.begin(), dlg.settings.codecs.end(), std::back_inserter(zstd),
+                 [](const CodecSetting& setting) { return setting.name == "zstd"; });
+    QCOMPARE(zstd, (std::vector<CodecSetting>{{"zstd", {1}}, {"zstd", {19}}}));
 }
 
 QTEST_MAIN(MainDialogTest)
