@@ -316,8 +316,8 @@ TEST_P(BrokenInputTest, FullReportOrJpegMessage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Bmp, BrokenInputTest, ::testing::ValuesIn(BrokenFiles()),
-                         [](const ::testing::TestParamInfo<BrokenFile>& info) {
-                             return info.param.name;
+                         [](const ::testing::TestParamInfo<BrokenFile>& param) {
+                             return param.param.name;
                          });
 
 // What tallox-cli encode refuses, as the run does, with exit status 1 and the message on stderr:

@@ -235,6 +235,14 @@ std::string DisplayName(const std::string& codec, const std::string& label,
     return label.substr(0, label.find('\t'));
 }
 
+std::string Joined(const std::vector<std::string>& items) {
+    std::string text;
+    for (const std::string& item : items) {
+        text.append(text.empty() ? "" : ", ").append(item);
+    }
+    return text;
+}
+
 std::string Megabytes(uint64_t bytes) {
     char text[32];
     std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
@@ -263,6 +271,7 @@ std::string MarkdownHeader(const RunContext& context, bool corpus) {
               Megabytes(context.machine.memoryBytes) + ", " + context.machine.kernel,
           "- Build: " + context.compiler + ", " + context.buildType + ", SIMD " +
               context.simdTarget + ", " + context.jpegLibrary + ", Qt " + context.qt,
+          "- Libraries: " + Joined(context.libraries),
           "- Timer: resolution " + Precise(context.timerResolutionSeconds * 1e9) +
               " ns, stopwatch overhead " + Precise(context.stopwatchOverheadSeconds * 1e9) + " ns",
           "- Date: " + context.date}) {
@@ -546,6 +555,7 @@ std::string ContextText(const RunContext& context) {
     add("simd target", context.simdTarget);
     add("jpeg library", context.jpegLibrary);
     add("qt", context.qt);
+    add("libraries", Joined(context.libraries));
     add("timer resolution", Precise(context.timerResolutionSeconds * 1e9) + " ns");
     add("stopwatch overhead", Precise(context.stopwatchOverheadSeconds * 1e9) + " ns");
     if (!context.inputPath.empty()) {

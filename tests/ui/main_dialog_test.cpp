@@ -334,9 +334,9 @@ void MainDialogTest::reportColumnsLineUp() {
         layout.beginLayout();
         const QTextLine line = layout.createLine();
         layout.endLayout();
-        const int tab = text.indexOf(QLatin1Char('\t'));
-        return std::pair{line.cursorToX(text.indexOf(first, tab)),
-                         line.cursorToX(text.indexOf(last))};
+        const qsizetype tab = text.indexOf(QLatin1Char('\t'));
+        return std::pair{line.cursorToX(static_cast<int>(text.indexOf(first, tab))),
+                         line.cursorToX(static_cast<int>(text.indexOf(last)))};
     };
     QTextBlock block = edit->document()->findBlockByNumber(4);
     const auto header = columnsOf(block, QStringLiteral("Elapsed"), QStringLiteral("Compression"));
