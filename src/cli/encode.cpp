@@ -53,8 +53,11 @@ bool WriteAll(int fd, const uint8_t* bytes, size_t count) {
 // Puts `bytes` at `path` whole or not at all: they go to a temporary file beside the target,
 // which replaces it once every byte is written and the file closed. A link is followed, so
 // that the file it names is replaced. What exists and is not a regular file (a device, a FIFO,
-// /dev/stdout) cannot be replaced and is written in place. Returns errno, or 0.
-int WriteOutput(const std::string& path, const uint8_t* bytes, size_t count) {
+// /dev/stdout) cannot be replaced and is written in place.
+Status WriteOutput(const std::string& path, const uint8_t* bytes, size_t count) {
+    const auto failed = [](int error) {
+        return error == 0 ? Status(Ok{}) : Status(Error{kWriteFailedMessage, error});
+    };
     struct stat existing {};
     fs::path target = path;
     mode_t mode = 0666;
@@ -62,11 +65,11 @@ int WriteOutput(const std::string& path, const uint8_t* bytes, size_t count) {
         if (!S_ISREG(existing.st_mode)) {
             const int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
             if (fd < 0) {
-                return errno;
+                return failed(errno);
             }
             const bool written = WriteAll(fd, bytes, count);
             const int error = written ? 0 : errno;
-            return close(fd) != 0 && error == 0 ? errno : error;
+            return failed(close(fd) != 0 && error == 0 ? errno : error);
         }
         std::error_code ignored;
         target = fs::canonical(path, ignored);
@@ -81,7 +84,7 @@ int WriteOutput(const std::string& path, const uint8_t* bytes, size_t count) {
     temporary.append("/.").append(target.filename().string()).append(".XXXXXX");
     const int fd = mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) {
-        return errno;
+        return failed(errno);
     }
     int error = fchmod(fd, mode) == 0 && WriteAll(fd, bytes, count) ? 0 : errno;
     if (close(fd) != 0 && error == 0) {
@@ -93,7 +96,7 @@ int WriteOutput(const std::string& path, const uint8_t* bytes, size_t count) {
     if (error != 0) {
         unlink(temporary.c_str());
     }
-    return error;
+    return failed(error);
 }
 
 }  // namespace
@@ -136,22 +139,22 @@ int RunEncode(const EncodeOptions& options) {
     std::optional<Image> image;
     std::span<const uint8_t> bytes;
     if (entry.info.input == CodecInput::Pixels) {
-        if (const std::optional<InputError> error = CheckInput(options.input)) {
-            return Fail({error->message, options.input, error->systemError});
+        if (const Status read = CheckInput(options.input); !read) {
+            return Fail({read.error().message, options.input, read.error().systemError});
         }
         image = PlatformImaging().Load(options.input);
         if (image) {
             bytes = image->rgb;
             shape = {bytes.size(), &*image, image->width, image->height, 3};
-            if (const std::optional<InputError> error =
-                    FillBlock({}, codec.Layout(bytes.size()), block)) {
-                return Fail({error->message, options.input, error->systemError});
+            if (const Status read = FillBlock({}, codec.Layout(bytes.size()), block); !read) {
+                return Fail({read.error().message, options.input, read.error().systemError});
             }
         }
     } else {
-        if (const std::optional<InputError> error = ReadInput(
-                options.input, [&](uint64_t length) { return codec.Layout(length); }, block)) {
-            return Fail({error->message, options.input, error->systemError});
+        if (const Status read = ReadInput(
+                options.input, [&](uint64_t length) { return codec.Layout(length); }, block);
+            !read) {
+            return Fail({read.error().message, options.input, read.error().systemError});
         }
         bytes = {block.Input(), block.Length()};
         shape.bytes = bytes.size();
@@ -176,8 +179,9 @@ int RunEncode(const EncodeOptions& options) {
         }
         encoded = *result;
     }
-    if (const int error = WriteOutput(options.output, encoded.data(), encoded.size())) {
-        return Fail({kWriteFailedMessage, options.output, error});
+    if (const Status written = WriteOutput(options.output, encoded.data(), encoded.size());
+        !written) {
+        return Fail({written.error().message, options.output, written.error().systemError});
     }
     return 0;
 }

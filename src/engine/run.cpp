@@ -85,18 +85,18 @@ bool MeasureRow(const PlannedRow& planned, const BenchmarkSettings& settings, co
     InputShape shape;
     std::span<const uint8_t> input;
     if (info.input == CodecInput::Bytes) {
-        if (const std::optional<InputError> error = ReadInput(
-                settings.filePath, [&](uint64_t length) { return codec.Layout(length); }, block)) {
-            host.ShowMessage({error->message, settings.filePath, error->systemError});
+        if (const Status read = ReadInput(
+                settings.filePath, [&](uint64_t length) { return codec.Layout(length); }, block);
+            !read) {
+            host.ShowMessage({read.error().message, settings.filePath, read.error().systemError});
             return false;
         }
         input = {block.Input(), block.Length()};
     } else if (image != nullptr) {
         // The image is the run's: the block holds the output area alone.
         input = image->rgb;
-        if (const std::optional<InputError> error =
-                FillBlock({}, codec.Layout(input.size()), block)) {
-            return fail({error->message, error->systemError});
+        if (const Status read = FillBlock({}, codec.Layout(input.size()), block); !read) {
+            return fail({read.error().message, read.error().systemError});
         }
         shape.image = image;
         shape.width = image->width;
@@ -240,8 +240,8 @@ void RunBenchmark(const BenchmarkSettings& settings, RunHost& host, Imaging& ima
 
     // A file that cannot be measured at all ends the run before anything is loaded: whatever
     // the codecs, the message then names the real cause.
-    if (const std::optional<InputError> error = CheckInput(settings.filePath)) {
-        host.ShowMessage({error->message, settings.filePath, error->systemError});
+    if (const Status read = CheckInput(settings.filePath); !read) {
+        host.ShowMessage({read.error().message, settings.filePath, read.error().systemError});
         return;
     }
 
