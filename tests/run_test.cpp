@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "codecs/rle.h"
@@ -182,6 +183,24 @@ TEST_F(RunTest, LosslessRowsAreVerifiedAndTheirDecodersTimed) {
         EXPECT_EQ(row.verifiedBytes, row.codec == "rice" ? 300u : 301u);
         ASSERT_TRUE(row.decodeCalls.has_value());
     }
+}
+
+TEST_F(RunTest, ThreadCountsGiveARowEachToTheCodecsThatTakeThem) {
+    BenchmarkSettings settings = Settings(WriteFile("a.bmp", std::vector<uint8_t>(5000, 9)), 2);
+    settings.codecs = {{"zstd", {1}}, {"rle", {}}};
+    settings.threads = {1, 2};
+    RunBenchmark(settings, host, imaging);
+    ASSERT_TRUE(host.messages.empty()) << host.messages[0];
+    std::vector<std::tuple<std::string, std::string, int32_t>> rows;
+    for (const Row& row : host.rows) {
+        rows.emplace_back(row.codec, row.label, row.threads);
+        EXPECT_EQ(row.verified, true) << row.label;
+    }
+    // RLE takes no threads: measured once, before the codecs beyond the report's six.
+    EXPECT_EQ(rows, (std::vector<std::tuple<std::string, std::string, int32_t>>{
+                        {"rle", "RLE\t\t", 1},
+                        {"zstd", "zstd -1 \u00d71\t", 1},
+                        {"zstd", "zstd -1 \u00d72\t", 2}}));
 }
 
 TEST_F(RunTest, AnOutputThatDoesNotDecodeToItsInputEndsTheRun) {

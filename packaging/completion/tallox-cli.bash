@@ -17,6 +17,7 @@ declare -gA _tallox_cli_run_options=(
     [--plot]="<file>"
     [--warmup]="#"
     [--min-time]="#"
+    [--threads]="#"
     [--no-verify]=
     [--no-decode]=
     [--format]="text csv json markdown table"

@@ -23,6 +23,7 @@ namespace {
 struct WireRow {
     bool end;
     bool yardstick;
+    int32_t threads;
     char codec[16];
     char label[32];
     char params[64];
@@ -63,6 +64,7 @@ void Put(char (&field)[N], const std::string& text) {
 template <typename From, typename To>
 void CopyFigures(const From& from, To& to) {
     to.yardstick = from.yardstick;
+    to.threads = from.threads;
     to.iterations = from.iterations;
     to.inputBytes = from.inputBytes;
     to.outputBytes = from.outputBytes;

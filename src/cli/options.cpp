@@ -123,6 +123,24 @@ CLI::Validator QualityList(std::vector<int32_t>& qualities) {
         "Q|Q,Q,...|FIRST-LAST:STEP"};
 }
 
+// --threads: a comma-separated list of thread counts from 1 to 256, in plain decimal.
+CLI::Validator ThreadList(std::vector<int32_t>& threads) {
+    return {[&threads](std::string& text) -> std::string {
+                threads.clear();
+                for (const std::string& item : SplitList(text)) {
+                    const bool digits = !item.empty() && item.size() <= 3 &&
+                                        item.find_first_not_of("0123456789") == std::string::npos;
+                    const int32_t count = digits ? std::stoi(item) : 0;
+                    if (count < 1 || count > 256) {
+                        return "'" + item + "' is not a thread count (1 to 256)";
+                    }
+                    threads.push_back(count);
+                }
+                return threads.empty() ? "the list is empty" : "";
+            },
+            "N,N,..."};
+}
+
 // --subsampling: a comma-separated list of 444, 422 and 420.
 CLI::Validator SubsamplingList(std::vector<Subsampling>& subsamplings) {
     return {[&subsamplings](std::string& text) -> std::string {
@@ -224,6 +242,11 @@ std::optional<int> ParseOptions(int argc, char** argv, CliOptions& options) {
     app.add_option("--warmup", options.warmup,
                    "Untimed calls of each codec before its timed ones (default 0)")
         ->transform(Decimal(0, std::numeric_limits<int32_t>::max()));
+    app.add_option("--threads", options.threadList,
+                   "Thread counts, a list such as 1,2,4 (1 to 256; default 1): a row per count "
+                   "for each codec that takes threads (see --list-codecs); the others are "
+                   "measured once")
+        ->transform(ThreadList(options.threads));
     app.add_option("--min-time", options.minimumSeconds,
                    "Call each codec until at least this many seconds of calls are timed")
         ->transform(Seconds());

@@ -53,6 +53,9 @@ struct CodecInfo {
     bool reportRow = false;
     // The memcpy yardstick: no report line, no progress steps, not summarised as a codec.
     bool yardstick = false;
+    // Takes a thread count, so that --threads measures a row per count; the others are
+    // measured once, single-threaded.
+    bool threads = false;
     bool repaint = true;  // the report is repainted after the row (not after the LZ77 rows)
     // The decoder timed after the encoder; the JPEG row decodes once, for its figures alone.
     bool timedDecoding = true;
@@ -115,6 +118,10 @@ public:
 // What a codec may need from the run that creates it.
 struct CodecEnvironment {
     Imaging* imaging = nullptr;
+    // The threads a codec that takes threads may use (CodecInfo::threads); 1 for the others.
+    // Every library is told its count explicitly: some default to all cores, or read it from
+    // the environment.
+    int threads = 1;
 };
 
 struct CodecEntry {

@@ -1,5 +1,6 @@
 #include "engine/records.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <nlohmann/json.hpp>
@@ -97,7 +98,8 @@ Json Fields(const Row& r, bool corpus) {
              {"bpp", optional(r.bpp)},
              {"params", r.params},
              {"library", r.library},
-             {"memory_source", r.memorySource.empty() ? Json(nullptr) : Json(r.memorySource)}});
+             {"memory_source", r.memorySource.empty() ? Json(nullptr) : Json(r.memorySource)},
+             {"threads", r.threads}});
     if (corpus) {
         if (!r.error.empty()) {
             // A failed record has no figures.
@@ -225,14 +227,15 @@ void AddPath(Json& object, const std::string& key, const std::string& path) {
     }
 }
 
-// A row's name in the aligned table: the codec, or its label's name when it has parameters
-// ("zstd -19"); JPEG's settings have a line of their own.
+// A row's name in the aligned table, padded to its 12 columns: the codec, or its label's name
+// when it has parameters ("zstd -19 ×4"); JPEG's settings have a line of their own. The pad counts
+// characters, not the bytes of their UTF-8.
 std::string DisplayName(const std::string& codec, const std::string& label,
                         const std::string& params, bool jpeg) {
-    if (params.empty() || jpeg) {
-        return codec;
-    }
-    return label.substr(0, label.find('\t'));
+    std::string name = params.empty() || jpeg ? codec : label.substr(0, label.find('\t'));
+    const auto characters = static_cast<size_t>(
+        std::count_if(name.begin(), name.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+    return name.append(characters < 12 ? 12 - characters : 0, ' ');
 }
 
 std::string Joined(const std::vector<std::string>& items) {
@@ -483,7 +486,7 @@ std::string TableSummary(const std::vector<CodecSummary>& summaries) {
                 " q" + std::to_string(s.jpeg->quality) + " " + SubsamplingName(s.jpeg->subsampling);
         }
         char line[200];
-        std::snprintf(line, sizeof line, "%-12s %5d %6d %8s %11s %11s %10s %13llu\n", name.c_str(),
+        std::snprintf(line, sizeof line, "%s %5d %6d %8s %11s %11s %10s %13llu\n", name.c_str(),
                       s.files, s.failed, Measured(TotalRatio(s)).c_str(),
                       Measured(TotalMbps(s)).c_str(), Measured(s.geomeanRatio).c_str(),
                       Measured(s.geomeanMbps).c_str(),
@@ -500,7 +503,7 @@ std::string TableHeader() {
 std::string TableRecord(const Row& r) {
     if (!r.error.empty()) {
         char line[80];
-        std::snprintf(line, sizeof line, "%-12s ",
+        std::snprintf(line, sizeof line, "%s ",
                       DisplayName(r.codec, r.label, r.params, r.jpeg.has_value()).c_str());
         return line + ("error: " + r.error) + "\n";
     }
@@ -515,7 +518,7 @@ std::string TableRecord(const Row& r) {
     };
     char line[160];
     const double spread = r.calls.medianMs > 0 ? 100.0 * r.calls.madMs / r.calls.medianMs : 0.0;
-    std::snprintf(line, sizeof line, "%-12s %8s %9s %10s %9s %6.1f%%  %-3s %9s\n",
+    std::snprintf(line, sizeof line, "%s %8s %9s %10s %9s %6.1f%%  %-3s %9s\n",
                   DisplayName(r.codec, r.label, r.params, r.jpeg.has_value()).c_str(),
                   Number(r.ratio).c_str(), speed(r.mbpsMedian).c_str(), speed(r.mbpsBest).c_str(),
                   r.decodeCalls ? speed(r.decodeMbpsMedian).c_str() : "-", spread,

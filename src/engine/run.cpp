@@ -75,7 +75,8 @@ bool MeasureRow(const PlannedRow& planned, const BenchmarkSettings& settings, co
         host.ShowMessage({error.message, {}, error.systemError});
         return false;
     };
-    Result<std::unique_ptr<CodecInstance>> made = planned.entry->create(planned.values, {&imaging});
+    Result<std::unique_ptr<CodecInstance>> made =
+        planned.entry->create(planned.values, {&imaging, planned.threads});
     if (!made) {
         return fail(made.error());
     }
@@ -149,6 +150,7 @@ bool MeasureRow(const PlannedRow& planned, const BenchmarkSettings& settings, co
     row.params = ParamsText(*planned.entry, planned.values);
     row.library = info.library;
     row.yardstick = info.yardstick;
+    row.threads = planned.threads;
     row.jpeg = planned.jpeg;
     if (hooked) {
         row.memoryBytes = block.Size() + *codec.HeapPeak();
@@ -222,9 +224,21 @@ std::vector<PlannedRow> PlanRows(const BenchmarkSettings& settings, const CodecR
             }
             continue;
         }
-        std::vector<double> values = ValuesOf(entry, setting);
-        std::string label = LabelOf(entry, values);
-        rows.push_back({&entry, std::move(values), std::move(label), std::nullopt});
+        const std::vector<double> values = ValuesOf(entry, setting);
+        const std::string label = LabelOf(entry, values);
+        if (!entry.info.threads || settings.threads.empty()) {
+            rows.push_back({&entry, values, label, std::nullopt, 1});
+            continue;
+        }
+        for (const int32_t threads : settings.threads) {
+            // "zstd -19 x4": the count after the name, the tabs kept to the second stop.
+            const std::string name = label.substr(0, label.find('\t'));
+            rows.push_back({&entry, values,
+                            threads == 1 && settings.threads.size() == 1
+                                ? label
+                                : TabbedLabel(name + " \u00d7" + std::to_string(threads)),
+                            std::nullopt, threads});
+        }
     }
     return rows;
 }

@@ -19,6 +19,7 @@ struct PlannedRow {
     std::vector<double> values;
     std::string label;
     std::optional<JpegOptions> jpeg;  // the JPEG rows' settings
+    int threads = 1;
 };
 
 // The codec settings of `settings` in the order they are measured: the yardstick first (when

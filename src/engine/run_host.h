@@ -18,6 +18,7 @@ struct Row {
     std::string params;   // the parameter values, "19" or "6:extreme=1"; empty for none
     std::string library;  // the library and its version; empty for Tallox's own codecs
     bool yardstick = false;  // the memcpy row: no report line, no codec of the summary
+    int32_t threads = 1;     // the threads the codec was allowed
     int32_t iterations = 0;
     uint32_t inputBytes = 0;   // the file's length, or width x height x 3 for JPEG
     uint32_t outputBytes = 0;  // the last call's output
