@@ -18,6 +18,7 @@ declare -gA _tallox_cli_run_options=(
     [--warmup]="#"
     [--min-time]="#"
     [--threads]="#"
+    [--max-time]="#"
     [--no-verify]=
     [--no-decode]=
     [--format]="text csv json markdown table"

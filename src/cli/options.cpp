@@ -242,6 +242,11 @@ std::optional<int> ParseOptions(int argc, char** argv, CliOptions& options) {
     app.add_option("--warmup", options.warmup,
                    "Untimed calls of each codec before its timed ones (default 0)")
         ->transform(Decimal(0, std::numeric_limits<int32_t>::max()));
+    app.add_option("--max-time", options.maximumSeconds,
+                   "End a codec's timed calls (and its decoder's) once this many seconds are "
+                   "timed, after one call at least: for slow settings; the record's calls say "
+                   "how many were made")
+        ->transform(Seconds());
     app.add_option("--threads", options.threadList,
                    "Thread counts, a list such as 1,2,4 (1 to 256; default 1): a row per count "
                    "for each codec that takes threads (see --list-codecs); the others are "

@@ -35,6 +35,7 @@ struct CliOptions {
     bool noProgress = false;
     int32_t warmup = 0;
     double minimumSeconds = 0.0;
+    double maximumSeconds = 0.0;
     std::string threadList;
     std::vector<int32_t> threads{1};
     bool noVerify = false;

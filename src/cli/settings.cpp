@@ -51,6 +51,7 @@ BenchmarkSettings MakeSettings(const CliOptions& options, const std::string& fil
     settings.jpegOptimize = options.optimize;
     settings.warmup = options.warmup;
     settings.minimumSeconds = options.minimumSeconds;
+    settings.maximumSeconds = options.maximumSeconds;
     settings.threads = options.threads;
     settings.verify = !options.noVerify;
     settings.measureDecoding = !options.noDecode;

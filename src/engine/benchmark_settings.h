@@ -30,6 +30,7 @@ struct BenchmarkSettings {
     bool baseline = false;        // a memcpy of the input first, as a yardstick row
     int32_t warmup = 0;           // untimed calls before each codec's timed ones
     double minimumSeconds = 0.0;  // each codec calls on until this much has been timed
+    double maximumSeconds = 0.0;  // and no further once this much is timed (0: no limit)
     // The thread counts each codec that takes threads is measured at, a row per count; the
     // others are measured once, single-threaded.
     std::vector<int32_t> threads{1};

@@ -58,7 +58,7 @@ bool CheckDecoding(const CodecInfo& info, CodecInstance& codec, const BenchmarkS
         std::vector<int64_t> ticks;
         MeasureCalls(
             settings.warmup, settings.iterations, settings.minimumSeconds, ticks,
-            [&] { return codec.Decode(encoded, room).ok(); }, [] {});
+            [&] { return codec.Decode(encoded, room).ok(); }, [] {}, settings.maximumSeconds);
         row.decodeCalls = Summarize(ticks, Stopwatch::Frequency());
         row.decodeMbpsMedian = static_cast<double>(coded) / 1e3 / row.decodeCalls->medianMs;
     }
@@ -136,10 +136,12 @@ bool MeasureRow(const PlannedRow& planned, const BenchmarkSettings& settings, co
     std::vector<int64_t> ticks;
     // Timed: the encoder calls, each also on its own, and the progress steps between them.
     const std::optional<double> elapsed =
-        info.yardstick
-            ? MeasureCalls(0, settings.iterations, settings.minimumSeconds, ticks, encode, [] {})
-            : MeasureCalls(0, settings.iterations, settings.minimumSeconds, ticks, encode,
-                           [&] { progress.StepIt(); });
+        info.yardstick ? MeasureCalls(
+                             0, settings.iterations, settings.minimumSeconds, ticks, encode, [] {},
+                             settings.maximumSeconds)
+                       : MeasureCalls(
+                             0, settings.iterations, settings.minimumSeconds, ticks, encode,
+                             [&] { progress.StepIt(); }, settings.maximumSeconds);
     if (!elapsed) {
         return fail(*failure);
     }
