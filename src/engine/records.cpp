@@ -99,7 +99,8 @@ Json Fields(const Row& r, bool corpus) {
              {"params", r.params},
              {"library", r.library},
              {"memory_source", r.memorySource.empty() ? Json(nullptr) : Json(r.memorySource)},
-             {"threads", r.threads}});
+             {"threads", r.threads},
+             {"mpps", optional(r.mpps)}});
     if (corpus) {
         if (!r.error.empty()) {
             // A failed record has no figures.
@@ -496,8 +497,12 @@ std::string TableSummary(const std::vector<CodecSummary>& summaries) {
     return text;
 }
 
+// The aligned table's columns: the name, ratio, bits per pixel, encode MB/s at the median and
+// the best call, decode MB/s, spread, verified and memory, within 80 columns.
+constexpr char kTableLine[] = "%s %7s %6s %9s %9s %9s %6.1f%%  %-3s %8s\n";
+
 std::string TableHeader() {
-    return "codec          ratio  enc MB/s  best MB/s  dec MB/s  spread  ok     memory\n";
+    return "codec          ratio    bpp  enc MB/s best MB/s  dec MB/s  spread  ok    memory\n";
 }
 
 std::string TableRecord(const Row& r) {
@@ -518,9 +523,10 @@ std::string TableRecord(const Row& r) {
     };
     char line[160];
     const double spread = r.calls.medianMs > 0 ? 100.0 * r.calls.madMs / r.calls.medianMs : 0.0;
-    std::snprintf(line, sizeof line, "%s %8s %9s %10s %9s %6.1f%%  %-3s %9s\n",
+    std::snprintf(line, sizeof line, kTableLine,
                   DisplayName(r.codec, r.label, r.params, r.jpeg.has_value()).c_str(),
-                  Number(r.ratio).c_str(), speed(r.mbpsMedian).c_str(), speed(r.mbpsBest).c_str(),
+                  Number(r.ratio).c_str(), r.bpp ? Number(*r.bpp).c_str() : "-",
+                  speed(r.mbpsMedian).c_str(), speed(r.mbpsBest).c_str(),
                   r.decodeCalls ? speed(r.decodeMbpsMedian).c_str() : "-", spread,
                   !r.verified   ? "-"
                   : *r.verified ? "yes"
