@@ -4,6 +4,7 @@
 // allocated or copied per call, and a stream whose pixels would not fit gets no memory and is
 // refused. QOI has no grey: a grey image is spread to RGB before each encoding (timed, as a
 // program must do it) and decoded to RGB, of which the green samples are the grey.
+#include <algorithm>
 #include <climits>
 #include <cstddef>
 #include <cstdint>
@@ -94,7 +95,10 @@ public:
         if (encoded.size() > INT_MAX) {
             return Error{"qoi: the stream is longer than the library reads"};
         }
-        qoiArea = grey_ ? std::span<uint8_t>(spread_) : decoded;
+        // Grey decodes as RGB, three samples for each one `decoded` has room for.
+        qoiArea =
+            grey_ ? std::span<uint8_t>(spread_).first(std::min(spread_.size(), decoded.size() * 3))
+                  : decoded;
         qoi_desc desc{};
         const void* pixels =
             qoi_decode(encoded.data(), static_cast<int>(encoded.size()), &desc, desc_.channels);

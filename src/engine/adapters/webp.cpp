@@ -18,10 +18,10 @@
 namespace tallox {
 namespace {
 
-// Neither coder has a documented bound. Lossless falls back to plain pixels and lossy at
-// quality 100 codes noise in about 1.1 bytes a sample; half again plus 64 KiB of headers
-// covers both with room to spare (checked on noise at the extreme settings), and the writer
-// refuses to go past the area in any case.
+// Neither coder has a documented bound. On noise, their worst case, lossless writes the
+// samples and a few hundred bytes, lossy at quality 100 under a byte a sample; half again plus
+// 64 KiB for headers and the alpha plane leaves room to spare, and the writer refuses to go
+// past the area in any case.
 uint64_t WebpBound(uint64_t bytes) { return bytes + bytes / 2 + 65536; }
 
 std::string VersionText(int version) {
@@ -130,7 +130,8 @@ public:
         const size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
         const int channels = channels_ == 4 ? 4 : 3;
         const std::span<uint8_t> target = channels_ == 1 ? std::span<uint8_t>(spread_) : decoded;
-        if (pixels * channels > target.size()) {
+        if (pixels * channels > target.size() ||
+            pixels * (channels_ == 1 ? 1 : channels) > decoded.size()) {
             return Error{name + ": the stream holds more pixels than the image had"};
         }
         const uint8_t* done = channels == 4
