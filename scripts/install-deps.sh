@@ -9,6 +9,7 @@ packages=(
   qt6-base-dev qt6-svg-dev libgl-dev fonts-dejavu-core
   libjpeg62-turbo-dev libjpeg-turbo-progs
   libhwy-dev libcli11-dev nlohmann-json3-dev
+  libspng-dev libqoi-dev libwebp-dev libcharls-dev webp
   libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev
   dpkg-dev file man-db groff-base desktop-file-utils appstream bash-completion
