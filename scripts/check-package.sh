@@ -31,6 +31,10 @@ trap cleanup EXIT
 
 echo "check-package: $(basename "$deb")"
 dpkg-deb -f "$deb" Depends | grep -q libqt6widgets6 || fail "no dependencies from dpkg-shlibdeps"
+# The image codecs' libraries, found by dpkg-shlibdeps too.
+for library in libspng0 libwebp7 libcharls2; do
+    dpkg-deb -f "$deb" Depends | grep -q "$library" || fail "no dependency on $library"
+done
 dpkg-deb -x "$deb" "$work/root"
 for page in "$work"/root/usr/share/man/man1/*.1.gz; do
     warnings=$(zcat "$page" | groff -ww -z -man 2>&1)

@@ -10,6 +10,7 @@ packages=(
   libjpeg62-turbo-dev libjpeg-turbo-progs
   libhwy-dev libcli11-dev nlohmann-json3-dev
   libzstd-dev zstd
+  libspng-dev libqoi-dev libwebp-dev libcharls-dev webp
   libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev
   dpkg-dev file man-db groff-base desktop-file-utils appstream bash-completion

@@ -2,6 +2,12 @@
 
 namespace tallox {
 
-void AddLibraryCodecs(CodecRegistry& registry) { AddZstdCodecs(registry); }
+void AddLibraryCodecs(CodecRegistry& registry) {
+    AddZstdCodecs(registry);
+    AddPngCodecs(registry);
+    AddQoiCodecs(registry);
+    AddWebpCodecs(registry);
+    AddJpeglsCodecs(registry);
+}
 
 }  // namespace tallox

@@ -10,5 +10,9 @@ class CodecRegistry;
 void AddLibraryCodecs(CodecRegistry& registry);
 
 void AddZstdCodecs(CodecRegistry& registry);
+void AddPngCodecs(CodecRegistry& registry);
+void AddQoiCodecs(CodecRegistry& registry);
+void AddWebpCodecs(CodecRegistry& registry);
+void AddJpeglsCodecs(CodecRegistry& registry);
 
 }  // namespace tallox
