@@ -75,7 +75,7 @@ public:
             return;
         }
         codec_ = std::move(*made);
-        if (FillBlock({}, codec_->Layout(pixels.samples.size()), block_)) {
+        if (!FillBlock({}, codec_->Layout(pixels.samples.size()), block_)) {
             status_ = Error{"no block"};
             return;
         }
@@ -169,7 +169,7 @@ double Psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
         const double difference = static_cast<double>(a[i]) - static_cast<double>(b[i]);
         sum += difference * difference;
     }
-    return sum == 0.0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 * a.size() / sum);
+    return sum == 0.0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 * static_cast<double>(a.size()) / sum);
 }
 
 TEST(ImageCodecs, LossyDecodesToTheImagesSizeAndCloseToIt) {
