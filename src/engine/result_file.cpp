@@ -185,12 +185,16 @@ private:
     std::set<std::tuple<std::string, std::string, std::string>> keys_;
 };
 
-ResultFileRead FromDocument(const Json& document) {
+// A whole JSON document; `oneLine` when it is JSON Lines' context with no records after it yet.
+ResultFileRead FromDocument(const Json& document, bool oneLine) {
     ResultFile file;
     if (std::string error = ReadContext(document, file.context); !error.empty()) {
         return {std::nullopt, error};
     }
     const auto results = document.find("results");
+    if (results == document.end() && oneLine) {
+        return {std::move(file), {}};
+    }
     if (results == document.end() || !results->is_array()) {
         return {std::nullopt, std::string(kNotResults) + "no \"results\" list"};
     }
@@ -252,14 +256,14 @@ ResultFileRead FromLines(std::string_view text, const std::string& documentError
 }  // namespace
 
 ResultFileRead ParseResultFile(std::string_view text) {
-    // A JSON document parses whole; JSON Lines stop the parser at their second line, unless the
-    // run wrote no more than its context.
+    // A JSON document parses whole; JSON Lines stop the parser at their second line.
     std::string documentError;
     try {
         const Json document = Json::parse(text);
-        if (!document.is_object() || document.contains("results")) {
-            return FromDocument(document);
-        }
+        const size_t end = text.find('\n');
+        return FromDocument(document,
+                            end == std::string_view::npos ||
+                                text.find_first_not_of(" \t\r\n", end) == std::string_view::npos);
     } catch (const Json::parse_error& error) {
         documentError = error.what();
         documentError.erase(0, documentError.find(' ') + 1);  // "[json.exception...] "
