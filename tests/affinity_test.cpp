@@ -17,6 +17,7 @@ struct PinnedThread {
     PinResult result;
     std::vector<int> readBack;
     std::optional<int> current;
+    std::vector<int> processCpus;
 };
 
 PinnedThread PinOnOwnThread(int cpu) {
@@ -25,6 +26,7 @@ PinnedThread PinOnOwnThread(int cpu) {
         seen.result = PinCallingThread(cpu);
         seen.readBack = CallingThreadCpus();
         seen.current = CurrentCpu();
+        seen.processCpus = AllowedCpus();
     }).join();
     return seen;
 }
@@ -39,6 +41,7 @@ TEST(PinCallingThread, EveryAllowedCpuIsHonoured) {
         EXPECT_TRUE(seen.result.pinned) << seen.result.reason;
         EXPECT_EQ(seen.readBack, std::vector<int>{cpu});
         EXPECT_EQ(seen.current, cpu);
+        EXPECT_EQ(seen.processCpus, allowed);  // a pinned worker still sees the process's set
     }
     // Another thread's pinning leaves this one's affinity, and the process's set, as they were.
     EXPECT_EQ(CallingThreadCpus(), allowed);
@@ -127,26 +130,35 @@ TEST(PlanCpus, DistinctCpusFromTheFirstThenShared) {
     }
 }
 
+using Clock = std::chrono::steady_clock;
+
+void BusyFor(std::chrono::milliseconds duration) {
+    const Clock::time_point start = Clock::now();
+    volatile uint64_t sink = 0;
+    while (Clock::now() - start < duration) {
+        for (int i = 0; i < 10000; ++i) sink = sink + static_cast<uint64_t>(i);
+    }
+}
+
 // A busy loop on a pinned thread: its CPU time is real (not zero), never more than the wall
 // time it ran (a bound loose enough for any load), and mostly user time; the process's time
-// includes the thread's.
+// includes the thread's. A second busy thread runs meanwhile, so that the process's time read
+// as the thread's would show, wherever the machine lets both run.
 TEST(ReadCpuTimes, BusyPinnedThread) {
-    using Clock = std::chrono::steady_clock;
     const int cpu = AllowedCpus().front();
     PinResult pin;
     CpuTimes spent;
     double wallSeconds = 0;
+    std::thread other([] { BusyFor(std::chrono::milliseconds(250)); });
     std::thread([&] {
         pin = PinCallingThread(cpu);
         const Clock::time_point start = Clock::now();
         const CpuTimes before = ReadCpuTimes();
-        volatile uint64_t sink = 0;
-        while (Clock::now() - start < std::chrono::milliseconds(200)) {
-            for (int i = 0; i < 10000; ++i) sink = sink + static_cast<uint64_t>(i);
-        }
+        BusyFor(std::chrono::milliseconds(200));
         spent = ReadCpuTimes() - before;
         wallSeconds = std::chrono::duration<double>(Clock::now() - start).count();
     }).join();
+    other.join();
     ASSERT_TRUE(pin.pinned) << pin.reason;
 
     const double bound = wallSeconds * 1.05 + 0.001;
