@@ -6,7 +6,9 @@
 namespace tallox {
 namespace {
 
-double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; }
+double Seconds(const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+}
 
 }  // namespace
 
@@ -23,7 +25,8 @@ CpuTimes ReadCpuTimes() {
     CpuTimes times;
     timespec now{};
     if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now) == 0) {
-        times.threadSeconds = static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
+        times.threadSeconds =
+            static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
     }
     rusage usage{};
     if (getrusage(RUSAGE_THREAD, &usage) == 0) {
