@@ -24,6 +24,10 @@ struct WireRow {
     bool end;
     bool yardstick;
     int32_t threads;
+    bool threadsShared;
+    bool noisy;
+    std::optional<double> cpuUserSeconds;
+    std::optional<double> cpuSystemSeconds;
     char codec[16];
     char label[32];
     char params[64];
@@ -66,6 +70,10 @@ template <typename From, typename To>
 void CopyFigures(const From& from, To& to) {
     to.yardstick = from.yardstick;
     to.threads = from.threads;
+    to.threadsShared = from.threadsShared;
+    to.cpuUserSeconds = from.cpuUserSeconds;
+    to.cpuSystemSeconds = from.cpuSystemSeconds;
+    to.noisy = from.noisy;
     to.iterations = from.iterations;
     to.inputBytes = from.inputBytes;
     to.outputBytes = from.outputBytes;

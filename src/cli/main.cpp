@@ -26,6 +26,7 @@
 #include "engine/records.h"
 #include "engine/run.h"
 #include "engine/run_context.h"
+#include "platform/affinity.h"
 #include "platform/imaging.h"
 
 namespace fs = std::filesystem;
@@ -189,7 +190,33 @@ int main(int argc, char** argv) {
     if (!corpus && settings.fileName.empty()) {
         return cli::UsageError("'" + settings.filePath + "' names no file");
     }
-    const cli::OutputOptions output = cli::MakeOutputOptions(options, settings, corpus);
+    // The measuring thread pinned to one CPU before anything is measured or forked, so that the
+    // isolated worker inherits the pin.
+    settings.allowedCpus = AllowedCpus();
+    std::string pinning = "off (--no-pin)";
+    if (!options.noPin) {
+        std::optional<int> cpu = CurrentCpu();
+        if (!options.cpu.empty()) {
+            const CpuOption chosen = ParseCpuOption(options.cpu, settings.allowedCpus);
+            if (!chosen.cpu) {
+                return cli::UsageError(chosen.error);
+            }
+            cpu = chosen.cpu;
+        }
+        const PinResult pinned = cpu ? PinCallingThread(*cpu) : PinResult{false, "no CPU known"};
+        if (pinned.pinned) {
+            settings.pinnedCpu = cpu;
+            pinning = "CPU " + std::to_string(*cpu);
+        } else {
+            pinning = "refused: " + pinned.reason;
+            std::fprintf(stderr,
+                         "tallox-cli: cannot pin the measuring thread (%s); measuring "
+                         "unpinned\n",
+                         pinned.reason.c_str());
+        }
+    }
+    cli::OutputOptions output = cli::MakeOutputOptions(options, settings, corpus);
+    output.context.pinning = pinning;
     if (corpus) {
         const std::vector<std::string> files =
             cli::CollectFiles(options.paths, options.recursive, options.includes);

@@ -243,6 +243,13 @@ std::optional<int> ParseOptions(int argc, char** argv, CliOptions& options) {
     app.add_option("--warmup", options.warmup,
                    "Untimed calls of each codec before its timed ones (default 0)")
         ->transform(Decimal(0, std::numeric_limits<int32_t>::max()));
+    auto* cpuOption =
+        app.add_option("--cpu", options.cpu,
+                       "Pin the measuring thread (and the isolated worker) to CPU N (default: "
+                       "the CPU it started on); a row of several threads spreads from there")
+            ->type_name("N");
+    app.add_flag("--no-pin", options.noPin, "Leave the measuring thread to the scheduler")
+        ->excludes(cpuOption);
     app.add_option("--max-time", options.maximumSeconds,
                    "End a codec's timed calls (and its decoder's) once this many seconds are "
                    "timed, after one call at least: for slow settings; the record's calls say "

@@ -37,6 +37,8 @@ struct CliOptions {
     int32_t warmup = 0;
     double minimumSeconds = 0.0;
     double maximumSeconds = 0.0;
+    std::string cpu;  // --cpu, checked against the CPUs the process may use when it pins
+    bool noPin = false;
     std::string threadList;
     std::vector<int32_t> threads{1};
     bool noVerify = false;

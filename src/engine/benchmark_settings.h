@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,6 +35,11 @@ struct BenchmarkSettings {
     // The thread counts each codec that takes threads is measured at, a row per count; the
     // others are measured once, single-threaded.
     std::vector<int32_t> threads{1};
+    // The CPU the front end pinned the measuring thread to, and the CPUs the process may use as
+    // it read them before pinning: a row of several threads runs on that many of them, the
+    // pinned one first, and goes back to the one CPU after. Nothing: not pinned.
+    std::optional<int> pinnedCpu;
+    std::vector<int> allowedCpus;
 
     bool Selected(std::string_view name) const {
         return std::any_of(codecs.begin(), codecs.end(),

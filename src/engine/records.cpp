@@ -100,7 +100,11 @@ Json Fields(const Row& r, bool corpus) {
              {"library", r.library},
              {"memory_source", r.memorySource.empty() ? Json(nullptr) : Json(r.memorySource)},
              {"threads", r.threads},
-             {"mpps", optional(r.mpps)}});
+             {"mpps", optional(r.mpps)},
+             {"threads_shared", r.threadsShared},
+             {"cpu_user_seconds", optional(r.cpuUserSeconds)},
+             {"cpu_system_seconds", optional(r.cpuSystemSeconds)},
+             {"noisy", r.noisy}});
     if (corpus) {
         if (!r.error.empty()) {
             // A failed record has no figures.
@@ -284,6 +288,10 @@ std::string MarkdownHeader(const RunContext& context, bool corpus) {
           "- Libraries: " + Joined(context.libraries),
           "- Timer: resolution " + Precise(context.timerResolutionSeconds * 1e9) +
               " ns, stopwatch overhead " + Precise(context.stopwatchOverheadSeconds * 1e9) + " ns",
+          "- Conditions: pinning " + (context.pinning.empty() ? "-" : context.pinning) +
+              ", governor " + (context.governor.empty() ? "-" : context.governor) +
+              ", load average " +
+              (context.loadAverage >= 0 ? Fixed(context.loadAverage, 2) : std::string("-")),
           "- Date: " + context.date}) {
         text += line + "\n";
     }
@@ -296,25 +304,32 @@ namespace {
 
 // The document's context: program, machine, build, timer.
 Json ContextJson(const RunContext& context) {
-    return Json{{"tallox", context.version},
-                {"machine",
-                 {{"cpu", context.machine.cpuModel},
-                  {"logical_cores", context.machine.logicalCores},
-                  {"kernel", context.machine.kernel},
-                  {"memory_bytes", context.machine.memoryBytes}}},
-                {"build",
-                 {{"compiler", context.compiler},
-                  {"build_type", context.buildType},
-                  {"simd",
-                   {{"rle", context.simdTarget},
-                    {"rice", context.simdTarget},
-                    {"lz77", context.simdTarget},
-                    {"lz77fast", context.simdTarget}}},
-                  {"libjpeg_turbo", context.jpegLibrary},
-                  {"qt", context.qt}}},
-                {"timer",
-                 {{"resolution_seconds", context.timerResolutionSeconds},
-                  {"stopwatch_overhead_seconds", context.stopwatchOverheadSeconds}}}};
+    return Json{
+        {"tallox", context.version},
+        {"machine",
+         {{"cpu", context.machine.cpuModel},
+          {"logical_cores", context.machine.logicalCores},
+          {"kernel", context.machine.kernel},
+          {"memory_bytes", context.machine.memoryBytes}}},
+        {"build",
+         {{"compiler", context.compiler},
+          {"build_type", context.buildType},
+          {"simd",
+           {{"rle", context.simdTarget},
+            {"rice", context.simdTarget},
+            {"lz77", context.simdTarget},
+            {"lz77fast", context.simdTarget}}},
+          {"libjpeg_turbo", context.jpegLibrary},
+          {"qt", context.qt},
+          {"libraries", context.libraries}}},
+        {"conditions",
+         {{"pinning", context.pinning},
+          {"governor", context.governor.empty() ? Json(nullptr) : Json(context.governor)},
+          {"frequency_khz", context.frequencyKhz > 0 ? Json(context.frequencyKhz) : Json(nullptr)},
+          {"load_average", context.loadAverage >= 0 ? Json(context.loadAverage) : Json(nullptr)}}},
+        {"timer",
+         {{"resolution_seconds", context.timerResolutionSeconds},
+          {"stopwatch_overhead_seconds", context.stopwatchOverheadSeconds}}}};
 }
 
 // Non-finite numbers (an empty file's 0 / 0 ratio) become null: JSON has no NaN.
@@ -509,7 +524,7 @@ std::string TableSummary(const std::vector<CodecSummary>& summaries) {
 
 // The aligned table's columns: the name, ratio, bits per pixel, encode MB/s at the median and
 // the best call, decode MB/s, spread, verified and memory, within 80 columns.
-constexpr char kTableLine[] = "%s %7s %6s %9s %9s %9s %6.1f%%  %-3s %8s\n";
+constexpr char kTableLine[] = "%s %7s %6s %9s %9s %9s %6.1f%%%c %-3s %8s\n";
 
 std::string TableHeader() {
     return "codec          ratio    bpp  enc MB/s best MB/s  dec MB/s  spread  ok    memory\n";
@@ -538,6 +553,7 @@ std::string TableRecord(const Row& r) {
                   Number(r.ratio).c_str(), r.bpp ? Number(*r.bpp).c_str() : "-",
                   speed(r.mbpsMedian).c_str(), speed(r.mbpsBest).c_str(),
                   r.decodeCalls ? speed(r.decodeMbpsMedian).c_str() : "-", spread,
+                  r.noisy ? '!' : ' ',
                   !r.verified   ? "-"
                   : *r.verified ? "yes"
                                 : "NO",
@@ -582,6 +598,11 @@ std::string ContextText(const RunContext& context) {
         add("input bytes", std::to_string(context.inputBytes));
         add("input sha256", context.inputSha256);
     }
+    if (!context.pinning.empty()) {
+        add("pinning", context.pinning);
+    }
+    add("governor", context.governor.empty() ? "-" : context.governor);
+    add("load average", context.loadAverage >= 0 ? Fixed(context.loadAverage, 2) : "-");
     add("date", context.date);
     return text;
 }

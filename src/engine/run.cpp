@@ -12,6 +12,9 @@
 #include "engine/jpeg_measurement.h"
 #include "engine/report.h"
 #include "engine/stopwatch.h"
+#include "platform/affinity.h"
+#include "platform/cpu_time.h"
+#include "platform/machine_state.h"
 #include "platform/system_info.h"
 
 namespace tallox {
@@ -75,6 +78,22 @@ bool MeasureRow(const PlannedRow& planned, const BenchmarkSettings& settings, co
         host.ShowMessage({error.message, {}, error.systemError});
         return false;
     };
+    // A row of several threads on a pinned run spreads over as many CPUs, the pinned one first,
+    // before the codec starts its threads, which inherit the set; the one CPU again after.
+    CpuPlan placement;
+    if (planned.threads > 1 && settings.pinnedCpu) {
+        placement = PlanCpus(planned.threads, *settings.pinnedCpu, settings.allowedCpus);
+        SetCallingThreadCpus(placement.cpus);
+    }
+    struct Repin {
+        std::optional<int> cpu;
+        bool spread;
+        ~Repin() {
+            if (cpu && spread) {
+                PinCallingThread(*cpu);
+            }
+        }
+    } repin{settings.pinnedCpu, !placement.cpus.empty()};
     Result<std::unique_ptr<CodecInstance>> made =
         planned.entry->create(planned.values, {&imaging, planned.threads});
     if (!made) {
@@ -134,6 +153,7 @@ bool MeasureRow(const PlannedRow& planned, const BenchmarkSettings& settings, co
     const bool peakReset = !hooked && residentBefore > 0 && ResetPeakResident();
     ProgressControl& progress = host.Progress();
     std::vector<int64_t> ticks;
+    const CpuTimes cpuBefore = ReadCpuTimes();
     // Timed: the encoder calls, each also on its own, and the progress steps between them.
     const std::optional<double> elapsed =
         info.yardstick ? MeasureCalls(
@@ -142,6 +162,7 @@ bool MeasureRow(const PlannedRow& planned, const BenchmarkSettings& settings, co
                        : MeasureCalls(
                              0, settings.iterations, settings.minimumSeconds, ticks, encode,
                              [&] { progress.StepIt(); }, settings.maximumSeconds);
+    const CpuTimes cpu = ReadCpuTimes() - cpuBefore;
     if (!elapsed) {
         return fail(*failure);
     }
@@ -153,6 +174,10 @@ bool MeasureRow(const PlannedRow& planned, const BenchmarkSettings& settings, co
     row.library = info.library;
     row.yardstick = info.yardstick;
     row.threads = planned.threads;
+    row.threadsShared = placement.shared;
+    row.cpuUserSeconds = cpu.processUserSeconds;
+    row.cpuSystemSeconds = cpu.processSystemSeconds;
+    row.noisy = !info.yardstick && IsNoisyRow(row.calls.medianMs, row.calls.madMs);
     row.jpeg = planned.jpeg;
     if (hooked) {
         row.memoryBytes = block.Size() + *codec.HeapPeak();

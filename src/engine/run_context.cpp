@@ -2,13 +2,14 @@
 
 #include <sys/stat.h>
 
-#include <ctime>
-
 #include <algorithm>
+#include <ctime>
 
 #include "codecs/simd_target.h"
 #include "engine/codec.h"
 #include "engine/stopwatch.h"
+#include "platform/affinity.h"
+#include "platform/machine_state.h"
 
 namespace tallox {
 
@@ -34,6 +35,10 @@ RunContext CollectRunContext(const std::string& inputPath) {
             context.libraries.push_back(library);
         }
     }
+    const MachineState state = ReadMachineState(CurrentCpu().value_or(0));
+    context.governor = state.governor.value_or("");
+    context.frequencyKhz = state.frequencyKhz.value_or(0);
+    context.loadAverage = state.load ? state.load->oneMinute : -1.0;
     context.timerResolutionSeconds = CounterResolutionSeconds();
     const Stopwatch calibrated;  // the first stopwatch of the process calibrates
     context.stopwatchOverheadSeconds = static_cast<double>(Stopwatch::OverheadTicks()) /

@@ -20,6 +20,13 @@ struct RunContext {
     // Every codec library the build links, with its version as it reports it at run time:
     // "libzstd 1.5.4", in the registry's order.
     std::vector<std::string> libraries;
+    // How the measuring thread ran: "CPU 1", "off (--no-pin)" or "refused: REASON"; and what
+    // makes a machine noisy, where the system says: the CPU's frequency governor and clock, and
+    // the load average when the run began.
+    std::string pinning;
+    std::string governor;
+    uint64_t frequencyKhz = 0;
+    double loadAverage = -1.0;
     double timerResolutionSeconds = 0.0;
     double stopwatchOverheadSeconds = 0.0;  // one start/stop pair, subtracted from every stretch
     std::string inputPath;

@@ -19,6 +19,14 @@ struct Row {
     std::string library;  // the library and its version; empty for Tallox's own codecs
     bool yardstick = false;  // the memcpy row: no report line, no codec of the summary
     int32_t threads = 1;     // the threads the codec was allowed
+    bool threadsShared = false;  // more threads than CPUs to pin them to: some shared one
+    // The CPU time of the whole process over the timed calls (the library's worker threads
+    // included), beside their wall time: CPU over wall shows the parallelism a row got.
+    std::optional<double> cpuUserSeconds;
+    std::optional<double> cpuSystemSeconds;
+    // The per-call times vary by more than 5 % of their median (MAD over median): a figure to
+    // distrust, measured on a noisy machine.
+    bool noisy = false;
     int32_t iterations = 0;
     uint32_t inputBytes = 0;   // the file's length, or width x height x 3 for JPEG
     uint32_t outputBytes = 0;  // the last call's output

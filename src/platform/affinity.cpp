@@ -99,6 +99,24 @@ PinResult PinCallingThread(int cpu) {
     return {true, {}};
 }
 
+bool SetCallingThreadCpus(std::span<const int> cpus) {
+    if (cpus.empty()) {
+        return false;
+    }
+    const int highest = *std::max_element(cpus.begin(), cpus.end());
+    if (*std::min_element(cpus.begin(), cpus.end()) < 0 || highest >= kMaxCpus) {
+        return false;
+    }
+    CpuMask mask(std::max(highest + 1, CPU_SETSIZE));
+    if (!mask.Allocated()) {
+        return false;
+    }
+    for (const int cpu : cpus) {
+        CPU_SET_S(cpu, mask.Size(), mask.Set());
+    }
+    return pthread_setaffinity_np(pthread_self(), mask.Size(), mask.Set()) == 0;
+}
+
 CpuPlan PlanCpus(int threads, int first, std::span<const int> allowed) {
     CpuPlan plan;
     if (allowed.empty() || threads <= 0) return plan;

@@ -29,6 +29,10 @@ struct PinResult {
 // the reason says so, and the thread's affinity is then whatever the kernel left.
 PinResult PinCallingThread(int cpu);
 
+// Lets the calling thread run on `cpus` (the threads it starts inherit the set); false when the
+// system refuses.
+bool SetCallingThreadCpus(std::span<const int> cpus);
+
 struct CpuPlan {
     std::vector<int> cpus;  // one per thread, in thread order
     bool shared = false;    // fewer allowed CPUs than threads: some threads share a CPU
