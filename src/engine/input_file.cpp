@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 #include "codecs/working_block.h"
@@ -63,7 +64,60 @@ std::optional<InputError> CheckInput(const std::string& path) {
 
 void WorkingBlock::Release::operator()(void* memory) const { ReleaseBlock(memory); }
 
+std::optional<InputError> WorkingBlock::Allocate(uint64_t length, const BlockLayout& layout) {
+    *this = WorkingBlock();
+    // Refused when the machine could never hold it: an overcommitting heap would hand out the
+    // block and fail later, inside the timed loop.
+    const uint64_t tableSize = layout.workTable ? WorkTableSize(length) : 0;
+    // A separate block is over-allocated by its alignment.
+    constexpr uint64_t kAlign = 64;
+    const uint64_t blockSize =
+        layout.behindInput ? length + layout.outputBytes : length + (length > 0 ? kAlign : 0);
+    const uint64_t outputSize = layout.behindInput ? 0 : layout.outputBytes + kAlign;
+    if (blockSize + outputSize + tableSize > AvailableMemory() ||
+        blockSize > std::numeric_limits<size_t>::max() - outputSize) {
+        return InputError{kAllocationFailedMessage, 0};
+    }
+    const auto aligned = [](uint8_t* memory) {
+        return memory + (kAlign - reinterpret_cast<uintptr_t>(memory) % kAlign) % kAlign;
+    };
+    if (blockSize > 0) {
+        block_.reset(static_cast<uint8_t*>(AllocateBlock(blockSize)));
+    }
+    if (layout.behindInput) {
+        input_ = block_.get();
+        output_ = input_ != nullptr ? input_ + length : nullptr;
+    } else {
+        input_ = block_ ? aligned(block_.get()) : nullptr;
+        if (block_ || blockSize == 0) {
+            outputBlock_.reset(static_cast<uint8_t*>(AllocateBlock(outputSize)));
+        }
+        output_ = outputBlock_ ? aligned(outputBlock_.get()) : nullptr;
+    }
+    if (layout.workTable && output_ != nullptr) {
+        table_.reset(static_cast<uint8_t*>(AllocateBlock(tableSize)));
+    }
+    if (output_ == nullptr || (blockSize > 0 && !block_) || (layout.workTable && !table_)) {
+        *this = WorkingBlock();
+        return InputError{kAllocationFailedMessage, 0};
+    }
+    outputBytes_ = layout.outputBytes;
+    size_ = length + layout.outputBytes + tableSize;
+    return std::nullopt;
+}
+
 std::optional<InputError> ReadInput(const std::string& path, bool withWorkTable,
+                                    WorkingBlock& block) {
+    return ReadInput(
+        path,
+        [withWorkTable](uint64_t length) {
+            return BlockLayout{OutputAreaSize(length), true, withWorkTable};
+        },
+        block);
+}
+
+std::optional<InputError> ReadInput(const std::string& path,
+                                    const std::function<BlockLayout(uint64_t)>& layoutFor,
                                     WorkingBlock& block) {
     block = WorkingBlock();
     File file;
@@ -74,27 +128,31 @@ std::optional<InputError> ReadInput(const std::string& path, bool withWorkTable,
     if (length > std::numeric_limits<uint32_t>::max()) {
         return InputError{kTooLargeMessage, 0};
     }
-    // Refused when the machine could never hold it: an overcommitting heap would hand out the
-    // block and fail later, inside the timed loop.
-    const uint64_t tableSize = withWorkTable ? WorkTableSize(length) : 0;
-    if (WorkingBlockSize(length) + tableSize > AvailableMemory()) {
-        return InputError{kAllocationFailedMessage, 0};
-    }
-    block.block_.reset(static_cast<uint8_t*>(AllocateBlock(WorkingBlockSize(length))));
-    if (withWorkTable && block.block_) {
-        block.table_.reset(static_cast<uint8_t*>(AllocateBlock(tableSize)));
-    }
-    if (!block.block_ || (withWorkTable && !block.table_)) {
-        block = WorkingBlock();
-        return InputError{kAllocationFailedMessage, 0};
+    if (std::optional<InputError> error = block.Allocate(length, layoutFor(length))) {
+        return error;
     }
     // A file that shrank since its length was taken gives a short read.
-    if (std::fread(block.block_.get(), 1, length, file.get()) != length) {
+    if (std::fread(block.input_, 1, length, file.get()) != length) {
         const int error = std::ferror(file.get()) ? errno : 0;
         block = WorkingBlock();
         return InputError{kReadFailedMessage, error};
     }
     block.len_ = static_cast<uint32_t>(length);
+    return std::nullopt;
+}
+
+std::optional<InputError> FillBlock(std::span<const uint8_t> bytes, const BlockLayout& layout,
+                                    WorkingBlock& block) {
+    if (bytes.size() > std::numeric_limits<uint32_t>::max()) {
+        return InputError{kTooLargeMessage, 0};
+    }
+    if (std::optional<InputError> error = block.Allocate(bytes.size(), layout)) {
+        return error;
+    }
+    if (!bytes.empty()) {
+        std::memcpy(block.input_, bytes.data(), bytes.size());
+    }
+    block.len_ = static_cast<uint32_t>(bytes.size());
     return std::nullopt;
 }
 

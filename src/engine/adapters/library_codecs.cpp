@@ -1,0 +1,7 @@
+#include "engine/adapters/library_codecs.h"
+
+namespace tallox {
+
+void AddLibraryCodecs(CodecRegistry& registry) { AddZstdCodecs(registry); }
+
+}  // namespace tallox
