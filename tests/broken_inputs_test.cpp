@@ -19,9 +19,9 @@
 #include <vector>
 
 #include "codecs/working_block.h"
-#include "engine/codec_table.h"
 #include "engine/input_file.h"
 #include "engine/jpeg_measurement.h"
+#include "engine/own_codecs.h"
 #include "engine/report.h"
 #include "engine/run.h"
 #include "platform/imaging.h"
@@ -200,9 +200,12 @@ protected:
         BenchmarkSettings settings;
         settings.filePath = m_path;
         settings.fileName = fs::path(m_path).filename().string();
-        settings.jpeg = jpeg;
-        settings.rle = settings.huffman = settings.rice = true;
-        settings.lz77 = settings.lz77Fast = true;
+        settings.Select("jpeg", jpeg);
+        settings.Select("rle", true);
+        settings.Select("huffman", true);
+        settings.Select("rice", true);
+        settings.Select("lz77", true);
+        settings.Select("lz77fast", true);
         settings.iterations = 1;
         settings.jpegQuality = 75;
         return settings;
@@ -221,7 +224,7 @@ protected:
     void CheckLosslessRows(const test::RecordingHost& host) const;
 
     // The codec called once on the file's bytes in a block of its own.
-    uint32_t DirectCount(const Codec& codec) const {
+    uint32_t DirectCount(const OwnCodec& codec) const {
         const std::vector<uint8_t> input = test::ReadFileBytes(m_path);
         const uint32_t len = static_cast<uint32_t>(input.size());
         std::vector<uint8_t> block(WorkingBlockSize(len));
@@ -271,7 +274,7 @@ void BrokenInputTest::CheckLosslessRows(const test::RecordingHost& host) const {
         EXPECT_EQ(result.codec, kLosslessCodecs[i]);
         EXPECT_EQ(result.inputBytes, length);
         if (GetParam().checkSizes) {
-            EXPECT_EQ(result.outputBytes, DirectCount(CodecTable()[i + 1]));
+            EXPECT_EQ(result.outputBytes, DirectCount(OwnCodecs()[i]));
             EXPECT_EQ(int64_t{result.outputBytes}, CliEncodedSize(kLosslessCodecs[i]));
         }
         // 0 / 0 for the empty file: whatever the formatting library prints for NaN.
@@ -313,8 +316,8 @@ TEST_P(BrokenInputTest, FullReportOrJpegMessage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Bmp, BrokenInputTest, ::testing::ValuesIn(BrokenFiles()),
-                         [](const ::testing::TestParamInfo<BrokenFile>& info) {
-                             return info.param.name;
+                         [](const ::testing::TestParamInfo<BrokenFile>& param) {
+                             return param.param.name;
                          });
 
 // What tallox-cli encode refuses, as the run does, with exit status 1 and the message on stderr:

@@ -23,9 +23,9 @@
 #include "codecs/rice.h"
 #include "codecs/rle.h"
 #include "codecs/working_block.h"
-#include "engine/codec_table.h"
 #include "engine/input_file.h"
 #include "engine/jpeg_measurement.h"
+#include "engine/own_codecs.h"
 #include "engine/report.h"
 #include "engine/run.h"
 #include "support/temp_folder.h"
@@ -98,7 +98,12 @@ TEST_F(CliTest, HelpVersionAndUsageErrors) {
         std::string arguments;
         const char* message;
     } kCases[] = {
-        {"--codecs png", "--codecs: 'png' is not one of"},
+        {"--codecs bogus", "--codecs: 'bogus' is not a codec: one of jpeg, rle,"},
+        {"--codecs zstd:23", "--codecs: zstd: level 23 is out of range (-131072 to 22"},
+        {"--codecs zstd:1-19:0", "--codecs: zstd: '1-19:0' is not a level"},
+        {"--codecs rle:3", "--codecs: rle takes no parameter"},
+        {"--codecs jpeg:50:fast=1", "--codecs: jpeg: 'fast=1' names no parameter"},
+        {"encode zstd:99 a -o b", "zstd: level 99 is out of range"},
         {"--codecs , " + sample, "--codecs: the list is empty"},
         {"--codecs= " + sample, "--codecs: the list is empty"},
         {"--codecs jpeg rle", "'rle' is a codec name, not a file"},

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/codec_table.h"
+#include "engine/own_codecs.h"
 #include "support/temp_folder.h"
 
 namespace tallox {
@@ -30,15 +30,12 @@ TEST(CorpusTest, IsolationTurnsCrashesAndHangsIntoRecords) {
     const test::TempFolder folder("tallox_corpus");
     const std::vector<std::string> files{folder.Write("a.bmp", std::vector<uint8_t>(64, 1)),
                                          folder.Write("b.bmp", std::vector<uint8_t>(64, 2))};
-    Codec rle = *FindCodec("rle");
-    rle.selection = &BenchmarkSettings::rice;
-    const Codec codecs[] = {
-        {"crash", "Crash\t\t", &BenchmarkSettings::rle, &Crash, false, true, nullptr, 1, "Crash"},
-        {"hang", "Hang\t\t", &BenchmarkSettings::huffman, &Hang, false, true, nullptr, 1, "Hang"},
-        rle,
-    };
+    CodecRegistry codecs;
+    codecs.Add(MakeOwnEntry({"crash", "Crash\t\t", &Crash, false, true, nullptr, 1, "Crash"}));
+    codecs.Add(MakeOwnEntry({"hang", "Hang\t\t", &Hang, false, true, nullptr, 1, "Hang"}));
+    codecs.Add(MakeOwnEntry(*FindOwnCodec("rle")));
     BenchmarkSettings settings;
-    settings.jpeg = false;
+    settings.codecs = {{"crash", {}}, {"hang", {}}, {"rle", {}}};
     settings.iterations = 2;
     cli::OutputOptions output;
     output.format = cli::Format::Csv;

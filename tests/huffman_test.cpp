@@ -202,7 +202,7 @@ TEST(EncodeHuffman, DeepCodeDecodes) {
     std::vector<uint8_t> input;
     input.reserve(size_t{1} << kDepth);
     for (uint32_t s = 0; s < kDepth; ++s)
-        input.insert(input.end(), size_t{1} << (kDepth - 1 - s), s);
+        input.insert(input.end(), size_t{1} << (kDepth - 1 - s), static_cast<uint8_t>(s));
     input.push_back(kDepth);
     for (size_t i = 0; i < input.size(); ++i)
         std::swap(input[i], input[(i * 2654435761u) % input.size()]);
@@ -251,7 +251,9 @@ TEST(EncodeHuffman, RoundTrips) {
     }
     // A skewed distribution: value v about twice as frequent as value v + 1.
     std::vector<uint8_t> skewed;
-    for (uint32_t v = 0; v < 17; ++v) skewed.insert(skewed.end(), 1u << (17 - v), v);
+    for (uint32_t v = 0; v < 17; ++v) {
+        skewed.insert(skewed.end(), 1u << (17 - v), static_cast<uint8_t>(v));
+    }
     for (size_t i = 0; i < skewed.size(); ++i)
         std::swap(skewed[i], skewed[(i * 40503u) % skewed.size()]);
     ExpectRoundTrip(skewed, "skewed");

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/own_codecs.h"
 #include "engine/report.h"
 #include "engine/run.h"
 #include "support/recording_host.h"
@@ -68,8 +69,9 @@ protected:
     void SetUp() override {
         settings.filePath = folder.Write("a.bmp", {1, 2, 3}).string();
         settings.fileName = "a.bmp";
-        settings.rle = true;
-        settings.huffman = settings.rice = false;
+        settings.Select("rle", true);
+        settings.Select("huffman", false);
+        settings.Select("rice", false);
         settings.iterations = 2;
         settings.jpegQuality = 70;
     }
@@ -171,7 +173,9 @@ TEST(JpegRowPlatform, AFileThatIsNoImageFailsAndABitmapGivesTheRealSize) {
 
     const ImagingSession session;
     BenchmarkSettings settings;
-    settings.rle = settings.huffman = settings.rice = false;
+    settings.Select("rle", false);
+    settings.Select("huffman", false);
+    settings.Select("rice", false);
     settings.iterations = 3;
     for (const std::string& path : {text, bitmap}) {
         settings.filePath = path;

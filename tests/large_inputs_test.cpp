@@ -17,8 +17,8 @@
 #include "codecs/rice.h"
 #include "codecs/rle.h"
 #include "codecs/working_block.h"
-#include "engine/codec_table.h"
 #include "engine/input_file.h"
+#include "engine/own_codecs.h"
 #include "engine/run.h"
 #include "platform/memory.h"
 #include "support/counting_heap.h"
@@ -99,7 +99,7 @@ TEST_F(LargeInputTest, FiftyMegabyteBitmapRunsRleHuffmanAndRiceToTheEnd) {
     BenchmarkSettings settings;
     settings.filePath = path.string();
     settings.fileName = "large.bmp";
-    settings.jpeg = false;
+    settings.Select("jpeg", false);
     settings.iterations = 1;
     test::RecordingHost host;
     test::CountingHeap heap;

@@ -342,8 +342,8 @@ int32_t Key(char a, char b) { return static_cast<uint8_t>(a) * 256 + static_cast
 class Lz77FastWalks : public testing::TestWithParam<FastEncoder> {};
 INSTANTIATE_TEST_SUITE_P(Walk, Lz77FastWalks,
                          testing::Values(EncodeLz77Fast, EncodeLz77FastChained),
-                         [](const testing::TestParamInfo<Lz77FastWalks::ParamType>& info) {
-                             return info.param == EncodeLz77Fast ? "Buckets" : "Links";
+                         [](const testing::TestParamInfo<Lz77FastWalks::ParamType>& walk) {
+                             return walk.param == EncodeLz77Fast ? "Buckets" : "Links";
                          });
 
 TEST_P(Lz77FastWalks, WorkTableIsLeftAsBuilt) {

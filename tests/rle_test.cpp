@@ -271,7 +271,7 @@ TEST(EncodeRle, EveryTargetWritesTheSameBytes) {
     const std::vector<uint8_t> runs = test::RandomRuns(30000, 5, 70);
     mixed.insert(mixed.end(), runs.begin(), runs.end());
     inputs.push_back(mixed);
-    for (size_t size = 1; size < 140; ++size) inputs.push_back(test::RandomRuns(size, size, 6));
+    for (uint32_t size = 1; size < 140; ++size) inputs.push_back(test::RandomRuns(size, size, 6));
 
     const std::vector<int64_t> targets = hwy::SupportedAndGeneratedTargets();
     ASSERT_FALSE(targets.empty());

@@ -8,11 +8,13 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "codecs/rle.h"
 #include "codecs/working_block.h"
 #include "engine/input_file.h"
+#include "engine/own_codecs.h"
 #include "engine/report.h"
 #include "support/counting_heap.h"
 #include "support/recording_host.h"
@@ -50,7 +52,10 @@ protected:
         BenchmarkSettings settings;
         settings.filePath = path;
         settings.fileName = fs::path(path).filename().string();
-        settings.jpeg = settings.rle = settings.huffman = settings.rice = false;
+        settings.Select("jpeg", false);
+        settings.Select("rle", false);
+        settings.Select("huffman", false);
+        settings.Select("rice", false);
         settings.iterations = iterations;
         return settings;
     }
@@ -77,7 +82,7 @@ protected:
 TEST_F(RunTest, EmptyFileNameChangesNothing) {
     BenchmarkSettings settings = Settings(WriteFile("a.bmp", {1, 2, 3}));
     settings.fileName.clear();
-    settings.rle = true;
+    settings.Select("rle", true);
     RunBenchmark(settings, host, imaging);
     EXPECT_TRUE(host.events.empty());
     EXPECT_EQ(imaging.loads, 0);
@@ -105,20 +110,24 @@ TEST_F(RunTest, HeaderText) {
 TEST_F(RunTest, RangeCountsIterationsTimesSelectedCodecs) {
     const std::string path = WriteFile("a.bmp", {1, 2, 3});
     BenchmarkSettings four = Settings(path, 25);
-    four.jpeg = four.rle = four.huffman = four.rice = true;
+    four.Select("jpeg", true);
+    four.Select("rle", true);
+    four.Select("huffman", true);
+    four.Select("rice", true);
     RunBenchmark(four, host, imaging);
     EXPECT_EQ(host.events[2], "range 1 100");
 
     RecordingHost all;
     BenchmarkSettings six = four;
     six.iterations = 500;
-    six.lz77 = six.lz77Fast = true;
+    six.Select("lz77", true);
+    six.Select("lz77fast", true);
     RunBenchmark(six, all, imaging);
     EXPECT_EQ(all.events[2], "range 1 3000");
 
     RecordingHost wrapped;  // the control's range is a 16-bit word
     BenchmarkSettings many = Settings(path, 70'000);
-    many.jpeg = true;
+    many.Select("jpeg", true);
     RunBenchmark(many, wrapped, imaging);
     EXPECT_EQ(wrapped.events[2], "range 1 4464");
 }
@@ -129,8 +138,11 @@ TEST_F(RunTest, RowsComeInTheFixedOrderWithTheirRepaints) {
         bytes[i] = static_cast<uint8_t>(i % 7);
     }
     BenchmarkSettings settings = Settings(WriteFile("a.bmp", bytes), 3);
-    settings.lz77Fast = settings.lz77 = settings.rice = true;
-    settings.huffman = settings.rle = true;
+    settings.Select("lz77fast", true);
+    settings.Select("lz77", true);
+    settings.Select("rice", true);
+    settings.Select("huffman", true);
+    settings.Select("rle", true);
     RunBenchmark(settings, host, imaging);
 
     EXPECT_EQ(RowLabels(host.LastReport()),
@@ -157,7 +169,11 @@ TEST_F(RunTest, RowsComeInTheFixedOrderWithTheirRepaints) {
 
 TEST_F(RunTest, LosslessRowsAreVerifiedAndTheirDecodersTimed) {
     BenchmarkSettings settings = Settings(WriteFile("a.bmp", std::vector<uint8_t>(301, 9)), 2);
-    settings.rle = settings.huffman = settings.rice = settings.lz77 = settings.lz77Fast = true;
+    settings.Select("rle", true);
+    settings.Select("huffman", true);
+    settings.Select("rice", true);
+    settings.Select("lz77", true);
+    settings.Select("lz77fast", true);
     RunBenchmark(settings, host, imaging);
     ASSERT_EQ(host.rows.size(), 5u);
     for (const Row& row : host.rows) {
@@ -169,16 +185,38 @@ TEST_F(RunTest, LosslessRowsAreVerifiedAndTheirDecodersTimed) {
     }
 }
 
+TEST_F(RunTest, ThreadCountsGiveARowEachToTheCodecsThatTakeThem) {
+    BenchmarkSettings settings = Settings(WriteFile("a.bmp", std::vector<uint8_t>(5000, 9)), 2);
+    settings.codecs = {{"zstd", {1}}, {"rle", {}}};
+    settings.threads = {1, 2};
+    RunBenchmark(settings, host, imaging);
+    ASSERT_TRUE(host.messages.empty()) << host.messages[0];
+    std::vector<std::tuple<std::string, std::string, int32_t>> rows;
+    for (const Row& row : host.rows) {
+        rows.emplace_back(row.codec, row.label, row.threads);
+        EXPECT_EQ(row.verified, true) << row.label;
+    }
+    // RLE takes no threads: measured once, before the codecs beyond the report's six.
+    EXPECT_EQ(rows, (std::vector<std::tuple<std::string, std::string, int32_t>>{
+                        {"rle", "RLE\t\t", 1},
+                        {"zstd", "zstd -1 \u00d71\t", 1},
+                        {"zstd", "zstd -1 \u00d72\t", 2}}));
+}
+
 TEST_F(RunTest, AnOutputThatDoesNotDecodeToItsInputEndsTheRun) {
     // RLE with its last output byte spoiled: a fault of the codec, found after its timed loop.
-    std::vector<Codec> codecs(CodecTable().begin(), CodecTable().end());
-    codecs[1].encode = [](const uint8_t* input, uint8_t* output, uint32_t len, int32_t*) {
+    OwnCodec rle = *FindOwnCodec("rle");
+    rle.encode = [](const uint8_t* input, uint8_t* output, uint32_t len, int32_t*) {
         const uint32_t count = EncodeRle(input, output, len);
         output[count - 1] ^= 1;
         return count;
     };
+    CodecRegistry codecs;
+    codecs.Add(MakeOwnEntry(rle));
+    codecs.Add(MakeOwnEntry(*FindOwnCodec("huffman")));
     BenchmarkSettings settings = Settings(WriteFile("a.bmp", {1, 2, 3, 4}), 2);
-    settings.rle = settings.huffman = true;
+    settings.Select("rle", true);
+    settings.Select("huffman", true);
     RunBenchmark(settings, host, imaging, codecs);
     EXPECT_EQ(host.messages,
               std::vector<std::string>{"The RLE output does not decode to its input!"});
@@ -192,9 +230,9 @@ TEST_F(RunTest, AnOutputThatDoesNotDecodeToItsInputEndsTheRun) {
 }
 
 TEST(ReportRow, FormatsThreeDecimalsAndTabs) {
-    EXPECT_EQ(MakeRow(*FindCodec("rle"), std::vector<int64_t>(25), 0.105, 786'486, 777'000).text,
+    EXPECT_EQ(MakeRow("rle", "RLE\t\t", std::vector<int64_t>(25), 0.105, 786'486, 777'000).text,
               "RLE\t\t0.105\t\t238.095\t\t1 : 1.012\r\n");
-    EXPECT_EQ(MakeRow(*FindCodec("jpeg"), std::vector<int64_t>(25), 1.0, 15, 1).text,
+    EXPECT_EQ(MakeRow("jpeg", "JPEG GDI+\t", std::vector<int64_t>(25), 1.0, 15, 1).text,
               "JPEG GDI+\t1.000\t\t25.000\t\t1 : 15.000\r\n");
 }
 
@@ -219,7 +257,7 @@ TEST(CallStatistics, MinimumMedianDeviationAndMaximum) {
 
 TEST_F(RunTest, BaselineFirstAndAMinimumTimeCallsOn) {
     BenchmarkSettings settings = Settings(WriteFile("a.bmp", {1, 2, 3}), 3);
-    settings.rle = true;
+    settings.Select("rle", true);
     settings.baseline = true;
     settings.minimumSeconds = 0.02;
     RunBenchmark(settings, host, imaging);
@@ -245,7 +283,7 @@ TEST(WorkingBlock, SizesAreComputedWithoutWrapping) {
 
 TEST_F(RunTest, EmptyFileGivesNonFiniteRatioRows) {
     BenchmarkSettings settings = Settings(WriteFile("empty.bmp", {}), 2);
-    settings.rle = true;
+    settings.Select("rle", true);
     RunBenchmark(settings, host, imaging);
     ASSERT_EQ(host.rows.size(), 1u);
     EXPECT_EQ(host.rows[0].outputBytes, 0u);
@@ -285,7 +323,9 @@ TEST_F(RunTest, UnmeasurableFileEndsTheRunBeforeAnythingIsLoaded) {
         RecordingHost ended;
         NoImaging counting;
         BenchmarkSettings settings = Settings(c.path);
-        settings.jpeg = settings.rle = settings.rice = true;
+        settings.Select("jpeg", true);
+        settings.Select("rle", true);
+        settings.Select("rice", true);
         RunBenchmark(settings, ended, counting);
         EXPECT_EQ(ended.events, (std::vector<std::string>{"push", "repaint",
                                                           std::string("message ") + c.message}));
@@ -296,7 +336,8 @@ TEST_F(RunTest, UnmeasurableFileEndsTheRunBeforeAnythingIsLoaded) {
 TEST_F(RunTest, FileVanishingBetweenCodecsEndsTheRunAfterItsRow) {
     const std::string path = WriteFile("a.bmp", {1, 2, 3, 4, 5});
     BenchmarkSettings settings = Settings(path, 1);
-    settings.rle = settings.huffman = true;
+    settings.Select("rle", true);
+    settings.Select("huffman", true);
     // A host that deletes the file as soon as the first row is shown.
     struct VanishingHost final : RunHost {
         RecordingHost inner;
@@ -327,7 +368,7 @@ TEST_F(RunTest, FileLongerThanThirtyTwoBitsIsRefusedBeforeAllocating) {
     std::fclose(file);
     const test::CountingHeap heap;
     BenchmarkSettings settings = Settings(path);
-    settings.huffman = true;
+    settings.Select("huffman", true);
     RunBenchmark(settings, host, imaging);
     ExpectEndedWith(host, kTooLargeMessage);
     EXPECT_EQ(heap.allocations, 0);
@@ -338,7 +379,7 @@ TEST_F(RunTest, FailedAllocationEndsTheRunWithoutLeaking) {
     test::CountingHeap heap;
     heap.failFrom = 1;  // the second allocation, LZ77 Fast's work table, fails
     BenchmarkSettings settings = Settings(path);
-    settings.lz77Fast = true;
+    settings.Select("lz77fast", true);
     RunBenchmark(settings, host, imaging);
     ExpectEndedWith(host, kAllocationFailedMessage);
     EXPECT_EQ(heap.live, 0);
@@ -349,7 +390,7 @@ TEST_F(RunTest, BlockBeyondTheMachinesMemoryIsRefused) {
     test::CountingHeap heap;
     heap.available = 3847;  // one byte short of the block
     BenchmarkSettings settings = Settings(path);
-    settings.rle = true;
+    settings.Select("rle", true);
     RunBenchmark(settings, host, imaging);
     ExpectEndedWith(host, kAllocationFailedMessage);
     EXPECT_EQ(heap.allocations, 0);
@@ -363,7 +404,7 @@ TEST_F(RunTest, ShortReadEndsTheRun) {
         GTEST_SKIP() << "no sysfs file with a claimed size longer than its content";
     }
     BenchmarkSettings settings = Settings(path);
-    settings.rle = true;
+    settings.Select("rle", true);
     RunBenchmark(settings, host, imaging);
     ExpectEndedWith(host, kReadFailedMessage);
 }

@@ -164,5 +164,34 @@ TEST_F(StopwatchTest, CallTimesLoseTheReadsLeastCostNotTheFirstPairs) {
     EXPECT_EQ(ticks, (std::vector<int64_t>{20, 20, 20}));
 }
 
+// A time limit ends the calls once it is reached, whatever the iterations and the minimum time
+// ask, but never before the first call.
+TEST_F(StopwatchTest, MaximumTimeEndsTheCallsAfterOneAtLeast) {
+    const Stopwatch calibrating;  // 100 ticks a second
+    g_perRead = 0;
+    std::vector<int64_t> ticks;
+    const struct {
+        int64_t callTicks;
+        double minimumSeconds;
+        double maximumSeconds;
+        size_t calls;
+    } kCases[] = {
+        {20, 0.0, 0.5, 3},    // 20, 40, 60: past the 50 ticks after the third
+        {20, 10.0, 0.5, 3},   // the limit outranks the minimum time
+        {200, 0.0, 0.5, 1},   // one slow call stands for the codec
+        {20, 0.0, 0.0, 10},   // no limit: the iterations
+        {20, 0.0, 10.0, 10},  // a limit never reached changes nothing
+    };
+    for (const auto& c : kCases) {
+        const auto call = [&] {
+            g_now += c.callTicks;
+            return true;
+        };
+        ASSERT_TRUE(MeasureCalls(
+            0, 10, c.minimumSeconds, ticks, call, [] {}, c.maximumSeconds));
+        EXPECT_EQ(ticks.size(), c.calls) << c.callTicks << " " << c.maximumSeconds;
+    }
+}
+
 }  // namespace
 }  // namespace tallox

@@ -2,9 +2,10 @@
 
 # Every option, with what may follow it: nothing for a flag, "#" for a number (nothing to
 # offer), "<file>" for a file name, otherwise the words to offer; a leading "," marks a
-# comma-separated list. A new option is one line.
+# comma-separated list, and "@codecs" the codec names the program lists. A new option is one
+# line.
 declare -gA _tallox_cli_run_options=(
-    [--codecs]=",jpeg rle huffman rice lz77 lz77fast"
+    [--codecs]=",@codecs"
     [--all]=
     [--fast]=
     [--accurate]=
@@ -16,6 +17,8 @@ declare -gA _tallox_cli_run_options=(
     [--plot]="<file>"
     [--warmup]="#"
     [--min-time]="#"
+    [--threads]="#"
+    [--max-time]="#"
     [--no-verify]=
     [--no-decode]=
     [--format]="text csv json markdown table"
@@ -31,6 +34,7 @@ declare -gA _tallox_cli_run_options=(
     [--help]=
     [--version]=
     [--verbose]=
+    [--list-codecs]=
 )
 declare -gA _tallox_cli_encode_options=(
     [-o]="<file>"
@@ -39,7 +43,10 @@ declare -gA _tallox_cli_encode_options=(
     [--quality]="#"
     [--help]=
 )
-_tallox_cli_encode_codecs="rle huffman rice lz77 lz77fast jpeg"
+# The codec names, as the program lists them.
+_tallox_cli_codecs() {
+    "${words[0]}" --list-codecs 2>/dev/null | awk 'NR > 1 && $4 != "yardstick" { print $1 }'
+}
 
 _tallox_cli() {
     local cur prev words cword
@@ -64,6 +71,7 @@ _tallox_cli() {
 
     if [[ -v "options[$prev]" && -n ${options[$prev]} ]]; then
         local values=${options[$prev]}
+        [[ $values == ,@codecs ]] && values=",$(_tallox_cli_codecs)"
         case $values in
             "#") ;;
             "<file>") _filedir ;;
@@ -83,7 +91,7 @@ _tallox_cli() {
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "${!options[*]}" -- "$cur"))
     elif [[ $command == encode && $positional -eq 0 ]]; then
-        COMPREPLY=($(compgen -W "$_tallox_cli_encode_codecs" -- "$cur"))
+        COMPREPLY=($(compgen -W "$(_tallox_cli_codecs)" -- "$cur"))
     elif [[ -z $command ]]; then
         _filedir  # files and folders, as many as wanted
         [[ $positional -eq 0 ]] && COMPREPLY+=($(compgen -W "encode" -- "$cur"))

@@ -230,7 +230,7 @@ void PaintSpeedChartAt(QPainter& painter, std::span<const Row> rows, const QStri
     std::vector<const Row*> points;
     const Row* baseline = nullptr;
     for (const Row& row : rows) {
-        if (row.codec == "memcpy") {
+        if (row.yardstick) {
             baseline = Plottable(row.mbpsMedian) ? &row : nullptr;
         } else if (Plottable(row.mbpsMedian) && Plottable(row.ratio)) {
             points.push_back(&row);

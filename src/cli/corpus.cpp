@@ -132,7 +132,7 @@ private:
     bool shown_ = false;
 };
 
-Row ErrorRow(const char* codec, const char* label, std::string error) {
+Row ErrorRow(const std::string& codec, const std::string& label, std::string error) {
     Row row;
     row.codec = codec;
     row.label = label;
@@ -143,8 +143,13 @@ Row ErrorRow(const char* codec, const char* label, std::string error) {
 // A run's host that hands on its rows, and its message as the codec's error row.
 class SinkHost final : public RunHost {
 public:
-    SinkHost(const Codec& codec, ProgressControl& progress, const RowSink& sink)
-        : codec_(codec), progress_(progress), sink_(sink) {}
+    SinkHost(const CodecEntry& codec, std::string label, std::string params,
+             ProgressControl& progress, const RowSink& sink)
+        : codec_(codec),
+          label_(std::move(label)),
+          params_(std::move(params)),
+          progress_(progress),
+          sink_(sink) {}
 
     void Push(const std::string&) override {}
     void Repaint() override {}
@@ -155,11 +160,15 @@ public:
         if (message.systemError != 0) {
             text += std::string(" (") + std::strerror(message.systemError) + ")";
         }
-        sink_(ErrorRow(codec_.name, codec_.label, text));
+        Row row = ErrorRow(codec_.info.name, label_, text);
+        row.params = params_;
+        sink_(row);
     }
 
 private:
-    const Codec& codec_;
+    const CodecEntry& codec_;
+    std::string label_;
+    std::string params_;
     ProgressControl& progress_;
     const RowSink& sink_;
 };
@@ -277,48 +286,53 @@ std::vector<std::string> CollectFiles(const std::vector<std::string>& paths, boo
 
 int RunCorpus(const BenchmarkSettings& settings, const std::vector<std::string>& files,
               const CorpusOptions& options, const OutputOptions& output, Imaging& imaging,
-              std::span<const Codec> codecs, std::vector<Row>* records) {
-    std::vector<const Codec*> selected;
-    for (const Codec& codec : codecs) {
-        if (settings.*codec.selection) {
-            selected.push_back(&codec);
-        }
+              const CodecRegistry& registry, std::vector<Row>* records) {
+    // Each file's measurements: the yardstick first, on its own, then each codec setting (JPEG
+    // with its sweep), so that a failure names its codec.
+    struct Unit {
+        CodecSetting setting;
+        const CodecEntry* entry;
+        std::string label;
+        std::string params;
+    };
+    std::vector<Unit> units;
+    size_t counted = 0;
+    for (const CodecSetting& setting : OrderedSettings(settings, registry)) {
+        const CodecEntry* entry = registry.Find(setting.name);
+        const std::vector<double> values = ValuesOf(*entry, setting);
+        units.push_back({setting, entry, LabelOf(*entry, values), ParamsText(*entry, values)});
+        counted += entry->info.yardstick ? 0 : 1;
     }
-    CorpusProgress progress(output.progress, files.size(), selected.size(), settings.iterations);
+    CorpusProgress progress(output.progress, files.size(), counted, settings.iterations);
     CorpusOutput out(output, progress);
     out.Start();
-    // Each file's measurements: the baseline first, on its own, then each codec, so that a
-    // failure names its codec.
-    std::vector<const Codec*> units = selected;
-    if (settings.baseline) {
-        units.insert(units.begin(), &kBaseline);
-    }
-    // Does `step` for unit `u` of file `i` as a step of the bar (the baseline is none). The
+    // Does `step` for unit `u` of file `i` as a step of the bar (the yardstick is none). The
     // worker does so too for the measurements it makes, on its copy of the bar.
     const auto onBar = [&](size_t i, size_t u, const auto& step) {
-        const bool counted = units[u] != &kBaseline;
-        if (counted) {
-            progress.Begin(i, units[u]->displayName);
+        const bool bar = !units[u].entry->info.yardstick;
+        if (bar) {
+            const CodecInfo& info = units[u].entry->info;
+            const std::string& label = units[u].label;
+            progress.Begin(i,
+                           info.reportRow ? info.displayName : label.substr(0, label.find('\t')));
         }
         step();
-        if (counted) {
+        if (bar) {
             progress.End();
         }
     };
     const auto measure = [&](size_t i, size_t u, const RowSink& sink) {
         onBar(i, u, [&] {
-            const Codec& codec = *units[u];
             BenchmarkSettings one = settings;
             one.filePath = files[i];
             one.fileName = fs::path(files[i]).filename().string();
             if (one.fileName.empty()) {
                 one.fileName = files[i];  // a path ending in a slash: the run fails on it
             }
-            one.baseline = &codec == &kBaseline;
-            SinkHost host(codec, progress, sink);
-            RunBenchmark(
-                one, host, imaging,
-                one.baseline ? std::span<const Codec>() : std::span<const Codec>(&codec, 1));
+            one.baseline = false;
+            one.codecs = {units[u].setting};
+            SinkHost host(*units[u].entry, units[u].label, units[u].params, progress, sink);
+            RunBenchmark(one, host, imaging, registry);
         });
     };
     std::optional<IsolatedWorker> worker;
@@ -347,7 +361,9 @@ int RunCorpus(const BenchmarkSettings& settings, const std::vector<std::string>&
             onBar(i, u, [&] {
                 if (const std::optional<std::string> failure =
                         worker->Run(i * units.size() + u, record)) {
-                    record(ErrorRow(units[u]->name, units[u]->label, *failure));
+                    Row row = ErrorRow(units[u].entry->info.name, units[u].label, *failure);
+                    row.params = units[u].params;
+                    record(row);
                 }
             });
         }

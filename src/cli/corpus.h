@@ -2,13 +2,12 @@
 // process unless told otherwise), a record per file and codec, and a summary per codec at the
 // end.
 #pragma once
-#include <span>
 #include <string>
 #include <vector>
 
 #include "cli/output.h"
 #include "engine/benchmark_settings.h"
-#include "engine/codec_table.h"
+#include "engine/codec.h"
 #include "platform/imaging.h"
 
 namespace tallox::cli {
@@ -26,12 +25,13 @@ struct CorpusOptions {
 std::vector<std::string> CollectFiles(const std::vector<std::string>& paths, bool recursive,
                                       const std::vector<std::string>& includes);
 
-// Measures the codecs `settings` selects from `codecs` over each of `files`, and prints the
+// Measures the codecs `settings` selects from `registry` over each of `files`, and prints the
 // records and the summaries as `output` says; the records also go to `records` when given.
 // Returns the exit status: 0, or 1 when a record failed or the output could not be written.
 int RunCorpus(const BenchmarkSettings& settings, const std::vector<std::string>& files,
               const CorpusOptions& options, const OutputOptions& output,
-              Imaging& imaging = PlatformImaging(), std::span<const Codec> codecs = CodecTable(),
+              Imaging& imaging = PlatformImaging(),
+              const CodecRegistry& registry = DefaultRegistry(),
               std::vector<Row>* records = nullptr);
 
 }  // namespace tallox::cli

@@ -22,8 +22,13 @@ namespace {
 // record one packet. The record that ends a request carries `end` alone.
 struct WireRow {
     bool end;
+    bool yardstick;
+    int32_t threads;
     char codec[16];
     char label[32];
+    char params[64];
+    char library[64];
+    char memorySource[16];
     char text[128];
     char error[512];
     int32_t iterations;
@@ -58,6 +63,8 @@ void Put(char (&field)[N], const std::string& text) {
 // The figures, which Row and WireRow hold under the same names and types, copied either way.
 template <typename From, typename To>
 void CopyFigures(const From& from, To& to) {
+    to.yardstick = from.yardstick;
+    to.threads = from.threads;
     to.iterations = from.iterations;
     to.inputBytes = from.inputBytes;
     to.outputBytes = from.outputBytes;
@@ -83,6 +90,9 @@ WireRow ToWire(const Row& row) {
     WireRow w{};
     Put(w.codec, row.codec);
     Put(w.label, row.label);
+    Put(w.params, row.params);
+    Put(w.library, row.library);
+    Put(w.memorySource, row.memorySource);
     Put(w.text, row.text);
     Put(w.error, row.error);
     CopyFigures(row, w);
@@ -93,6 +103,9 @@ Row FromWire(const WireRow& w) {
     Row row;
     row.codec = w.codec;
     row.label = w.label;
+    row.params = w.params;
+    row.library = w.library;
+    row.memorySource = w.memorySource;
     row.text = w.text;
     row.error = w.error;
     CopyFigures(w, row);

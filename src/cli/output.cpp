@@ -150,7 +150,7 @@ std::string CliHost::RecordHeader() const {
 }
 
 void CliHost::RowFinished(const Row& row) {
-    if (!row.text.empty()) {  // the memcpy baseline is no codec of the bar's
+    if (!row.yardstick) {  // the memcpy yardstick is no codec of the bar's
         progress_.CodecFinished();
     }
     rows_.push_back(row);

@@ -188,8 +188,8 @@ void CountPairs(const uint8_t* input, uint32_t len, uint32_t from, uint32_t to, 
                 count[PairKey(input + i + r)] += stretch.PhaseCount(r);
             }
         },
-        [input, count](uint32_t from, uint32_t to) {
-            StepPositions(input, from, to, count, [](uint32_t, uint32_t& n) { ++n; });
+        [input, count](uint32_t first, uint32_t end) {
+            StepPositions(input, first, end, count, [](uint32_t, uint32_t& n) { ++n; });
         });
 }
 

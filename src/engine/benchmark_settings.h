@@ -1,9 +1,12 @@
 // The options a run reads: the input and which codecs to measure, how often, at what quality.
 #pragma once
 #include <cstdint>
+#include <algorithm>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "engine/codec.h"
 #include "platform/imaging.h"
 
 namespace tallox {
@@ -11,12 +14,9 @@ namespace tallox {
 struct BenchmarkSettings {
     std::string fileName;  // empty: a run does nothing
     std::string filePath;
-    bool jpeg = true;
-    bool rle = true;
-    bool huffman = true;
-    bool rice = true;
-    bool lz77 = false;
-    bool lz77Fast = false;
+    // The codecs to measure with their parameters. The report's own rows come first, in their
+    // fixed order, whatever the order here; the others follow in the order given.
+    std::vector<CodecSetting> codecs{{"jpeg", {}}, {"rle", {}}, {"huffman", {}}, {"rice", {}}};
     int32_t iterations = 25;
     int32_t jpegQuality = 50;  // 1 to 100
     // A JPEG sweep: one row for every pair of quality and subsampling. An empty list stands for
@@ -30,6 +30,23 @@ struct BenchmarkSettings {
     bool baseline = false;        // a memcpy of the input first, as a yardstick row
     int32_t warmup = 0;           // untimed calls before each codec's timed ones
     double minimumSeconds = 0.0;  // each codec calls on until this much has been timed
+    double maximumSeconds = 0.0;  // and no further once this much is timed (0: no limit)
+    // The thread counts each codec that takes threads is measured at, a row per count; the
+    // others are measured once, single-threaded.
+    std::vector<int32_t> threads{1};
+
+    bool Selected(std::string_view name) const {
+        return std::any_of(codecs.begin(), codecs.end(),
+                           [&](const CodecSetting& setting) { return setting.name == name; });
+    }
+    // Adds the codec at its defaults, or removes every setting of it.
+    void Select(std::string_view name, bool selected) {
+        if (!selected) {
+            std::erase_if(codecs, [&](const CodecSetting& setting) { return setting.name == name; });
+        } else if (!Selected(name)) {
+            codecs.push_back({std::string(name), {}});
+        }
+    }
 };
 
 }  // namespace tallox

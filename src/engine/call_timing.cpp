@@ -10,7 +10,7 @@ namespace {
 double SortedMedian(const std::vector<int64_t>& sorted) {
     const size_t half = sorted.size() / 2;
     return sorted.size() % 2 != 0 ? static_cast<double>(sorted[half])
-                                  : (static_cast<double>(sorted[half - 1]) + sorted[half]) / 2;
+                                  : (static_cast<double>(sorted[half - 1]) + static_cast<double>(sorted[half])) / 2;
 }
 
 }  // namespace

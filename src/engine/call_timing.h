@@ -23,11 +23,13 @@ struct CallStatistics {
 CallStatistics Summarize(std::vector<int64_t> ticks, int64_t ticksPerSecond);
 
 // How long a measured loop runs: `iterations` calls at least, and on until `minimumTicks` of
-// calls have been timed; `overheadTicks` is what two reads of the counter add to each call.
+// calls have been timed, but no call more once `maximumTicks` are timed (0: no limit; the first
+// call is always made); `overheadTicks` is what two reads of the counter add to each call.
 struct CallPlan {
     int64_t iterations = 0;
     int64_t minimumTicks = 0;
     int64_t overheadTicks = 0;
+    int64_t maximumTicks = 0;
 };
 
 // The ticks between two back-to-back reads of the counter, the least of many pairs: what timing
@@ -36,12 +38,13 @@ struct CallPlan {
 // from calls of a few hundred nanoseconds, that would make their times a guess.
 int64_t CounterReadTicks();
 
-// A plan of `iterations` calls and `minimumSeconds` of them, with the reads' cost measured now;
-// the stopwatch must have calibrated.
-inline CallPlan MakePlan(int64_t iterations, double minimumSeconds) {
-    return {iterations,
-            static_cast<int64_t>(minimumSeconds * static_cast<double>(Stopwatch::Frequency())),
-            CounterReadTicks()};
+// A plan of `iterations` calls and `minimumSeconds` of them, at most `maximumSeconds` (0: no
+// limit), with the reads' cost measured now; the stopwatch must have calibrated.
+inline CallPlan MakePlan(int64_t iterations, double minimumSeconds, double maximumSeconds = 0.0) {
+    const auto ticks = [](double seconds) {
+        return static_cast<int64_t>(seconds * static_cast<double>(Stopwatch::Frequency()));
+    };
+    return {iterations, ticks(minimumSeconds), CounterReadTicks(), ticks(maximumSeconds)};
 }
 
 // Runs `call` as `plan` says, each call between two reads of the counter, less their cost, its
@@ -53,6 +56,9 @@ bool TimeCalls(const CallPlan& plan, std::vector<int64_t>& ticks, Call&& call, A
     const int64_t overhead = plan.overheadTicks;
     int64_t timed = 0;
     for (int64_t i = 0; i < plan.iterations || timed < plan.minimumTicks; ++i) {
+        if (plan.maximumTicks > 0 && i > 0 && timed >= plan.maximumTicks) {
+            break;  // a slow setting: the calls so far stand for it
+        }
         const int64_t start = ReadCounter();
         const bool ok = call();
         const int64_t elapsed = ReadCounter() - start - overhead;
@@ -66,12 +72,13 @@ bool TimeCalls(const CallPlan& plan, std::vector<int64_t>& ticks, Call&& call, A
     return true;
 }
 
-// A codec's measured loop: `warmup` untimed calls, then the calls of `iterations` and
-// `minimumSeconds` inside one stopwatch, each also timed on its own into `ticks`. The
-// stopwatch's elapsed seconds; nothing when a call failed.
+// A codec's measured loop: `warmup` untimed calls, then the calls of `iterations`,
+// `minimumSeconds` and `maximumSeconds` inside one stopwatch, each also timed on its own into
+// `ticks`. The stopwatch's elapsed seconds; nothing when a call failed.
 template <typename Call, typename After>
 std::optional<double> MeasureCalls(int32_t warmup, int32_t iterations, double minimumSeconds,
-                                   std::vector<int64_t>& ticks, Call&& call, After&& after) {
+                                   std::vector<int64_t>& ticks, Call&& call, After&& after,
+                                   double maximumSeconds = 0.0) {
     for (int32_t i = 0; i < warmup; ++i) {
         if (!call()) {
             return std::nullopt;
@@ -80,7 +87,8 @@ std::optional<double> MeasureCalls(int32_t warmup, int32_t iterations, double mi
     ticks.clear();
     ticks.reserve(static_cast<size_t>(iterations));
     Stopwatch stopwatch;
-    const CallPlan plan = MakePlan(iterations, minimumSeconds);  // before the timed stretch
+    // Made before the timed stretch.
+    const CallPlan plan = MakePlan(iterations, minimumSeconds, maximumSeconds);
     stopwatch.Start(false);
     const bool completed = TimeCalls(plan, ticks, call, after);
     stopwatch.Stop();

@@ -53,7 +53,12 @@ struct CodecInfo {
     bool reportRow = false;
     // The memcpy yardstick: no report line, no progress steps, not summarised as a codec.
     bool yardstick = false;
+    // Takes a thread count, so that --threads measures a row per count; the others are
+    // measured once, single-threaded.
+    bool threads = false;
     bool repaint = true;  // the report is repainted after the row (not after the LZ77 rows)
+    // The decoder timed after the encoder; the JPEG row decodes once, for its figures alone.
+    bool timedDecoding = true;
 };
 
 // A codec and its parameter values: what one row measures. An empty `values` stands for the
@@ -113,6 +118,10 @@ public:
 // What a codec may need from the run that creates it.
 struct CodecEnvironment {
     Imaging* imaging = nullptr;
+    // The threads a codec that takes threads may use (CodecInfo::threads); 1 for the others.
+    // Every library is told its count explicitly: some default to all cores, or read it from
+    // the environment.
+    int threads = 1;
 };
 
 struct CodecEntry {
@@ -148,8 +157,9 @@ std::vector<double> ValuesOf(const CodecEntry& entry, const CodecSetting& settin
 // A value as the label and the records write it: "19", "-5", "0.5".
 std::string FormatValue(double value);
 
-// The parameters as records write them, "19" or "6,extreme=1": the first as its value, the
-// others named; empty for a codec without parameters.
+// The parameters as records write them, in the grammar of --codecs: "19", or "6:extreme=1"
+// with the other parameters named where they differ from their defaults; empty for a codec
+// without parameters.
 std::string ParamsText(const CodecEntry& entry, const std::vector<double>& values);
 
 // The row label of `entry` at `values`, ending at the second tab stop as the report's labels

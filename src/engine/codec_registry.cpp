@@ -67,10 +67,11 @@ std::string ParamsText(const CodecEntry& entry, const std::vector<double>& value
     std::string text;
     const std::vector<CodecParameter>& parameters = entry.info.parameters;
     for (size_t i = 0; i < parameters.size() && i < values.size(); ++i) {
-        if (i > 0) {
-            text += "," + parameters[i].name + "=";
+        if (i == 0) {
+            text = FormatValue(values[0]);
+        } else if (values[i] != parameters[i].fallback) {
+            text.append(":").append(parameters[i].name).append("=").append(FormatValue(values[i]));
         }
-        text += FormatValue(values[i]);
     }
     return text;
 }
@@ -128,12 +129,11 @@ std::string RangeText(const CodecParameter& parameter) {
 // Whether `value` is one `parameter` takes; the reason when it is not.
 std::optional<Error> CheckValue(const CodecEntry& entry, const CodecParameter& parameter,
                                 double value) {
-    const bool allowed =
-        parameter.choices.empty()
-            ? value >= parameter.minimum && value <= parameter.maximum &&
-                  (!parameter.whole || value == std::floor(value))
-            : std::find(parameter.choices.begin(), parameter.choices.end(), value) !=
-                  parameter.choices.end();
+    const bool allowed = parameter.choices.empty()
+                             ? value >= parameter.minimum && value <= parameter.maximum &&
+                                   (!parameter.whole || value == std::floor(value))
+                             : std::find(parameter.choices.begin(), parameter.choices.end(),
+                                         value) != parameter.choices.end();
     if (allowed) {
         return std::nullopt;
     }
@@ -147,9 +147,14 @@ Result<std::vector<double>> ParseValues(const CodecEntry& entry, std::string_vie
                                         std::optional<std::string_view> step) {
     const CodecParameter& parameter = entry.info.parameters.front();
     const auto bad = [&] {
-        return Error{entry.info.name + ": '" + std::string(text) +
-                     (step ? ":" + std::string(*step) : "") + "' is not a " + parameter.name +
-                     ", a list or a range such as 1-9:2 (" + RangeText(parameter) + ")"};
+        std::string given(text);
+        if (step) {
+            given.append(":").append(*step);
+        }
+        std::string message = entry.info.name;
+        message.append(": '").append(given).append("' is not a ").append(parameter.name);
+        message.append(", a list or a range such as 1-9:2 (").append(RangeText(parameter));
+        return Error{message + ")"};
     };
     // The dash of a range is the first one past the first character, which may be a sign.
     const size_t dash = text.find('-', 1);
@@ -164,8 +169,7 @@ Result<std::vector<double>> ParseValues(const CodecEntry& entry, std::string_vie
         const std::optional<double> first = ParseNumber(text.substr(0, dash));
         const std::optional<double> last = ParseNumber(text.substr(dash + 1));
         const std::optional<double> by = step ? ParseNumber(*step) : std::optional<double>(1.0);
-        if (!first || !last || !by || *by <= 0 || *last < *first ||
-            (*last - *first) / *by > 1000) {
+        if (!first || !last || !by || *by <= 0 || *last < *first || (*last - *first) / *by > 1000) {
             return bad();
         }
         // Counted in steps, so that a fractional step does not drift past the end.
@@ -218,9 +222,9 @@ Result<std::vector<CodecSetting>> ParseCodecList(std::string_view text,
         std::vector<std::string_view> parts = Split(item, ':');
         const CodecEntry* entry = registry.Find(parts[0]);
         // A value of the codec before it, unless the item names a codec.
-        const bool continues = entry == nullptr && current != nullptr &&
-                               parts[0].find_first_not_of("+-0123456789.") ==
-                                   std::string_view::npos;
+        const bool continues =
+            entry == nullptr && current != nullptr &&
+            parts[0].find_first_not_of("+-0123456789.") == std::string_view::npos;
         if (entry == nullptr && !continues) {
             return Error{"'" + std::string(parts[0]) + "' is not a codec: one of " +
                          registry.Names()};
@@ -272,9 +276,9 @@ Result<std::vector<CodecSetting>> ParseCodecList(std::string_view text,
                     names += (names.empty() ? "" : ", ") + info.parameters[p].name;
                 }
                 return Error{info.name + ": '" + std::string(parts[i]) + "' names no parameter" +
-                             (names.empty() ? std::string(" (it has only ") +
-                                                  info.parameters[0].name + ")"
-                                            : " (name=value, with name one of " + names + ")")};
+                             (names.empty()
+                                  ? std::string(" (it has only ") + info.parameters[0].name + ")"
+                                  : " (name=value, with name one of " + names + ")")};
             }
             const std::optional<double> value = ParseNumber(parts[i].substr(equals + 1));
             if (!value) {

@@ -29,34 +29,34 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 
 // Opens a regular file for reading without ever blocking: anything else is refused before it
 // is read (opening a FIFO for reading would wait for a writer; O_NONBLOCK makes it return).
-std::optional<InputError> OpenRegular(const std::string& path, File& file, uint64_t& length) {
+Status OpenRegular(const std::string& path, File& file, uint64_t& length) {
     const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        return InputError{kOpenFailedMessage, errno};
+        return Error{kOpenFailedMessage, errno};
     }
     struct stat info {};
     if (fstat(fd, &info) != 0) {
         const int error = errno;
         close(fd);
-        return InputError{kReadFailedMessage, error};
+        return Error{kReadFailedMessage, error};
     }
     if (!S_ISREG(info.st_mode)) {
         close(fd);
-        return InputError{kReadFailedMessage, S_ISDIR(info.st_mode) ? EISDIR : 0};
+        return Error{kReadFailedMessage, S_ISDIR(info.st_mode) ? EISDIR : 0};
     }
     file.reset(fdopen(fd, "rb"));
     if (!file) {
         const int error = errno;
         close(fd);
-        return InputError{kOpenFailedMessage, error};
+        return Error{kOpenFailedMessage, error};
     }
     length = static_cast<uint64_t>(info.st_size);
-    return std::nullopt;
+    return Ok{};
 }
 
 }  // namespace
 
-std::optional<InputError> CheckInput(const std::string& path) {
+Status CheckInput(const std::string& path) {
     File file;
     uint64_t length = 0;
     return OpenRegular(path, file, length);
@@ -64,7 +64,7 @@ std::optional<InputError> CheckInput(const std::string& path) {
 
 void WorkingBlock::Release::operator()(void* memory) const { ReleaseBlock(memory); }
 
-std::optional<InputError> WorkingBlock::Allocate(uint64_t length, const BlockLayout& layout) {
+Status WorkingBlock::Allocate(uint64_t length, const BlockLayout& layout) {
     *this = WorkingBlock();
     // Refused when the machine could never hold it: an overcommitting heap would hand out the
     // block and fail later, inside the timed loop.
@@ -76,7 +76,7 @@ std::optional<InputError> WorkingBlock::Allocate(uint64_t length, const BlockLay
     const uint64_t outputSize = layout.behindInput ? 0 : layout.outputBytes + kAlign;
     if (blockSize + outputSize + tableSize > AvailableMemory() ||
         blockSize > std::numeric_limits<size_t>::max() - outputSize) {
-        return InputError{kAllocationFailedMessage, 0};
+        return Error{kAllocationFailedMessage, 0};
     }
     const auto aligned = [](uint8_t* memory) {
         return memory + (kAlign - reinterpret_cast<uintptr_t>(memory) % kAlign) % kAlign;
@@ -99,15 +99,14 @@ std::optional<InputError> WorkingBlock::Allocate(uint64_t length, const BlockLay
     }
     if (output_ == nullptr || (blockSize > 0 && !block_) || (layout.workTable && !table_)) {
         *this = WorkingBlock();
-        return InputError{kAllocationFailedMessage, 0};
+        return Error{kAllocationFailedMessage, 0};
     }
     outputBytes_ = layout.outputBytes;
     size_ = length + layout.outputBytes + tableSize;
-    return std::nullopt;
+    return Ok{};
 }
 
-std::optional<InputError> ReadInput(const std::string& path, bool withWorkTable,
-                                    WorkingBlock& block) {
+Status ReadInput(const std::string& path, bool withWorkTable, WorkingBlock& block) {
     return ReadInput(
         path,
         [withWorkTable](uint64_t length) {
@@ -116,44 +115,42 @@ std::optional<InputError> ReadInput(const std::string& path, bool withWorkTable,
         block);
 }
 
-std::optional<InputError> ReadInput(const std::string& path,
-                                    const std::function<BlockLayout(uint64_t)>& layoutFor,
-                                    WorkingBlock& block) {
+Status ReadInput(const std::string& path, const std::function<BlockLayout(uint64_t)>& layoutFor,
+                 WorkingBlock& block) {
     block = WorkingBlock();
     File file;
     uint64_t length = 0;
-    if (std::optional<InputError> error = OpenRegular(path, file, length)) {
-        return error;
+    if (Status status = OpenRegular(path, file, length); !status) {
+        return status;
     }
     if (length > std::numeric_limits<uint32_t>::max()) {
-        return InputError{kTooLargeMessage, 0};
+        return Error{kTooLargeMessage, 0};
     }
-    if (std::optional<InputError> error = block.Allocate(length, layoutFor(length))) {
-        return error;
+    if (Status status = block.Allocate(length, layoutFor(length)); !status) {
+        return status;
     }
     // A file that shrank since its length was taken gives a short read.
     if (std::fread(block.input_, 1, length, file.get()) != length) {
         const int error = std::ferror(file.get()) ? errno : 0;
         block = WorkingBlock();
-        return InputError{kReadFailedMessage, error};
+        return Error{kReadFailedMessage, error};
     }
     block.len_ = static_cast<uint32_t>(length);
-    return std::nullopt;
+    return Ok{};
 }
 
-std::optional<InputError> FillBlock(std::span<const uint8_t> bytes, const BlockLayout& layout,
-                                    WorkingBlock& block) {
+Status FillBlock(std::span<const uint8_t> bytes, const BlockLayout& layout, WorkingBlock& block) {
     if (bytes.size() > std::numeric_limits<uint32_t>::max()) {
-        return InputError{kTooLargeMessage, 0};
+        return Error{kTooLargeMessage, 0};
     }
-    if (std::optional<InputError> error = block.Allocate(bytes.size(), layout)) {
-        return error;
+    if (Status status = block.Allocate(bytes.size(), layout); !status) {
+        return status;
     }
     if (!bytes.empty()) {
         std::memcpy(block.input_, bytes.data(), bytes.size());
     }
     block.len_ = static_cast<uint32_t>(bytes.size());
-    return std::nullopt;
+    return Ok{};
 }
 
 }  // namespace tallox

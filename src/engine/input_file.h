@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/codec.h"
+#include "engine/result.h"
 
 namespace tallox {
 
@@ -14,13 +15,6 @@ extern const char kOpenFailedMessage[];
 extern const char kReadFailedMessage[];
 extern const char kAllocationFailedMessage[];
 extern const char kTooLargeMessage[];
-
-// Why an input could not be had: the message to show, and the system's error number when a
-// system call gave one (0 otherwise).
-struct InputError {
-    const char* message;
-    int systemError;
-};
 
 // The input at the start of the block and the codec's output area: for Tallox's own encoders
 // right after the input, in the same block, with the LZ77 Fast work table when one was asked
@@ -37,13 +31,11 @@ public:
     uint64_t Size() const { return size_; }
 
 private:
-    friend std::optional<InputError> ReadInput(const std::string&,
-                                               const std::function<BlockLayout(uint64_t)>&,
-                                               WorkingBlock&);
-    friend std::optional<InputError> FillBlock(std::span<const uint8_t>, const BlockLayout&,
-                                               WorkingBlock&);
+    friend Status ReadInput(const std::string&, const std::function<BlockLayout(uint64_t)>&,
+                            WorkingBlock&);
+    friend Status FillBlock(std::span<const uint8_t>, const BlockLayout&, WorkingBlock&);
     // Allocates the block for an input of `length` bytes laid out as `layout` says.
-    std::optional<InputError> Allocate(uint64_t length, const BlockLayout& layout);
+    Status Allocate(uint64_t length, const BlockLayout& layout);
     struct Release {
         void operator()(void* memory) const;
     };
@@ -59,21 +51,18 @@ private:
 
 // Whether the file at `path` can be measured at all: it exists, is a regular file (a FIFO or a
 // device would block or never end) and opens for reading. Nothing is read.
-std::optional<InputError> CheckInput(const std::string& path);
+Status CheckInput(const std::string& path);
 
 // Reads the whole file at `path` into `block`, with a work table when `withWorkTable`. What
 // cannot be measured is refused before anything is allocated: anything but a regular file, a
 // file longer than 32-bit lengths count, and memory the machine could never hold.
-std::optional<InputError> ReadInput(const std::string& path, bool withWorkTable,
-                                    WorkingBlock& block);
+Status ReadInput(const std::string& path, bool withWorkTable, WorkingBlock& block);
 
 // The same for a codec that lays out its block as `layoutFor` says for the input's length.
-std::optional<InputError> ReadInput(const std::string& path,
-                                    const std::function<BlockLayout(uint64_t)>& layoutFor,
-                                    WorkingBlock& block);
+Status ReadInput(const std::string& path, const std::function<BlockLayout(uint64_t)>& layoutFor,
+                 WorkingBlock& block);
 
 // Copies `bytes` (an image's samples) into `block`, laid out as `layout` says.
-std::optional<InputError> FillBlock(std::span<const uint8_t> bytes, const BlockLayout& layout,
-                                    WorkingBlock& block);
+Status FillBlock(std::span<const uint8_t> bytes, const BlockLayout& layout, WorkingBlock& block);
 
 }  // namespace tallox

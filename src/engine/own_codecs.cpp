@@ -62,8 +62,8 @@ public:
     }
     Result<std::span<const uint8_t>> Encode(std::span<const uint8_t> input,
                                             std::span<uint8_t> output) override {
-        const uint32_t count = codec_.encode(input.data(), output.data(),
-                                             static_cast<uint32_t>(input.size()), table_);
+        const uint32_t count =
+            codec_.encode(input.data(), output.data(), static_cast<uint32_t>(input.size()), table_);
         return std::span<const uint8_t>(output.data(), count);
     }
     Result<size_t> Decode(std::span<const uint8_t> encoded, std::span<uint8_t> decoded) override {
@@ -81,7 +81,7 @@ public:
     }
 
 private:
-    const OwnCodec& codec_;
+    OwnCodec codec_;
     int32_t* table_ = nullptr;
 };
 
@@ -102,8 +102,7 @@ public:
         }
         return Ok{};
     }
-    Result<std::span<const uint8_t>> Encode(std::span<const uint8_t>,
-                                            std::span<uint8_t>) override {
+    Result<std::span<const uint8_t>> Encode(std::span<const uint8_t>, std::span<uint8_t>) override {
         if (!imaging_.SaveJpeg(*image_, options_, jpeg_)) {
             return Error{kSaveFailedMessage};
         }
@@ -172,8 +171,8 @@ CodecEntry MakeOwnEntry(const OwnCodec& codec) {
     entry.info.description = std::string("Tallox's own ") + codec.displayName + " encoder";
     entry.info.reportRow = true;
     entry.info.repaint = codec.repaint;
-    entry.create = [&codec](const std::vector<double>&, const CodecEnvironment&)
-        -> Result<std::unique_ptr<CodecInstance>> {
+    entry.create = [codec](const std::vector<double>&,
+                           const CodecEnvironment&) -> Result<std::unique_ptr<CodecInstance>> {
         return std::unique_ptr<CodecInstance>(new OwnInstance(codec));
     };
     const std::string label = codec.label;
@@ -195,8 +194,10 @@ CodecEntry MakeJpegEntry() {
     entry.info.library = JpegLibraryVersion();
     entry.info.description = "JPEG over the image's RGB pixels (libjpeg-turbo)";
     entry.info.reportRow = true;
-    entry.create = [](const std::vector<double>& values, const CodecEnvironment& environment)
-        -> Result<std::unique_ptr<CodecInstance>> {
+    entry.info.timedDecoding = false;
+    entry.create =
+        [](const std::vector<double>& values,
+           const CodecEnvironment& environment) -> Result<std::unique_ptr<CodecInstance>> {
         JpegOptions options;
         options.quality = static_cast<int>(values[0]);
         options.subsampling = values[1] == 444   ? Subsampling::k444
@@ -218,8 +219,8 @@ CodecEntry MakeMemcpyEntry() {
     entry.info.family = "none";
     entry.info.description = "a copy of the input: the yardstick of every speed";
     entry.info.yardstick = true;
-    entry.create = [](const std::vector<double>&, const CodecEnvironment&)
-        -> Result<std::unique_ptr<CodecInstance>> {
+    entry.create = [](const std::vector<double>&,
+                      const CodecEnvironment&) -> Result<std::unique_ptr<CodecInstance>> {
         return std::unique_ptr<CodecInstance>(new MemcpyInstance());
     };
     entry.label = [](const std::vector<double>&) { return std::string(); };

@@ -1,5 +1,6 @@
 #include "engine/records.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <nlohmann/json.hpp>
@@ -18,9 +19,7 @@ std::string Number(double value) {
 }
 
 // A figure as Number gives it, or "-" for one that could not be measured.
-std::string Measured(double value) {
-    return std::isfinite(value) ? Number(value) : "-";
-}
+std::string Measured(double value) { return std::isfinite(value) ? Number(value) : "-"; }
 
 std::string Fixed(double value, int decimals) {
     char text[64];
@@ -69,38 +68,44 @@ Json Fields(const Row& r, bool corpus) {
     if (corpus) {
         fields["file"] = r.file;
     }
-    fields.update(Json{{"codec", r.codec},
-                {"iterations", r.iterations},
-                {"input_bytes", r.inputBytes},
-                {"output_bytes", r.outputBytes},
-                {"elapsed_seconds", r.elapsedSeconds},
-                {"frames_per_second", r.framesPerSecond},
-                {"mb_per_second", MegabytesPerSecond(r)},
-                {"ratio", r.ratio},
-                {"calls", r.iterations},
-                {"min_ms", r.calls.minMs},
-                {"median_ms", r.calls.medianMs},
-                {"mad_ms", r.calls.madMs},
-                {"max_ms", r.calls.maxMs},
-                {"mbps_median", r.mbpsMedian},
-                {"mbps_best", r.mbpsBest},
-                {"verified", optional(r.verified)},
-                {"verified_bytes", r.verified ? Json(r.verifiedBytes) : Json(nullptr)},
-                {"decode_mbps_median", optional(DecodeMbps(r))},
-                {"memory_bytes", optional(r.memoryBytes)},
-                {"quality", r.jpeg ? Json(r.jpeg->quality) : Json(nullptr)},
-                {"subsampling", r.jpeg ? Json(SubsamplingName(r.jpeg->subsampling)) : Json(nullptr)},
-                {"progressive", r.jpeg ? Json(r.jpeg->progressive) : Json(nullptr)},
-                {"optimize", r.jpeg ? Json(r.jpeg->optimize) : Json(nullptr)},
-                {"psnr_rgb", optional(r.psnrRgb)},
-                {"psnr_y", optional(r.psnrY)},
-                {"ssim", optional(r.ssim)},
-                {"bpp", optional(r.bpp)}});
+    fields.update(
+        Json{{"codec", r.codec},
+             {"iterations", r.iterations},
+             {"input_bytes", r.inputBytes},
+             {"output_bytes", r.outputBytes},
+             {"elapsed_seconds", r.elapsedSeconds},
+             {"frames_per_second", r.framesPerSecond},
+             {"mb_per_second", MegabytesPerSecond(r)},
+             {"ratio", r.ratio},
+             {"calls", r.iterations},
+             {"min_ms", r.calls.minMs},
+             {"median_ms", r.calls.medianMs},
+             {"mad_ms", r.calls.madMs},
+             {"max_ms", r.calls.maxMs},
+             {"mbps_median", r.mbpsMedian},
+             {"mbps_best", r.mbpsBest},
+             {"verified", optional(r.verified)},
+             {"verified_bytes", r.verified ? Json(r.verifiedBytes) : Json(nullptr)},
+             {"decode_mbps_median", optional(DecodeMbps(r))},
+             {"memory_bytes", optional(r.memoryBytes)},
+             {"quality", r.jpeg ? Json(r.jpeg->quality) : Json(nullptr)},
+             {"subsampling", r.jpeg ? Json(SubsamplingName(r.jpeg->subsampling)) : Json(nullptr)},
+             {"progressive", r.jpeg ? Json(r.jpeg->progressive) : Json(nullptr)},
+             {"optimize", r.jpeg ? Json(r.jpeg->optimize) : Json(nullptr)},
+             {"psnr_rgb", optional(r.psnrRgb)},
+             {"psnr_y", optional(r.psnrY)},
+             {"ssim", optional(r.ssim)},
+             {"bpp", optional(r.bpp)},
+             {"params", r.params},
+             {"library", r.library},
+             {"memory_source", r.memorySource.empty() ? Json(nullptr) : Json(r.memorySource)},
+             {"threads", r.threads}});
     if (corpus) {
         if (!r.error.empty()) {
             // A failed record has no figures.
             for (auto& field : fields.items()) {
-                if (field.key() != "file" && field.key() != "codec") {
+                if (field.key() != "file" && field.key() != "codec" && field.key() != "params" &&
+                    field.key() != "library") {
                     field.value() = nullptr;
                 }
             }
@@ -170,9 +175,8 @@ std::string MarkdownTableHeader(const Json& fields) {
     std::string rule = "\n|";
     for (const auto& field : fields.items()) {
         text += " " + field.key() + " |";
-        rule += field.key() == "codec" || field.key() == "file" || field.key() == "error"
-                    ? "---|"
-                    : "---:|";
+        rule += field.key() == "codec" || field.key() == "file" || field.key() == "error" ? "---|"
+                                                                                          : "---:|";
     }
     return text + rule + "\n";
 }
@@ -186,25 +190,25 @@ double TotalMbps(const CodecSummary& s) {
 }
 
 // A summary's figure, or nothing for a codec with no file measured: no ratio, no speed.
-Json Figure(double value) {
-    return std::isfinite(value) ? Json(value) : Json(nullptr);
-}
+Json Figure(double value) { return std::isfinite(value) ? Json(value) : Json(nullptr); }
 
 Json SummaryFields(const CodecSummary& s) {
-    return Json{{"codec", s.codec},
-                {"files", s.files},
-                {"failed", s.failed},
-                {"input_bytes", s.inputBytes},
-                {"output_bytes", s.outputBytes},
-                {"ratio", Figure(TotalRatio(s))},
-                {"median_seconds", s.medianSeconds},
-                {"mb_per_second", Figure(TotalMbps(s))},
-                {"geomean_ratio", Figure(s.geomeanRatio)},
-                {"geomean_mb_per_second", Figure(s.geomeanMbps)},
-                {"quality", s.jpeg ? Json(s.jpeg->quality) : Json(nullptr)},
-                {"subsampling", s.jpeg ? Json(SubsamplingName(s.jpeg->subsampling)) : Json(nullptr)},
-                {"progressive", s.jpeg ? Json(s.jpeg->progressive) : Json(nullptr)},
-                {"optimize", s.jpeg ? Json(s.jpeg->optimize) : Json(nullptr)}};
+    return Json{
+        {"codec", s.codec},
+        {"files", s.files},
+        {"failed", s.failed},
+        {"input_bytes", s.inputBytes},
+        {"output_bytes", s.outputBytes},
+        {"ratio", Figure(TotalRatio(s))},
+        {"median_seconds", s.medianSeconds},
+        {"mb_per_second", Figure(TotalMbps(s))},
+        {"geomean_ratio", Figure(s.geomeanRatio)},
+        {"geomean_mb_per_second", Figure(s.geomeanMbps)},
+        {"quality", s.jpeg ? Json(s.jpeg->quality) : Json(nullptr)},
+        {"subsampling", s.jpeg ? Json(SubsamplingName(s.jpeg->subsampling)) : Json(nullptr)},
+        {"progressive", s.jpeg ? Json(s.jpeg->progressive) : Json(nullptr)},
+        {"optimize", s.jpeg ? Json(s.jpeg->optimize) : Json(nullptr)},
+        {"params", s.params}};
 }
 
 // A path under `key`, and under `key`_bytes_hex too when some of its bytes are not UTF-8.
@@ -221,6 +225,25 @@ void AddPath(Json& object, const std::string& key, const std::string& path) {
         }
         object[key + "_bytes_hex"] = hex;
     }
+}
+
+// A row's name in the aligned table, padded to its 12 columns: the codec, or its label's name
+// when it has parameters ("zstd -19 ×4"); JPEG's settings have a line of their own. The pad counts
+// characters, not the bytes of their UTF-8.
+std::string DisplayName(const std::string& codec, const std::string& label,
+                        const std::string& params, bool jpeg) {
+    std::string name = params.empty() || jpeg ? codec : label.substr(0, label.find('\t'));
+    const auto characters = static_cast<size_t>(
+        std::count_if(name.begin(), name.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+    return name.append(characters < 12 ? 12 - characters : 0, ' ');
+}
+
+std::string Joined(const std::vector<std::string>& items) {
+    std::string text;
+    for (const std::string& item : items) {
+        text.append(text.empty() ? "" : ", ").append(item);
+    }
+    return text;
 }
 
 std::string Megabytes(uint64_t bytes) {
@@ -251,6 +274,7 @@ std::string MarkdownHeader(const RunContext& context, bool corpus) {
               Megabytes(context.machine.memoryBytes) + ", " + context.machine.kernel,
           "- Build: " + context.compiler + ", " + context.buildType + ", SIMD " +
               context.simdTarget + ", " + context.jpegLibrary + ", Qt " + context.qt,
+          "- Libraries: " + Joined(context.libraries),
           "- Timer: resolution " + Precise(context.timerResolutionSeconds * 1e9) +
               " ns, stopwatch overhead " + Precise(context.stopwatchOverheadSeconds * 1e9) + " ns",
           "- Date: " + context.date}) {
@@ -266,24 +290,24 @@ namespace {
 // The document's context: program, machine, build, timer.
 Json ContextJson(const RunContext& context) {
     return Json{{"tallox", context.version},
-                  {"machine",
-                   {{"cpu", context.machine.cpuModel},
-                    {"logical_cores", context.machine.logicalCores},
-                    {"kernel", context.machine.kernel},
-                    {"memory_bytes", context.machine.memoryBytes}}},
-                  {"build",
-                   {{"compiler", context.compiler},
-                    {"build_type", context.buildType},
-                    {"simd",
-                     {{"rle", context.simdTarget},
-                      {"rice", context.simdTarget},
-                      {"lz77", context.simdTarget},
-                      {"lz77fast", context.simdTarget}}},
-                    {"libjpeg_turbo", context.jpegLibrary},
-                    {"qt", context.qt}}},
-                  {"timer",
-                   {{"resolution_seconds", context.timerResolutionSeconds},
-                    {"stopwatch_overhead_seconds", context.stopwatchOverheadSeconds}}}};
+                {"machine",
+                 {{"cpu", context.machine.cpuModel},
+                  {"logical_cores", context.machine.logicalCores},
+                  {"kernel", context.machine.kernel},
+                  {"memory_bytes", context.machine.memoryBytes}}},
+                {"build",
+                 {{"compiler", context.compiler},
+                  {"build_type", context.buildType},
+                  {"simd",
+                   {{"rle", context.simdTarget},
+                    {"rice", context.simdTarget},
+                    {"lz77", context.simdTarget},
+                    {"lz77fast", context.simdTarget}}},
+                  {"libjpeg_turbo", context.jpegLibrary},
+                  {"qt", context.qt}}},
+                {"timer",
+                 {{"resolution_seconds", context.timerResolutionSeconds},
+                  {"stopwatch_overhead_seconds", context.stopwatchOverheadSeconds}}}};
 }
 
 // Non-finite numbers (an empty file's 0 / 0 ratio) become null: JSON has no NaN.
@@ -331,10 +355,7 @@ std::string CorpusJsonDocument(const RunContext& context, const std::vector<std:
 
 namespace {
 
-// The baseline's rows are the ones with neither a report line nor an error.
-bool IsBaseline(const Row& row) {
-    return row.text.empty() && row.error.empty();
-}
+bool IsBaseline(const Row& row) { return row.yardstick; }
 
 }  // namespace
 
@@ -358,7 +379,7 @@ std::vector<CodecSummary> SummarizeCodecs(const std::vector<Row>& rows) {
             ++i;
         }
         if (i == summaries.size()) {
-            summaries.push_back({row.codec, row.label, row.jpeg});
+            summaries.push_back({row.codec, row.label, row.params, row.jpeg});
             logRatios.emplace_back();
             logMbps.emplace_back();
         }
@@ -400,6 +421,7 @@ std::vector<Row> SummaryRows(const std::vector<Row>& rows) {
         Row& row = chart.emplace_back();
         row.codec = baseline.codec;
         row.label = baseline.label;
+        row.yardstick = true;
         row.mbpsMedian = TotalMbps(baseline);
     }
     for (const CodecSummary& s : SummarizeCodecs(rows)) {
@@ -431,8 +453,7 @@ std::string SummaryText(const std::vector<CodecSummary>& summaries) {
                       static_cast<unsigned long long>(s.inputBytes));
         text += s.label + std::to_string(s.files) + "\t" + std::to_string(s.failed) + "\t" +
                 figure("1 : ", TotalRatio(s), "\t") + figure("", TotalMbps(s), "\t\t") +
-                figure("1 : ", s.geomeanRatio, "\t") + figure("", s.geomeanMbps, "\t\t") +
-                seconds;
+                figure("1 : ", s.geomeanRatio, "\t") + figure("", s.geomeanMbps, "\t\t") + seconds;
     }
     return text;
 }
@@ -459,14 +480,14 @@ std::string TableSummary(const std::vector<CodecSummary>& summaries) {
         "\nSummary\n"
         "codec        files failed    ratio  MB/s total  geo. ratio  geo. MB/s   input bytes\n";
     for (const CodecSummary& s : summaries) {
-        std::string name = s.codec;
+        std::string name = DisplayName(s.codec, s.label, s.params, s.jpeg.has_value());
         if (s.jpeg) {
-            name += " q" + std::to_string(s.jpeg->quality) + " " +
-                    SubsamplingName(s.jpeg->subsampling);
+            name +=
+                " q" + std::to_string(s.jpeg->quality) + " " + SubsamplingName(s.jpeg->subsampling);
         }
         char line[200];
-        std::snprintf(line, sizeof line, "%-12s %5d %6d %8s %11s %11s %10s %13llu\n",
-                      name.c_str(), s.files, s.failed, Measured(TotalRatio(s)).c_str(),
+        std::snprintf(line, sizeof line, "%s %5d %6d %8s %11s %11s %10s %13llu\n", name.c_str(),
+                      s.files, s.failed, Measured(TotalRatio(s)).c_str(),
                       Measured(TotalMbps(s)).c_str(), Measured(s.geomeanRatio).c_str(),
                       Measured(s.geomeanMbps).c_str(),
                       static_cast<unsigned long long>(s.inputBytes));
@@ -482,7 +503,8 @@ std::string TableHeader() {
 std::string TableRecord(const Row& r) {
     if (!r.error.empty()) {
         char line[80];
-        std::snprintf(line, sizeof line, "%-12s ", r.codec.c_str());
+        std::snprintf(line, sizeof line, "%s ",
+                      DisplayName(r.codec, r.label, r.params, r.jpeg.has_value()).c_str());
         return line + ("error: " + r.error) + "\n";
     }
     const auto speed = [](double mbps) {
@@ -496,7 +518,8 @@ std::string TableRecord(const Row& r) {
     };
     char line[160];
     const double spread = r.calls.medianMs > 0 ? 100.0 * r.calls.madMs / r.calls.medianMs : 0.0;
-    std::snprintf(line, sizeof line, "%-12s %8s %9s %10s %9s %6.1f%%  %-3s %9s\n", r.codec.c_str(),
+    std::snprintf(line, sizeof line, "%s %8s %9s %10s %9s %6.1f%%  %-3s %9s\n",
+                  DisplayName(r.codec, r.label, r.params, r.jpeg.has_value()).c_str(),
                   Number(r.ratio).c_str(), speed(r.mbpsMedian).c_str(), speed(r.mbpsBest).c_str(),
                   r.decodeCalls ? speed(r.decodeMbpsMedian).c_str() : "-", spread,
                   !r.verified   ? "-"
@@ -535,6 +558,7 @@ std::string ContextText(const RunContext& context) {
     add("simd target", context.simdTarget);
     add("jpeg library", context.jpegLibrary);
     add("qt", context.qt);
+    add("libraries", Joined(context.libraries));
     add("timer resolution", Precise(context.timerResolutionSeconds * 1e9) + " ns");
     add("stopwatch overhead", Precise(context.stopwatchOverheadSeconds * 1e9) + " ns");
     if (!context.inputPath.empty()) {

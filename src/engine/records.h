@@ -41,6 +41,7 @@ std::string TableRecord(const Row& row);
 struct CodecSummary {
     std::string codec;
     std::string label;  // the report's label, tabs included
+    std::string params;
     std::optional<JpegOptions> jpeg;  // the settings of a JPEG row's files
     int32_t files = 0;   // measured
     int32_t failed = 0;  // an error record each
@@ -51,8 +52,8 @@ struct CodecSummary {
     double geomeanMbps = 0.0;  // of the files' input MB/s at the median call
 };
 
-// Per codec (per codec and JPEG settings in a sweep: per row label) in the order of its first
-// row; the memcpy baseline is no codec here.
+// Per codec and parameters (per row label) in the order of its first row; the memcpy
+// yardstick is no codec here.
 std::vector<CodecSummary> SummarizeCodecs(const std::vector<Row>& rows);
 
 // The summaries as rows for a chart: each codec's label and JPEG settings with the ratio and

@@ -18,13 +18,14 @@ const char kReportHeader[] =
     "------------------------------------------------------------------------------------------"
     "------------\r\n";
 
-Row MakeRow(const Codec& codec, const std::vector<int64_t>& callTicks, double elapsedSeconds,
-            uint32_t inputBytes, uint32_t outputBytes) {
+Row MakeRow(const std::string& codec, const std::string& label,
+            const std::vector<int64_t>& callTicks, double elapsedSeconds, uint32_t inputBytes,
+            uint32_t outputBytes) {
     const auto iterations = static_cast<int32_t>(
         std::min<size_t>(callTicks.size(), std::numeric_limits<int32_t>::max()));
     Row row;
-    row.codec = codec.name;
-    row.label = codec.label;
+    row.codec = codec;
+    row.label = label;
     row.iterations = iterations;
     row.inputBytes = inputBytes;
     row.outputBytes = outputBytes;
@@ -41,11 +42,11 @@ Row MakeRow(const Codec& codec, const std::vector<int64_t>& callTicks, double el
     return row;
 }
 
-void FinishRow(const Codec& codec, const Row& row, std::string& report, RunHost& host) {
+void FinishRow(bool repaint, const Row& row, std::string& report, RunHost& host) {
     report += row.text;
     host.RowFinished(row);
     host.Push(report);
-    if (codec.repaint) {
+    if (repaint) {
         host.Repaint();
     }
 }

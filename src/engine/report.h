@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/codec_table.h"
 #include "engine/run_host.h"
 
 namespace tallox {
@@ -16,11 +15,12 @@ extern const char kReportHeader[];
 // in `callTicks`: frames per second, the ratio of input to output bytes, the line label, E,
 // "\t\t", F, "\t\t1 : ", R, "\r\n", each number as "%.3f" (non-finite values as the C library
 // prints them), and the per-call statistics.
-Row MakeRow(const Codec& codec, const std::vector<int64_t>& callTicks, double elapsedSeconds,
-            uint32_t inputBytes, uint32_t outputBytes);
+Row MakeRow(const std::string& codec, const std::string& label,
+            const std::vector<int64_t>& callTicks, double elapsedSeconds, uint32_t inputBytes,
+            uint32_t outputBytes);
 
 // Appends the row's line to the report, hands the row to the host, then pushes the report
-// (and repaints it, unless the codec's rows are pushed without a repaint).
-void FinishRow(const Codec& codec, const Row& row, std::string& report, RunHost& host);
+// (and repaints it, when `repaint`: the LZ77 rows are pushed without a repaint).
+void FinishRow(bool repaint, const Row& row, std::string& report, RunHost& host);
 
 }  // namespace tallox

@@ -17,7 +17,7 @@ struct Error {
 template <typename T>
 class [[nodiscard]] Result {
 public:
-    Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}  // NOLINT: implicit
+    Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}      // NOLINT: implicit
     Result(Error error) : state_(std::in_place_index<1>, std::move(error)) {}  // NOLINT
 
     bool ok() const { return state_.index() == 0; }

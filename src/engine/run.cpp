@@ -1,124 +1,252 @@
 #include "engine/run.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <optional>
 #include <string>
 
-#include "codecs/working_block.h"
 #include "engine/call_timing.h"
-#include "engine/codec_table.h"
 #include "engine/input_file.h"
 #include "engine/jpeg_measurement.h"
 #include "engine/report.h"
 #include "engine/stopwatch.h"
+#include "platform/system_info.h"
 
 namespace tallox {
 namespace {
 
-// Decodes the codec's last output, outside all timing, and compares it with the input; then,
-// when asked, times the decoder as the encoder was timed. False when the output does not
-// decode to its input: a fault of the codec.
-bool CheckDecoding(const Codec& codec, const BenchmarkSettings& settings, WorkingBlock& block,
-                   uint32_t count, Row& row) {
-    const uint32_t len = block.Length();
-    const uint32_t coded = len / codec.sampleBytes * codec.sampleBytes;
-    const std::unique_ptr<uint8_t[]> decoded(new (std::nothrow) uint8_t[size_t{len} + 1]);
+// A lossless codec's output that does not give back its input, or a lossy one's that is no
+// image of the input's size: a fault of the codec, which ends the run.
+std::string MismatchMessage(const CodecInfo& info) {
+    return "The " + info.displayName +
+           (info.lossy ? " output does not decode to an image of its size!"
+                       : " output does not decode to its input!");
+}
+
+// Decodes the codec's last output, outside all timing, and compares it with the input (a lossy
+// codec's with the input's size, and its quality figures); then, when asked, times the decoder
+// as the encoder was timed. False when the output does not decode as it should: a fault of the
+// codec.
+bool CheckDecoding(const CodecInfo& info, CodecInstance& codec, const BenchmarkSettings& settings,
+                   std::span<const uint8_t> input, std::span<const uint8_t> encoded,
+                   const Image* image, Row& row) {
+    const uint64_t len = input.size();
+    const uint64_t coded = codec.CodedBytes(len);
+    const std::unique_ptr<uint8_t[]> decoded(new (std::nothrow) uint8_t[len + 1]);
     if (!decoded) {
         return true;  // no memory to decode into: the row stays unverified
     }
-    const auto decode = [&] { return codec.decode(block.Output(), count, decoded.get(), len); };
-    const bool matches = decode() == coded && std::memcmp(decoded.get(), block.Input(), coded) == 0;
+    const std::span<uint8_t> room(decoded.get(), len + 1);
+    const Result<size_t> count = codec.Decode(encoded, room);
+    const bool matches =
+        count && (info.lossy ? *count == len
+                             : *count == coded && std::memcmp(decoded.get(), input.data(),
+                                                              static_cast<size_t>(coded)) == 0);
+    if (info.lossy && matches && image != nullptr) {
+        AddQualityMetrics(row, *image, decoded.get());
+    }
     if (settings.verify) {
         if (!matches) {
             return false;
         }
         row.verified = true;
-        row.verifiedBytes = coded;
+        row.verifiedBytes = static_cast<uint32_t>(info.lossy ? len : coded);
     }
-    if (settings.measureDecoding && matches) {
+    if (settings.measureDecoding && matches && info.timedDecoding) {
         std::vector<int64_t> ticks;
         MeasureCalls(
             settings.warmup, settings.iterations, settings.minimumSeconds, ticks,
-            [&] { return decode().has_value(); }, [] {});
+            [&] { return codec.Decode(encoded, room).ok(); }, [] {}, settings.maximumSeconds);
         row.decodeCalls = Summarize(ticks, Stopwatch::Frequency());
-        row.decodeMbpsMedian = coded / 1e3 / row.decodeCalls->medianMs;
+        row.decodeMbpsMedian = static_cast<double>(coded) / 1e3 / row.decodeCalls->medianMs;
     }
     return true;
 }
 
-// Measures one lossless codec over a fresh copy of the file and appends its row; false, with
-// the message shown, when the run must end.
-bool MeasureLossless(const Codec& codec, const BenchmarkSettings& settings, RunHost& host,
-                     std::string& report) {
-    WorkingBlock block;
-    if (const std::optional<InputError> error =
-            ReadInput(settings.filePath, codec.needsWorkTable, block)) {
-        host.ShowMessage({error->message, settings.filePath, error->systemError});
+// Measures one row: the codec made and prepared, its input read afresh (a pixel codec's taken
+// from the loaded image), the warm-up, the timed calls with the progress steps, the decoding,
+// and the row appended. False, with the message shown, when the run must end.
+bool MeasureRow(const PlannedRow& planned, const BenchmarkSettings& settings, const Image* image,
+                Imaging& imaging, RunHost& host, std::string& report) {
+    const CodecInfo& info = planned.entry->info;
+    const auto fail = [&](const Error& error) {
+        host.ShowMessage({error.message, {}, error.systemError});
         return false;
+    };
+    Result<std::unique_ptr<CodecInstance>> made =
+        planned.entry->create(planned.values, {&imaging, planned.threads});
+    if (!made) {
+        return fail(made.error());
     }
-    const uint8_t* input = block.Input();
-    uint8_t* output = block.Output();
-    int32_t* table = block.WorkTable();
-    const uint32_t len = block.Length();
+    CodecInstance& codec = **made;
+
+    WorkingBlock block;
+    InputShape shape;
+    std::span<const uint8_t> input;
+    if (info.input == CodecInput::Bytes) {
+        if (const Status read = ReadInput(
+                settings.filePath, [&](uint64_t length) { return codec.Layout(length); }, block);
+            !read) {
+            host.ShowMessage({read.error().message, settings.filePath, read.error().systemError});
+            return false;
+        }
+        input = {block.Input(), block.Length()};
+    } else if (image != nullptr) {
+        // The image is the run's: the block holds the output area alone.
+        input = image->rgb;
+        if (const Status read = FillBlock({}, codec.Layout(input.size()), block); !read) {
+            return fail({read.error().message, read.error().systemError});
+        }
+        shape.image = image;
+        shape.width = image->width;
+        shape.height = image->height;
+        shape.channels = 3;
+    }
+    shape.bytes = input.size();
+    if (Status prepared = codec.Prepare(shape, block); !prepared) {
+        return fail(prepared.error());
+    }
+
+    const std::span<uint8_t> output(block.Output(), block.OutputBytes());
+    std::span<const uint8_t> encoded;
+    std::optional<Error> failure;
+    const auto encode = [&] {
+        Result<std::span<const uint8_t>> result = codec.Encode(input, output);
+        if (!result) {
+            failure = result.error();
+            return false;
+        }
+        encoded = *result;
+        return true;
+    };
+    // The warm-up first, so that the heap's and the resident set's high-water marks, brought
+    // down to the present right after it, measure the timed calls alone.
+    for (int32_t i = 0; i < settings.warmup; ++i) {
+        if (!encode()) {
+            return fail(*failure);
+        }
+    }
+    const bool hooked = codec.HeapPeak().has_value();
+    codec.ResetHeapPeak();
+    const uint64_t residentBefore = hooked ? 0 : ResidentBytes().value_or(0);
+    const bool peakReset = !hooked && residentBefore > 0 && ResetPeakResident();
     ProgressControl& progress = host.Progress();
-    uint32_t count = 0;
     std::vector<int64_t> ticks;
     // Timed: the encoder calls, each also on its own, and the progress steps between them.
-    const std::optional<double> elapsed = MeasureCalls(
-        settings.warmup, settings.iterations, settings.minimumSeconds, ticks,
-        [&] {
-            count = codec.encode(input, output, len, table);
-            return true;
-        },
-        [&] { progress.StepIt(); });
-
-    Row row = MakeRow(codec, ticks, *elapsed, len, count);
-    row.memoryBytes = WorkingBlockSize(len) + (codec.needsWorkTable ? WorkTableSize(len) : 0);
-    if ((settings.verify || settings.measureDecoding) &&
-        !CheckDecoding(codec, settings, block, count, row)) {
-        host.ShowMessage({MismatchMessage(codec), {}, 0});
-        return false;
+    const std::optional<double> elapsed =
+        info.yardstick ? MeasureCalls(
+                             0, settings.iterations, settings.minimumSeconds, ticks, encode, [] {},
+                             settings.maximumSeconds)
+                       : MeasureCalls(
+                             0, settings.iterations, settings.minimumSeconds, ticks, encode,
+                             [&] { progress.StepIt(); }, settings.maximumSeconds);
+    if (!elapsed) {
+        return fail(*failure);
     }
-    FinishRow(codec, row, report, host);
-    return true;
-}
+    const uint64_t peak = peakReset ? PeakResidentBytes().value_or(0) : 0;
 
-// The yardstick: a memcpy of the same input into the output area, timed as the encoders are.
-// Its row goes to the host alone: the report has no line for it, and the progress bar no steps.
-bool MeasureBaseline(const BenchmarkSettings& settings, RunHost& host) {
-    WorkingBlock block;
-    if (const std::optional<InputError> error = ReadInput(settings.filePath, false, block)) {
-        host.ShowMessage({error->message, settings.filePath, error->systemError});
-        return false;
+    Row row = MakeRow(info.name, planned.label, ticks, *elapsed,
+                      static_cast<uint32_t>(input.size()), static_cast<uint32_t>(encoded.size()));
+    row.params = ParamsText(*planned.entry, planned.values);
+    row.library = info.library;
+    row.yardstick = info.yardstick;
+    row.threads = planned.threads;
+    row.jpeg = planned.jpeg;
+    if (hooked) {
+        row.memoryBytes = block.Size() + *codec.HeapPeak();
+        row.memorySource = "block+heap";
+    } else if (info.family == "tallox" || info.yardstick) {
+        row.memoryBytes = block.Size();
+        row.memorySource = "block";
+    } else if (peak > 0) {
+        row.memoryBytes = block.Size() + (peak > residentBefore ? peak - residentBefore : 0);
+        row.memorySource = "block+resident";
     }
-    const uint32_t len = block.Length();
-    std::vector<int64_t> ticks;
-    const std::optional<double> elapsed = MeasureCalls(
-        settings.warmup, settings.iterations, settings.minimumSeconds, ticks,
-        [&] {
-            std::memcpy(block.Output(), block.Input(), len);
-            return true;
-        },
-        [] {});
-    Row row = MakeRow(kBaseline, ticks, *elapsed, len, len);
-    row.text.clear();
-    row.memoryBytes = WorkingBlockSize(len);
-    host.RowFinished(row);
+    if (info.input == CodecInput::Pixels) {
+        row.bpp = 8.0 * static_cast<double>(encoded.size()) /
+                  (static_cast<double>(shape.width) * shape.height);
+    }
+    // A lossy row is always decoded once, for its quality figures.
+    if ((info.lossy || settings.verify || settings.measureDecoding) && !info.yardstick &&
+        !CheckDecoding(info, codec, settings, input, encoded, image, row)) {
+        return fail({MismatchMessage(info)});
+    }
+    if (info.yardstick) {
+        row.text.clear();  // the report has no line for it
+        host.RowFinished(row);
+        return true;
+    }
+    FinishRow(info.repaint, row, report, host);
     return true;
 }
 
 }  // namespace
 
-const Codec kBaseline{"memcpy", "", nullptr, nullptr, false, false, nullptr, 1, "memcpy"};
+std::vector<CodecSetting> OrderedSettings(const BenchmarkSettings& settings,
+                                          const CodecRegistry& registry) {
+    std::vector<CodecSetting> ordered;
+    const auto kind = [&](const CodecSetting& setting) {
+        const CodecEntry* entry = registry.Find(setting.name);
+        return entry == nullptr ? -1 : entry->info.yardstick ? 0 : entry->info.reportRow ? 1 : 2;
+    };
+    for (const CodecEntry& entry : registry.Entries()) {
+        if (entry.info.yardstick && settings.baseline && !settings.Selected(entry.info.name)) {
+            ordered.push_back({entry.info.name, {}});
+            break;
+        }
+    }
+    for (const CodecSetting& setting : settings.codecs) {
+        if (kind(setting) == 0) {
+            ordered.push_back(setting);
+        }
+    }
+    // The report's rows have no parameters of their own (JPEG's come from its sweep): one each.
+    for (const CodecEntry& entry : registry.Entries()) {
+        if (entry.info.reportRow && settings.Selected(entry.info.name)) {
+            ordered.push_back({entry.info.name, {}});
+        }
+    }
+    for (const CodecSetting& setting : settings.codecs) {
+        if (kind(setting) == 2) {
+            ordered.push_back(setting);
+        }
+    }
+    return ordered;
+}
 
-std::string MismatchMessage(const Codec& codec) {
-    return std::string("The ") + codec.displayName + " output does not decode to its input!";
+std::vector<PlannedRow> PlanRows(const BenchmarkSettings& settings, const CodecRegistry& registry) {
+    std::vector<PlannedRow> rows;
+    for (const CodecSetting& setting : OrderedSettings(settings, registry)) {
+        const CodecEntry& entry = *registry.Find(setting.name);
+        if (entry.info.name == "jpeg") {
+            for (const JpegRow& jpeg : JpegRows(settings)) {
+                rows.push_back({&entry, JpegValues(jpeg.options), jpeg.label, jpeg.options});
+            }
+            continue;
+        }
+        const std::vector<double> values = ValuesOf(entry, setting);
+        const std::string label = LabelOf(entry, values);
+        if (!entry.info.threads || settings.threads.empty()) {
+            rows.push_back({&entry, values, label, std::nullopt, 1});
+            continue;
+        }
+        for (const int32_t threads : settings.threads) {
+            // "zstd -19 x4": the count after the name, the tabs kept to the second stop.
+            const std::string name = label.substr(0, label.find('\t'));
+            rows.push_back({&entry, values,
+                            threads == 1 && settings.threads.size() == 1
+                                ? label
+                                : TabbedLabel(name + " \u00d7" + std::to_string(threads)),
+                            std::nullopt, threads});
+        }
+    }
+    return rows;
 }
 
 void RunBenchmark(const BenchmarkSettings& settings, RunHost& host, Imaging& imaging,
-                  std::span<const Codec> codecs) {
+                  const CodecRegistry& registry) {
     if (settings.fileName.empty()) {
         return;
     }
@@ -128,24 +256,20 @@ void RunBenchmark(const BenchmarkSettings& settings, RunHost& host, Imaging& ima
 
     // A file that cannot be measured at all ends the run before anything is loaded: whatever
     // the codecs, the message then names the real cause.
-    if (const std::optional<InputError> error = CheckInput(settings.filePath)) {
-        host.ShowMessage({error->message, settings.filePath, error->systemError});
+    if (const Status read = CheckInput(settings.filePath); !read) {
+        host.ShowMessage({read.error().message, settings.filePath, read.error().systemError});
         return;
     }
 
     // Loaded on every run, JPEG selected or not, and released at every end of the run. Whether
-    // it decoded is the JPEG measurement's concern.
+    // it decoded is the pixel codecs' concern.
     const std::optional<Image> image = imaging.Load(settings.filePath);
 
-    // Rows to measure: JPEG gives one per setting of its sweep.
-    uint32_t selected = 0;
-    for (const Codec& codec : codecs) {
-        if (settings.*codec.selection) {
-            selected += codec.encode == nullptr
-                            ? static_cast<uint32_t>(JpegRows(codec, settings).size())
-                            : 1;
-        }
-    }
+    const std::vector<PlannedRow> rows = PlanRows(settings, registry);
+    const auto selected =
+        static_cast<uint32_t>(std::count_if(rows.begin(), rows.end(), [](const PlannedRow& row) {
+            return !row.entry->info.yardstick;
+        }));
     ProgressControl& progress = host.Progress();
     // The range is a 16-bit word: the product is cut to its low 16 bits.
     const uint32_t steps = static_cast<uint32_t>(settings.iterations) * selected;
@@ -157,18 +281,8 @@ void RunBenchmark(const BenchmarkSettings& settings, RunHost& host, Imaging& ima
     host.Push(report);
     host.Repaint();
 
-    if (settings.baseline && !MeasureBaseline(settings, host)) {
-        return;
-    }
-    for (const Codec& codec : codecs) {
-        if (!(settings.*codec.selection)) {
-            continue;
-        }
-        const bool goOn =
-            codec.encode == nullptr
-                ? MeasureJpeg(codec, settings, image ? &*image : nullptr, imaging, host, report)
-                : MeasureLossless(codec, settings, host, report);
-        if (!goOn) {
+    for (const PlannedRow& row : rows) {
+        if (!MeasureRow(row, settings, image ? &*image : nullptr, imaging, host, report)) {
             return;  // the progress position is kept; the image is released
         }
     }

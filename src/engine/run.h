@@ -1,25 +1,41 @@
-// One benchmark run: every selected codec over the chosen file, in the order of the codec
-// table, each timed by a fresh stopwatch and reported as one row.
+// One benchmark run: every selected codec setting over the chosen file, the report's own rows
+// in their fixed order and the others after them, each timed by a fresh stopwatch and
+// reported as one row.
 #pragma once
-#include <span>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/benchmark_settings.h"
-#include "engine/codec_table.h"
+#include "engine/codec.h"
 #include "engine/run_host.h"
 #include "platform/imaging.h"
 
 namespace tallox {
 
-// `codecs` is the codec table; tests hand in their own to reach the failure paths.
+// One row a run will measure: the codec, its parameter values and the row's label.
+struct PlannedRow {
+    const CodecEntry* entry = nullptr;
+    std::vector<double> values;
+    std::string label;
+    std::optional<JpegOptions> jpeg;  // the JPEG rows' settings
+    int threads = 1;
+};
+
+// The codec settings of `settings` in the order they are measured: the yardstick first (when
+// asked for or selected), the report's rows in the registry's order, then every other codec
+// setting in the order given. Names the registry does not know are left out.
+std::vector<CodecSetting> OrderedSettings(const BenchmarkSettings& settings,
+                                          const CodecRegistry& registry);
+
+// The rows `settings` asks for, in the order they are measured: the yardstick when asked for,
+// the report's rows in the registry's order (JPEG one per setting of its sweep), then every
+// other codec setting in the order given. Names the registry does not know are left out.
+std::vector<PlannedRow> PlanRows(const BenchmarkSettings& settings, const CodecRegistry& registry);
+
+// `registry` holds the codecs; tests hand in their own to reach the failure paths.
 void RunBenchmark(const BenchmarkSettings& settings, RunHost& host,
                   Imaging& imaging = PlatformImaging(),
-                  std::span<const Codec> codecs = CodecTable());
-
-// The yardstick's entry: a memcpy of the input, timed as the encoders are.
-extern const Codec kBaseline;
-
-// "The RLE output does not decode to its input!", with the codec's name.
-std::string MismatchMessage(const Codec& codec);
+                  const CodecRegistry& registry = DefaultRegistry());
 
 }  // namespace tallox

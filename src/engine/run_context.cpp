@@ -4,7 +4,10 @@
 
 #include <ctime>
 
+#include <algorithm>
+
 #include "codecs/simd_target.h"
+#include "engine/codec.h"
 #include "engine/stopwatch.h"
 
 namespace tallox {
@@ -24,6 +27,13 @@ RunContext CollectRunContext(const std::string& inputPath) {
     context.simdTarget = SimdTargetName();
     context.jpegLibrary = JpegLibraryVersion();
     context.qt = QtVersion();
+    for (const CodecEntry& entry : DefaultRegistry().Entries()) {
+        const std::string& library = entry.info.library;
+        if (!library.empty() && std::find(context.libraries.begin(), context.libraries.end(),
+                                          library) == context.libraries.end()) {
+            context.libraries.push_back(library);
+        }
+    }
     context.timerResolutionSeconds = CounterResolutionSeconds();
     const Stopwatch calibrated;  // the first stopwatch of the process calibrates
     context.stopwatchOverheadSeconds = static_cast<double>(Stopwatch::OverheadTicks()) /

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/system_info.h"
 
@@ -16,6 +17,9 @@ struct RunContext {
     std::string simdTarget;  // the one every SIMD kernel dispatches to
     std::string jpegLibrary;
     std::string qt;
+    // Every codec library the build links, with its version as it reports it at run time:
+    // "libzstd 1.5.4", in the registry's order.
+    std::vector<std::string> libraries;
     double timerResolutionSeconds = 0.0;
     double stopwatchOverheadSeconds = 0.0;  // one start/stop pair, subtracted from every stretch
     std::string inputPath;

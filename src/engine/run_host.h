@@ -13,8 +13,12 @@ namespace tallox {
 
 // One finished codec: its figures and its line of the report. New measurements add fields here.
 struct Row {
-    std::string codec;  // short name: "jpeg", "rle", "huffman", "rice", "lz77", "lz77fast"
+    std::string codec;  // short name: "jpeg", "rle", "huffman", "rice", "lz77", "zstd", ...
     std::string label;  // the line's label, tabs included
+    std::string params;   // the parameter values, "19" or "6:extreme=1"; empty for none
+    std::string library;  // the library and its version; empty for Tallox's own codecs
+    bool yardstick = false;  // the memcpy row: no report line, no codec of the summary
+    int32_t threads = 1;     // the threads the codec was allowed
     int32_t iterations = 0;
     uint32_t inputBytes = 0;   // the file's length, or width x height x 3 for JPEG
     uint32_t outputBytes = 0;  // the last call's output
@@ -37,10 +41,13 @@ struct Row {
     std::optional<CallStatistics> decodeCalls;
     double decodeMbpsMedian = 0.0;
 
-    // The memory the codec works in: for the lossless codecs the working block and work table
-    // they are handed (and never write past), for JPEG the growth of the resident set during
-    // its timed loop; nothing where the system cannot say.
+    // The memory the codec works in: the working block and work table it is handed (and never
+    // writes past), plus for a library codec the peak heap it allocated during its timed calls
+    // through its allocator hooks or, for one that takes no hooks (and JPEG), the growth of the
+    // resident set; nothing where the system cannot say. `memorySource` says which:
+    // "block", "block+heap" or "block+resident".
     std::optional<uint64_t> memoryBytes;
+    std::string memorySource;
 
     // The JPEG row's settings, and how close its last JPEG decodes to the image: PSNR in dB
     // over RGB and over luma (+infinity when identical), SSIM on luma, and bits per pixel.

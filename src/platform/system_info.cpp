@@ -63,7 +63,7 @@ MachineInfo QueryMachine() {
 double CounterResolutionSeconds() {
     timespec resolution{};
     clock_getres(CLOCK_MONOTONIC, &resolution);
-    return static_cast<double>(resolution.tv_sec) + resolution.tv_nsec / 1e9;
+    return static_cast<double>(resolution.tv_sec) + static_cast<double>(resolution.tv_nsec) / 1e9;
 }
 
 std::optional<uint64_t> ResidentBytes() { return StatusBytes("VmRSS"); }

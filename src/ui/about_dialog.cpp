@@ -24,8 +24,9 @@ struct TextLine {
 constexpr TextLine kLines[] = {
     {"version", "Tallox Version " TALLOX_VERSION, {40, 10, 130, 8}},
     {"authors", "Copyright (C) the Tallox developers", {40, 20, 130, 8}},
-    {"web", "https://tallox.example.org", {40, 31, 188, 8}},
-    {"contact", "Contact: tallox@example.org", {40, 48, 188, 8}},
+    // Tallox has no web site or address of its own yet: the lines say what holds instead.
+    {"web", "Licensed under the Apache License 2.0", {40, 31, 188, 8}},
+    {"contact", "Contact: the Tallox developers", {40, 48, 188, 8}},
 };
 
 }  // namespace

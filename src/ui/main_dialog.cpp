@@ -19,6 +19,7 @@
 #include <QScopedValueRollback>
 #include <algorithm>
 #include <climits>
+#include <iterator>
 #include <optional>
 
 #include "charts/chart.h"
@@ -133,6 +134,9 @@ MainDialog::MainDialog(UserPrompts& prompts, QWidget* parent)
     showChart_->setEnabled(false);
     connect(showChart_, &QAction::triggered, this, [this] { OnShowChart(); });
     addAction(showChart_);
+    auto* moreCodecs = new QAction(QStringLiteral("More Codecs..."), this);
+    connect(moreCodecs, &QAction::triggered, this, [this] { OnMoreCodecs(); });
+    addAction(moreCodecs);
     setContextMenuPolicy(Qt::ActionsContextMenu);
     setAcceptDrops(true);
 
@@ -203,13 +207,12 @@ void MainDialog::CreateControls() {
     connect(browse, &QPushButton::clicked, this, [this] { OnBrowse(); });
     connect(fastMeteringBox_, &QCheckBox::clicked, this, [this] { OnMetering(false); });
     connect(accurateMeteringBox_, &QCheckBox::clicked, this, [this] { OnMetering(true); });
-    const std::pair<QCheckBox*, bool BenchmarkSettings::*> toggles[] = {
-        {jpegBox_, &BenchmarkSettings::jpeg},       {rleBox_, &BenchmarkSettings::rle},
-        {huffmanBox_, &BenchmarkSettings::huffman}, {riceBox_, &BenchmarkSettings::rice},
-        {lz77Box_, &BenchmarkSettings::lz77},       {lz77FastBox_, &BenchmarkSettings::lz77Fast},
+    const std::pair<QCheckBox*, const char*> toggles[] = {
+        {jpegBox_, "jpeg"}, {rleBox_, "rle"},   {huffmanBox_, "huffman"},
+        {riceBox_, "rice"}, {lz77Box_, "lz77"}, {lz77FastBox_, "lz77fast"},
     };
-    for (const auto& [checkBox, selection] : toggles) {
-        connect(checkBox, &QCheckBox::clicked, this, [this, selection] { OnToggle(selection); });
+    for (const auto& [checkBox, name] : toggles) {
+        connect(checkBox, &QCheckBox::clicked, this, [this, name] { OnToggle(name); });
     }
     connect(start, &QPushButton::clicked, this, [this] { OnStart(); });
     connect(qualityEdit_, &QLineEdit::textChanged, this, [this] { OnQualityEdited(); });
@@ -220,12 +223,12 @@ void MainDialog::WriteToControls() {
     SetTextIfChanged(fileNameEdit_, QString::fromLocal8Bit(settings.fileName));
     fastMeteringBox_->setChecked(fastMetering);
     accurateMeteringBox_->setChecked(accurateMetering);
-    lz77FastBox_->setChecked(settings.lz77Fast);
-    lz77Box_->setChecked(settings.lz77);
-    riceBox_->setChecked(settings.rice);
-    huffmanBox_->setChecked(settings.huffman);
-    rleBox_->setChecked(settings.rle);
-    jpegBox_->setChecked(settings.jpeg);
+    lz77FastBox_->setChecked(settings.Selected("lz77fast"));
+    lz77Box_->setChecked(settings.Selected("lz77"));
+    riceBox_->setChecked(settings.Selected("rice"));
+    huffmanBox_->setChecked(settings.Selected("huffman"));
+    rleBox_->setChecked(settings.Selected("rle"));
+    jpegBox_->setChecked(settings.Selected("jpeg"));
     SetTextIfChanged(qualityEdit_, QString::number(settings.jpegQuality));
     const QString shown = ToDisplay(report);
     if (reportEdit_->toPlainText() != shown) {
@@ -238,12 +241,12 @@ bool MainDialog::ReadFromControls() {
     settings.fileName = fileNameEdit_->text().toLocal8Bit().toStdString();
     fastMetering = fastMeteringBox_->isChecked();
     accurateMetering = accurateMeteringBox_->isChecked();
-    settings.lz77Fast = lz77FastBox_->isChecked();
-    settings.lz77 = lz77Box_->isChecked();
-    settings.rice = riceBox_->isChecked();
-    settings.huffman = huffmanBox_->isChecked();
-    settings.rle = rleBox_->isChecked();
-    settings.jpeg = jpegBox_->isChecked();
+    settings.Select("lz77fast", lz77FastBox_->isChecked());
+    settings.Select("lz77", lz77Box_->isChecked());
+    settings.Select("rice", riceBox_->isChecked());
+    settings.Select("huffman", huffmanBox_->isChecked());
+    settings.Select("rle", rleBox_->isChecked());
+    settings.Select("jpeg", jpegBox_->isChecked());
     // A refused value stops the exchange there, with the field focused for correction.
     const auto fail = [this](const char* message) {
         prompts_.ShowMessageBox(this, QString::fromLatin1(message), QMessageBox::Warning);
@@ -421,9 +424,29 @@ void MainDialog::OnMetering(bool accurate) {
     WriteToControls();
 }
 
-void MainDialog::OnToggle(bool BenchmarkSettings::*selection) {
-    settings.*selection = !(settings.*selection);
+void MainDialog::OnToggle(const char* name) {
+    settings.Select(name, !settings.Selected(name));
     WriteToControls();
+}
+
+// The codecs beyond the six boxes, kept in the settings for the rest of the session; their rows
+// follow the six in the report.
+void MainDialog::OnMoreCodecs() {
+    const CodecRegistry& registry = DefaultRegistry();
+    const auto isExtra = [&](const CodecSetting& setting) {
+        const CodecEntry* entry = registry.Find(setting.name);
+        return entry != nullptr && !entry->info.reportRow && !entry->info.yardstick;
+    };
+    std::vector<CodecSetting> extra;
+    std::copy_if(settings.codecs.begin(), settings.codecs.end(), std::back_inserter(extra),
+                 isExtra);
+    const std::optional<std::vector<CodecSetting>> chosen =
+        prompts_.ChooseCodecs(this, registry, extra);
+    if (!chosen) {
+        return;
+    }
+    std::erase_if(settings.codecs, isExtra);
+    settings.codecs.insert(settings.codecs.end(), chosen->begin(), chosen->end());
 }
 
 void MainDialog::OnQualityEdited() {

@@ -71,9 +71,10 @@ private:
     void OnSaveReport();
     void OnBrowse();
     void OnMetering(bool accurate);
-    void OnToggle(bool BenchmarkSettings::*selection);
+    void OnToggle(const char* name);  // a codec box clicked: its selection flips
     void OnQualityEdited();
     void OnShowChart();
+    void OnMoreCodecs();
 
     UserPrompts& prompts_;
     // Edits of the quality are not read back while the members are being written out.

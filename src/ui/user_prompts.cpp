@@ -2,6 +2,8 @@
 
 #include <QFileDialog>
 
+#include "ui/codec_list_dialog.h"
+
 namespace tallox {
 
 const char kMessageCaption[] = "Tallox";
@@ -24,6 +26,16 @@ public:
             return std::nullopt;
         }
         return path;
+    }
+
+    std::optional<std::vector<CodecSetting>> ChooseCodecs(
+        QWidget* parent, const CodecRegistry& registry,
+        const std::vector<CodecSetting>& current) override {
+        CodecListDialog dialog(registry, current, parent);
+        if (dialog.exec() != QDialog::Accepted) {
+            return std::nullopt;
+        }
+        return *dialog.Chosen();
     }
 
     void ShowMessageBox(QWidget* parent, const QString& text, QMessageBox::Icon icon) override {

@@ -17,18 +17,20 @@
 #include <QTextBlock>
 #include <QTextLayout>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QtTest>
 #include <deque>
 #include <optional>
 #include <tuple>
 #include <vector>
 
-#include "engine/codec_table.h"
 #include "engine/input_file.h"
+#include "engine/own_codecs.h"
 #include "engine/report.h"
 #include "engine/run.h"
 #include "ui/about_dialog.h"
 #include "ui/chart_window.h"
+#include "ui/codec_list_dialog.h"
 #include "ui/dialog_units.h"
 #include "ui/preview_frame.h"
 
@@ -65,7 +67,33 @@ public:
         m_messages.push_back({text, icon});
     }
 
+    // Answers with the codec list dialog itself, its rows ticked and typed as `m_codecs` says.
+    std::optional<std::vector<CodecSetting>> ChooseCodecs(
+        QWidget* parent, const CodecRegistry& registry,
+        const std::vector<CodecSetting>& current) override {
+        m_shownCodecs = current;
+        CodecListDialog dialog(registry, current, parent);
+        auto* list = dialog.findChild<QTreeWidget*>(QStringLiteral("codecList"));
+        for (const auto& [name, values] : m_codecs) {
+            const auto items = list->findItems(name, Qt::MatchExactly, 0);
+            if (items.size() != 1) {
+                return std::nullopt;
+            }
+            items[0]->setCheckState(0, values.isNull() ? Qt::Unchecked : Qt::Checked);
+            items[0]->setText(1, values);
+        }
+        const Result<std::vector<CodecSetting>> chosen = dialog.Chosen();
+        if (!chosen) {
+            m_messages.push_back({QString::fromStdString(chosen.error().message), {}});
+            return std::nullopt;
+        }
+        return *chosen;
+    }
+
     std::deque<QString> m_answers;  // the file dialogs' answers, in turn; empty: cancelled
+    // The codec list's rows to tick, with their values (a null string unticks the row).
+    std::vector<std::pair<QString, QString>> m_codecs;
+    std::vector<CodecSetting> m_shownCodecs;  // what the list was opened with
     QStringList m_filters;
     std::vector<Message> m_messages;
 };
@@ -179,6 +207,7 @@ private slots:
     void f1OpensTheAboutBox();
     void droppedFileIsChosenAsBrowseChoosesIt();
     void showChartDrawsTheLastRun();
+    void moreCodecsAddRowsAfterTheSix();
 };
 
 void MainDialogTest::freshDialogState() {
@@ -190,10 +219,16 @@ void MainDialogTest::freshDialogState() {
     QCOMPARE(dlg.minimumSize(), dlg.maximumSize());
 
     const BenchmarkSettings& settings = dlg.settings;
-    const std::vector<int32_t> members = {
-        dlg.fastMetering, dlg.accurateMetering, settings.iterations, settings.jpegQuality,
-        settings.jpeg,    settings.rle,         settings.huffman,    settings.rice,
-        settings.lz77,    settings.lz77Fast};
+    const std::vector<int32_t> members = {dlg.fastMetering,
+                                          dlg.accurateMetering,
+                                          settings.iterations,
+                                          settings.jpegQuality,
+                                          settings.Selected("jpeg"),
+                                          settings.Selected("rle"),
+                                          settings.Selected("huffman"),
+                                          settings.Selected("rice"),
+                                          settings.Selected("lz77"),
+                                          settings.Selected("lz77fast")};
     QCOMPARE(members, (std::vector<int32_t>{1, 0, 25, 50, 1, 1, 1, 1, 0, 0}));
     QVERIFY(settings.fileName.empty() && settings.filePath.empty() && dlg.report.empty());
 
@@ -277,9 +312,14 @@ void MainDialogTest::reportColumnsLineUp() {
     RecordingPrompts prompts;
     MainDialog dlg(prompts);
     std::string report = kReportHeader;
-    for (const Codec& codec : CodecTable()) {
+    for (const CodecEntry& codec : DefaultRegistry().Entries()) {
+        if (!codec.info.reportRow) {
+            continue;
+        }
         for (const double seconds : {0.013, 0.2}) {  // four- and three-digit frame rates
-            report += MakeRow(codec, std::vector<int64_t>(25), seconds, 786'486, 777'000).text;
+            report += MakeRow(codec.info.name, LabelOf(codec, {}), std::vector<int64_t>(25),
+                              seconds, 786'486, 777'000)
+                          .text;
         }
     }
     dlg.Push(report);
@@ -294,9 +334,9 @@ void MainDialogTest::reportColumnsLineUp() {
         layout.beginLayout();
         const QTextLine line = layout.createLine();
         layout.endLayout();
-        const int tab = text.indexOf(QLatin1Char('\t'));
-        return std::pair{line.cursorToX(text.indexOf(first, tab)),
-                         line.cursorToX(text.indexOf(last))};
+        const qsizetype tab = text.indexOf(QLatin1Char('\t'));
+        return std::pair{line.cursorToX(static_cast<int>(text.indexOf(first, tab))),
+                         line.cursorToX(static_cast<int>(text.indexOf(last)))};
     };
     QTextBlock block = edit->document()->findBlockByNumber(4);
     const auto header = columnsOf(block, QStringLiteral("Elapsed"), QStringLiteral("Compression"));
@@ -341,15 +381,17 @@ void MainDialogTest::codecBoxFlipsItsMember() {
     MainDialog dlg(prompts);
     BenchmarkSettings& settings = dlg.settings;
     const char* names[] = {"jpegBox", "rleBox", "huffmanBox", "riceBox"};
-    bool* members[] = {&settings.jpeg, &settings.rle, &settings.huffman, &settings.rice};
+    const char* codecs[] = {"jpeg", "rle", "huffman", "rice"};
     for (const bool expected : {false, true, false}) {
         Click(Box(dlg, names[index]));
-        QCOMPARE(*members[index], expected);
+        QCOMPARE(settings.Selected(codecs[index]), expected);
         QCOMPARE(Box(dlg, names[index])->isChecked(), expected);
     }
     // The other selections are left alone.
-    QCOMPARE(settings.jpeg + settings.rle + settings.huffman + settings.rice, 3);
-    QCOMPARE(settings.lz77 + settings.lz77Fast, 0);
+    QCOMPARE(settings.Selected("jpeg") + settings.Selected("rle") + settings.Selected("huffman") +
+                 settings.Selected("rice"),
+             3);
+    QCOMPARE(settings.Selected("lz77") + settings.Selected("lz77fast"), 0);
 }
 
 void MainDialogTest::browseShowsNameAndKeepsPreviewAcrossRepaints() {
@@ -498,7 +540,7 @@ void MainDialogTest::refusedQualityStopsTheExchange() {
     // Members before the quality are read; the report after it is not.
     Quality(dlg)->setText(QStringLiteral("101"));
     QCOMPARE(dlg.settings.jpegQuality, 101);
-    QVERIFY(!dlg.settings.huffman);
+    QVERIFY(!dlg.settings.Selected("huffman"));
     QCOMPARE(dlg.report, std::string("kept\r\n"));
 
     // A valid quality reads the report back with its own line ends.
@@ -683,7 +725,9 @@ void MainDialogTest::showChartDrawsTheLastRun() {
     QVERIFY(!show->isEnabled());  // nothing to draw before a run
 
     dlg.ChooseFile(path);
-    dlg.settings.jpeg = dlg.settings.huffman = dlg.settings.rice = false;
+    dlg.settings.Select("jpeg", false);
+    dlg.settings.Select("huffman", false);
+    dlg.settings.Select("rice", false);
     QTest::mouseClick(Button(dlg, "startButton"), Qt::LeftButton);
     QVERIFY(show->isEnabled());
     show->trigger();
@@ -704,6 +748,44 @@ void MainDialogTest::showChartDrawsTheLastRun() {
     QCOMPARE(dlg.findChildren<ChartWindow*>().size(), 1);
     dlg.Push("");  // a new run starts: its rows are not there yet
     QVERIFY(!show->isEnabled());
+}
+
+// Codecs chosen from "More Codecs..." are measured after the six boxes' rows, at every value
+// typed, and stay chosen for the next opening of the list; a value out of range is refused
+// with the codec's range.
+void MainDialogTest::moreCodecsAddRowsAfterTheSix() {
+    QTemporaryDir dir;
+    const QString path = WriteBitmap(dir, QStringLiteral("small.bmp"), 16, 16);
+    RecordingPrompts prompts;
+    MainDialog dlg(prompts);
+    QAction* more = ActionOf(dlg, QStringLiteral("More Codecs..."));
+    QVERIFY(more != nullptr && more->isEnabled());
+    prompts.m_codecs = {{QStringLiteral("zstd"), QStringLiteral("1,19")}};
+    more->trigger();
+    dlg.ChooseFile(path);
+    Click(Box(dlg, "rleBox"));
+    Click(Box(dlg, "rleBox"));  // ticked again after the list was chosen: still before it
+    QTest::mouseClick(Button(dlg, "startButton"), Qt::LeftButton);
+    QVERIFY(prompts.m_messages.empty());
+    const std::string rows = dlg.report.substr(std::string(kReportHeader).size());
+    std::vector<std::string> labels;
+    for (size_t at = 0; at < rows.size(); at = rows.find("\r\n", at) + 2) {
+        labels.push_back(rows.substr(at, rows.find('\t', at) - at));
+    }
+    QVERIFY2(labels == (std::vector<std::string>{"JPEG GDI+", "RLE", "Huffman", "Rice", "zstd -1",
+                                                 "zstd -19"}),
+             rows.c_str());
+
+    prompts.m_codecs = {{QStringLiteral("zstd"), QStringLiteral("23")}};
+    more->trigger();
+    QCOMPARE(prompts.m_shownCodecs.size(), 2u);  // the session's choice, shown again
+    QCOMPARE(prompts.m_messages.size(), 1);
+    QVERIFY2(prompts.m_messages[0].text.contains(QStringLiteral("level 23 is out of range")),
+             qPrintable(prompts.m_messages[0].text));
+    std::vector<CodecSetting> zstd;  // kept as it was
+    std::copy_if(dlg.settings.codecs.begin(), dlg.settings.codecs.end(), std::back_inserter(zstd),
+                 [](const CodecSetting& setting) { return setting.name == "zstd"; });
+    QCOMPARE(zstd, (std::vector<CodecSetting>{{"zstd", {1}}, {"zstd", {19}}}));
 }
 
 QTEST_MAIN(MainDialogTest)

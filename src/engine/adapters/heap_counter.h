@@ -1,6 +1,8 @@
 // The peak heap a library allocates through its allocator hooks: each block carries its size
-// in a header, so that a release can be counted without a lookup.
+// in a header, so that a release can be counted without a lookup. The counts are atomic, since
+// a library with worker threads allocates from them too.
 #pragma once
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -17,8 +19,8 @@ public:
     }
     static void Free(void* self, void* block) { static_cast<HeapCounter*>(self)->Give(block); }
 
-    uint64_t Peak() const { return peak_; }
-    void ResetPeak() { peak_ = current_; }
+    uint64_t Peak() const { return peak_.load(); }
+    void ResetPeak() { peak_.store(current_.load()); }
 
     void* Take(size_t size) {
         // The header keeps the block's alignment that of max_align_t.
@@ -30,8 +32,10 @@ public:
             return nullptr;
         }
         std::memcpy(block, &size, sizeof size);
-        current_ += size;
-        peak_ = current_ > peak_ ? current_ : peak_;
+        const uint64_t now = current_ += size;
+        uint64_t peak = peak_.load();
+        while (now > peak && !peak_.compare_exchange_weak(peak, now)) {
+        }
         return block + kHeader;
     }
     void Give(void* memory) {
@@ -47,8 +51,8 @@ public:
 
 private:
     static constexpr size_t kHeader = alignof(std::max_align_t);
-    uint64_t current_ = 0;
-    uint64_t peak_ = 0;
+    std::atomic<uint64_t> current_ = 0;
+    std::atomic<uint64_t> peak_ = 0;
 };
 
 }  // namespace tallox

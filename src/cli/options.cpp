@@ -1,0 +1,319 @@
+#include "cli/options.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cstdio>
+#include <limits>
+#include <string_view>
+
+#include "engine/codec.h"
+
+namespace tallox::cli {
+namespace {
+
+// The items of a comma-separated list; empty items are dropped.
+std::vector<std::string> SplitList(const std::string& text) {
+    std::vector<std::string> items;
+    size_t start = 0;
+    while (start <= text.size()) {
+        const size_t end = std::min(text.find(',', start), text.size());
+        if (end > start) {
+            items.push_back(text.substr(start, end - start));
+        }
+        start = end + 1;
+    }
+    return items;
+}
+
+// One value of --codecs: a comma-separated list of codecs and their parameter values.
+CLI::Validator CodecList() {
+    return {[](std::string& text) -> std::string {
+                const Result<std::vector<CodecSetting>> settings =
+                    ParseCodecList(text, DefaultRegistry());
+                return settings ? std::string() : settings.error().message;
+            },
+            "NAME[:V,...]"};
+}
+
+// A whole number in plain decimal between `minimum` and `maximum`, leading zeros allowed. The
+// option then receives the digits without their leading zeros, since the conversion that
+// follows would read "010" as octal and "0x10" as hexadecimal.
+CLI::Validator Decimal(int64_t minimum, int64_t maximum) {
+    return {[minimum, maximum](std::string& text) -> std::string {
+                if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
+                    return "'" + text + "' is not a whole number";
+                }
+                const size_t first = std::min(text.find_first_not_of('0'), text.size() - 1);
+                const std::string digits = text.substr(first);
+                // Eighteen digits always fit in 64 bits; more are out of any range here.
+                if (digits.size() > 18 || std::stoll(digits) < minimum ||
+                    std::stoll(digits) > maximum) {
+                    return "'" + text + "' is out of range (" + std::to_string(minimum) + " to " +
+                           std::to_string(maximum) + ")";
+                }
+                text = digits;
+                return {};
+            },
+            ""};
+}
+
+// A number of seconds in plain decimal, a fraction allowed ("0.5"), up to an hour.
+CLI::Validator Seconds() {
+    return {[](std::string& text) -> std::string {
+                const size_t dot = text.find('.');
+                const bool digits =
+                    !text.empty() && text != "." &&
+                    text.find_first_not_of("0123456789.") == std::string::npos &&
+                    (dot == std::string::npos || text.find('.', dot + 1) == std::string::npos);
+                if (!digits) {
+                    return "'" + text + "' is not a number of seconds";
+                }
+                if (std::stod(text) > 3600) {
+                    return "'" + text + "' is out of range (0 to 3600)";
+                }
+                return {};
+            },
+            ""};
+}
+
+// --quality: one quality, a list ("30,50,90") or a range with a step ("10-90:10"), each from 1
+// to 100 in plain decimal. The qualities go to `qualities`, in the order given.
+CLI::Validator QualityList(std::vector<int32_t>& qualities) {
+    return {
+        [&qualities](std::string& text) -> std::string {
+            qualities.clear();
+            // A quality in plain decimal; the reason when it is none.
+            const auto number = [](const std::string& digits, int32_t& value) -> std::string {
+                if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) {
+                    return "'" + digits + "' is not a whole number";
+                }
+                const size_t first = std::min(digits.find_first_not_of('0'), digits.size() - 1);
+                value = digits.size() - first > 3 ? 1000 : std::stoi(digits.substr(first));
+                if (value < 1 || value > 100) {
+                    return "'" + digits + "' is out of range (1 to 100)";
+                }
+                return {};
+            };
+            const size_t dash = text.find('-');
+            if (dash != std::string::npos) {
+                const size_t colon = text.find(':', dash);
+                int32_t first = 0;
+                int32_t last = 0;
+                int32_t step = 1;
+                if (!number(text.substr(0, dash), first).empty() ||
+                    !number(text.substr(dash + 1, colon - dash - 1), last).empty() ||
+                    (colon != std::string::npos && !number(text.substr(colon + 1), step).empty()) ||
+                    last < first) {
+                    return "'" + text + "' is not a range such as 10-90:10 (1 to 100)";
+                }
+                for (int32_t quality = first; quality <= last; quality += step) {
+                    qualities.push_back(quality);
+                }
+                return {};
+            }
+            for (const std::string& item : SplitList(text)) {
+                int32_t value = 0;
+                if (std::string error = number(item, value); !error.empty()) {
+                    return error;
+                }
+                qualities.push_back(value);
+            }
+            return qualities.empty() ? "the list is empty" : "";
+        },
+        "Q|Q,Q,...|FIRST-LAST:STEP"};
+}
+
+// --threads: a comma-separated list of thread counts from 1 to 256, in plain decimal.
+CLI::Validator ThreadList(std::vector<int32_t>& threads) {
+    return {[&threads](std::string& text) -> std::string {
+                threads.clear();
+                for (const std::string& item : SplitList(text)) {
+                    const bool digits = !item.empty() && item.size() <= 3 &&
+                                        item.find_first_not_of("0123456789") == std::string::npos;
+                    const int32_t count = digits ? std::stoi(item) : 0;
+                    if (count < 1 || count > 256) {
+                        return "'" + item + "' is not a thread count (1 to 256)";
+                    }
+                    threads.push_back(count);
+                }
+                return threads.empty() ? "the list is empty" : "";
+            },
+            "N,N,..."};
+}
+
+// --subsampling: a comma-separated list of 444, 422 and 420.
+CLI::Validator SubsamplingList(std::vector<Subsampling>& subsamplings) {
+    return {[&subsamplings](std::string& text) -> std::string {
+                subsamplings.clear();
+                for (const std::string& item : SplitList(text)) {
+                    const Subsampling modes[] = {Subsampling::k444, Subsampling::k422,
+                                                 Subsampling::k420};
+                    const auto* mode =
+                        std::find_if(std::begin(modes), std::end(modes),
+                                     [&](Subsampling m) { return item == SubsamplingName(m); });
+                    if (mode == std::end(modes)) {
+                        return "'" + item + "' is not one of 444,422,420";
+                    }
+                    subsamplings.push_back(*mode);
+                }
+                return subsamplings.empty() ? "the list is empty" : "";
+            },
+            "{444,422,420}"};
+}
+
+}  // namespace
+
+int UsageError(const std::string& text) {
+    std::fprintf(stderr, "tallox-cli: %s\n", text.c_str());
+    return 2;
+}
+
+std::optional<int> ParseOptions(int argc, char** argv, CliOptions& options) {
+    CLI::App app{
+        "Tallox image compression benchmark.\n"
+        "Measures how fast JPEG (libjpeg-turbo), five lossless encoders of its own (RLE,\n"
+        "Huffman, Rice, LZ77, LZ77 Fast) and the general-purpose compressors (zstd, LZ4,\n"
+        "Brotli, Deflate, xz) compress a file, and prints elapsed seconds, frames per second\n"
+        "and compression ratio per codec. Without PATH the bundled sample image is used.\n"
+        "Several files or a folder make a corpus: a record per file and codec, each codec\n"
+        "measured in a child process, and a summary per codec at the end.",
+        "tallox-cli"};
+    app.add_flag("--version", options.version,
+                 "Print the version and exit (with --verbose, the context)");
+    app.add_flag("--list-codecs", options.listCodecs,
+                 "List every codec with its family, input, parameters (range, default) and "
+                 "library, and exit (as JSON with --format json)");
+    app.add_flag("--verbose", options.verbose,
+                 "With --version: also the machine, build, timer and SIMD target");
+    app.footer(
+        "Examples:\n"
+        "  tallox-cli                                  default codecs on the sample image\n"
+        "  tallox-cli --all --accurate photo.bmp       every codec, 500 iterations\n"
+        "  tallox-cli --codecs rle,rice --format json  records as JSON\n"
+        "  tallox-cli --codecs zstd:1,19,lz4,xz:6 --format table   library codecs at levels\n"
+        "  tallox-cli --codecs zstd:1-19:3             a range of levels: 1, 4, ..., 19\n"
+        "  tallox-cli --format table --min-time 1      per-call statistics, 1 s per codec\n"
+        "  tallox-cli -r --all --timeout 60 images/    every bitmap under images/\n"
+        "  tallox-cli encode huffman photo.bmp -o photo.huf\n"
+        "  tallox-cli encode zstd:19 photo.bmp -o photo.bmp.zst\n"
+        "Exit status: 0 success, 1 the run ended with a message (on stderr) or a record of a\n"
+        "corpus failed, 2 usage error.");
+    app.failure_message([](const CLI::App* self, const CLI::Error& error) {
+        return "tallox-cli: " + CLI::FailureMessage::simple(self, error);
+    });
+
+    app.add_option("PATH", options.paths,
+                   "Bitmaps or folders to measure (default: the bundled sample image)");
+    auto* codecsOption =
+        app.add_option("--codecs", options.codecLists,
+                       "Comma-separated codecs, each with its parameter values: "
+                       "zstd:1,19,lz4,brotli:5 (a value list), zstd:1-19:3 (a range), "
+                       "xz:6:extreme=1 (a named parameter); see --list-codecs (default: "
+                       "jpeg,rle,huffman,rice). The report's own codecs are measured first, in "
+                       "their fixed order; the others follow in the order given")
+            ->expected(1)
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+            ->allow_extra_args(false)
+            ->check(CodecList());
+    app.add_flag("--all", options.all,
+                 "Measure the report's six codecs (JPEG and the five own encoders)")
+        ->excludes(codecsOption);
+    auto* fastFlag = app.add_flag("--fast", options.fast, "Fast metering: 25 iterations (default)");
+    auto* accurateFlag =
+        app.add_flag("--accurate", options.accurate, "Accurate metering: 500 iterations");
+    fastFlag->excludes(accurateFlag);
+    app.add_option("--iterations", options.iterations,
+                   "Iterations per codec, instead of --fast/--accurate")
+        ->transform(Decimal(1, std::numeric_limits<int32_t>::max()))
+        ->excludes(fastFlag)
+        ->excludes(accurateFlag);
+    app.add_option("--quality", options.quality,
+                   "JPEG quality, 1 to 100 (default 50); a list (30,50,90) or a range (10-90:10) "
+                   "measures one JPEG row per quality")
+        ->transform(QualityList(options.qualities));
+    app.add_option("--subsampling", options.subsampling,
+                   "JPEG chroma subsampling, a list of 444, 422, 420 (default 420)")
+        ->transform(SubsamplingList(options.subsamplings));
+    app.add_flag("--progressive", options.progressive, "Progressive JPEG");
+    app.add_flag("--optimize", options.optimize, "JPEG Huffman tables optimised for the image");
+    app.add_option("--plot", options.plot,
+                   "Draw the ratio against speed (and, for a quality sweep, PSNR and SSIM "
+                   "against bits per pixel) into FILE.svg or FILE.png");
+    app.add_option("--warmup", options.warmup,
+                   "Untimed calls of each codec before its timed ones (default 0)")
+        ->transform(Decimal(0, std::numeric_limits<int32_t>::max()));
+    app.add_option("--max-time", options.maximumSeconds,
+                   "End a codec's timed calls (and its decoder's) once this many seconds are "
+                   "timed, after one call at least: for slow settings; the record's calls say "
+                   "how many were made")
+        ->transform(Seconds());
+    app.add_option("--threads", options.threadList,
+                   "Thread counts, a list such as 1,2,4 (1 to 256; default 1): a row per count "
+                   "for each codec that takes threads (see --list-codecs); the others are "
+                   "measured once")
+        ->transform(ThreadList(options.threads));
+    app.add_option("--min-time", options.minimumSeconds,
+                   "Call each codec until at least this many seconds of calls are timed")
+        ->transform(Seconds());
+    app.add_flag("--no-verify", options.noVerify, "Do not decode and compare the lossless outputs");
+    app.add_flag("--no-decode", options.noDecode, "Do not time the decoders");
+    app.add_option("--format", options.format,
+                   "Output: text (the report), csv, json, markdown or table (per-call statistics)")
+        ->check(CLI::IsMember({"text", "csv", "json", "markdown", "table"}));
+    app.add_flag("--crlf", options.crlf, "Keep the report's own \\r\\n line ends (text format)");
+    app.add_flag("--no-progress", options.noProgress, "No progress bar on stderr");
+    app.add_flag("-r,--recursive", options.recursive, "Walk the folders' subfolders too");
+    app.add_option("--include", options.includes,
+                   "Take the folders' files whose names match GLOB (default *.bmp; repeatable)")
+        ->type_name("GLOB")
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->allow_extra_args(false);
+    app.add_flag("--stop-on-error", options.stopOnError,
+                 "In a corpus, end the run at the first failed record");
+    auto* isolateFlag =
+        app.add_flag("--isolate", options.isolate,
+                     "Measure each file and codec in a child process (corpus default)");
+    auto* noIsolateFlag =
+        app.add_flag("--no-isolate", options.noIsolate, "Measure the corpus in this process");
+    isolateFlag->excludes(noIsolateFlag);
+    app.add_option("--timeout", options.timeoutSeconds,
+                   "Kill an isolated measurement of one file and codec after this many seconds")
+        ->transform(Seconds())
+        ->excludes(noIsolateFlag);
+
+    CLI::App* encodeCommand = app.add_subcommand(
+        "encode", "Write one codec's exact output bytes for FILE to OUT, as its row measured them");
+    encodeCommand
+        ->add_option("CODEC", options.encode.codec,
+                     "A codec and its parameters, as --codecs takes them: zstd:19, xz:6, jpeg:75")
+        ->required()
+        ->check(CodecList());
+    encodeCommand->add_option("FILE", options.encode.input, "Input file")->required();
+    encodeCommand->add_option("-o,--output", options.encode.output, "Output file")->required();
+    encodeCommand
+        ->add_option("--rice-type", options.encode.riceType,
+                     "Rice sample type: 1 signed 8, 2 unsigned 8, 3 signed 16, 4 unsigned 16, "
+                     "7 signed 32 (default), 8 unsigned 32")
+        ->transform(Decimal(1, 8))
+        ->check(CLI::IsMember({1, 2, 3, 4, 7, 8}));
+    encodeCommand
+        ->add_option("--quality", options.encode.quality, "JPEG quality, 1 to 100 (default 50)")
+        ->transform(Decimal(1, 100));
+
+    // The parser would take "--codecs=" as "--codecs" and the next word.
+    if (std::find(argv + 1, argv + argc, std::string_view("--codecs=")) != argv + argc) {
+        return UsageError("--codecs: the list is empty");
+    }
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        const int status = app.exit(error);
+        return status == 0 ? 0 : 2;
+    }
+    options.codecsGiven = codecsOption->count() > 0;
+    options.runEncode = static_cast<bool>(*encodeCommand);
+    return std::nullopt;
+}
+
+}  // namespace tallox::cli

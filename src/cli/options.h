@@ -1,0 +1,58 @@
+// tallox-cli's command line: every option and command, parsed into one plain structure.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/encode.h"
+#include "platform/imaging.h"
+
+namespace tallox::cli {
+
+struct CliOptions {
+    std::vector<std::string> paths;
+    bool recursive = false;
+    std::vector<std::string> includes{"*.bmp"};
+    bool stopOnError = false;
+    bool isolate = false;
+    bool noIsolate = false;
+    double timeoutSeconds = 0.0;
+    std::vector<std::string> codecLists{"jpeg,rle,huffman,rice"};
+    bool all = false;
+    bool fast = false;
+    bool accurate = false;
+    int32_t iterations = 0;
+    std::string quality = "50";
+    std::vector<int32_t> qualities;
+    std::string subsampling;
+    std::vector<Subsampling> subsamplings;
+    bool progressive = false;
+    bool optimize = false;
+    std::string plot;
+    std::string format = "text";
+    bool crlf = false;
+    bool noProgress = false;
+    int32_t warmup = 0;
+    double minimumSeconds = 0.0;
+    double maximumSeconds = 0.0;
+    std::string threadList;
+    std::vector<int32_t> threads{1};
+    bool noVerify = false;
+    bool noDecode = false;
+    bool version = false;
+    bool verbose = false;
+    bool listCodecs = false;
+    bool codecsGiven = false;  // --codecs was on the command line
+    bool runEncode = false;    // the encode command, with its options in `encode`
+    EncodeOptions encode;
+};
+
+// Parses the command line into `options`. The exit status when parsing ends the program (the
+// help printed: 0; a usage error, said on stderr: 2); nothing when the program goes on.
+std::optional<int> ParseOptions(int argc, char** argv, CliOptions& options);
+
+// "tallox-cli: TEXT" on stderr; the usage error's exit status, 2.
+int UsageError(const std::string& text);
+
+}  // namespace tallox::cli
