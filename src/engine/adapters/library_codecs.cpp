@@ -2,6 +2,12 @@
 
 namespace tallox {
 
-void AddLibraryCodecs(CodecRegistry& registry) { AddZstdCodecs(registry); }
+void AddLibraryCodecs(CodecRegistry& registry) {
+    AddZstdCodecs(registry);
+    AddLz4Codecs(registry);
+    AddBrotliCodecs(registry);
+    AddDeflateCodecs(registry);
+    AddXzCodecs(registry);
+}
 
 }  // namespace tallox

@@ -10,5 +10,9 @@ class CodecRegistry;
 void AddLibraryCodecs(CodecRegistry& registry);
 
 void AddZstdCodecs(CodecRegistry& registry);
+void AddLz4Codecs(CodecRegistry& registry);
+void AddBrotliCodecs(CodecRegistry& registry);
+void AddDeflateCodecs(CodecRegistry& registry);
+void AddXzCodecs(CodecRegistry& registry);
 
 }  // namespace tallox
