@@ -12,6 +12,7 @@ packages=(
   # The library codecs, and the tools that read their streams back in the conformance test
   libzstd-dev liblz4-dev libbrotli-dev libdeflate-dev liblzma-dev
   zstd lz4 brotli xz-utils gzip
+  libspng-dev libqoi-dev libwebp-dev libcharls-dev webp
   libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev
   dpkg-dev file man-db groff-base desktop-file-utils appstream bash-completion

@@ -50,6 +50,7 @@ struct WireRow {
     std::optional<double> psnrY;
     std::optional<double> ssim;
     std::optional<double> bpp;
+    std::optional<double> mpps;
 };
 static_assert(std::is_trivially_copyable_v<WireRow>);
 
@@ -84,6 +85,7 @@ void CopyFigures(const From& from, To& to) {
     to.psnrY = from.psnrY;
     to.ssim = from.ssim;
     to.bpp = from.bpp;
+    to.mpps = from.mpps;
 }
 
 WireRow ToWire(const Row& row) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -48,10 +49,36 @@ std::string Grouped(int64_t value) {
 
 TerminalProgress::TerminalProgress(bool enabled, std::vector<std::string> codecs,
                                    int32_t iterations)
-    : enabled_(enabled && !codecs.empty()), codecs_(std::move(codecs)), iterations_(iterations) {}
+    : enabled_(enabled && !codecs.empty()), codecs_(std::move(codecs)), iterations_(iterations) {
+    if (!enabled_) {
+        return;
+    }
+    ticker_ = std::jthread([this](std::stop_token stop) {
+        std::mutex sleeping;
+        std::condition_variable_any wake;
+        std::unique_lock lock(sleeping);
+        while (!wake.wait_for(lock, stop, std::chrono::milliseconds(250), [] { return false; })) {
+            if (Now() - lastDraw_.load(std::memory_order_relaxed) > 500'000'000) {
+                const std::lock_guard guard(drawing_);
+                if (shown_) {
+                    DrawLocked(true);
+                }
+            }
+        }
+    });
+}
+
+TerminalProgress::~TerminalProgress() = default;  // the ticker is asked to stop and joined
+
+int64_t TerminalProgress::Now() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 void TerminalProgress::Stepped() {
-    ++calls_;
+    // One writer: a plain store, no locked increment, inside the measured loop.
+    calls_.store(calls_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
     if (enabled_ && throttle_.Due()) {
         Draw();
     }
@@ -59,9 +86,10 @@ void TerminalProgress::Stepped() {
 
 void TerminalProgress::CodecFinished() {
     Draw();
+    const std::lock_guard guard(drawing_);
     if (current_ + 1 < codecs_.size()) {
         ++current_;
-        calls_ = 0;
+        calls_.store(0, std::memory_order_relaxed);
         rateCalls_ = -1;
     }
 }
@@ -73,23 +101,36 @@ void TerminalProgress::Draw() {
         return;
     }
     throttle_.Drew();
+    const std::lock_guard guard(drawing_);
+    DrawLocked(false);
+}
+
+void TerminalProgress::DrawLocked(bool ticking) {
+    const int64_t calls = calls_.load(std::memory_order_relaxed);
+    const int64_t now = Now();
+    const int64_t running = (now - lastDraw_.load(std::memory_order_relaxed)) / 1'000'000'000;
+    if (!ticking) {
+        lastDraw_.store(now, std::memory_order_relaxed);
+    }
     constexpr int64_t kWidth = 30;
-    const int64_t done = std::min(calls_, iterations_) * kWidth / iterations_;
+    const int64_t done = std::min(calls, iterations_) * kWidth / iterations_;
     std::string line = "\r[" + std::string(static_cast<size_t>(done), '#') +
                        std::string(static_cast<size_t>(kWidth - done), '.') + "] " +
-                       codecs_[current_] + "  " + Grouped(calls_) +
+                       codecs_[current_] + "  " + Grouped(calls) +
                        // Past the iterations, a minimum time keeps the codec calling.
-                       (calls_ <= iterations_ ? " / " + Grouped(iterations_) : std::string()) +
+                       (calls <= iterations_ ? " / " + Grouped(iterations_) : std::string()) +
                        " calls";
-    const auto now = std::chrono::steady_clock::now();
-    if (rateCalls_ < 0) {
-        rateCalls_ = calls_;
-        rateStart_ = now;
-    } else if (calls_ > rateCalls_ && calls_ < iterations_) {
-        const double seconds = std::chrono::duration<double>(now - rateStart_).count();
-        const double perCall = seconds / static_cast<double>(calls_ - rateCalls_);
+    const auto clock = std::chrono::steady_clock::now();
+    if (ticking) {
+        line += "  this call " + std::to_string(running) + " s";
+    } else if (rateCalls_ < 0) {
+        rateCalls_ = calls;
+        rateStart_ = clock;
+    } else if (calls > rateCalls_ && calls < iterations_) {
+        const double seconds = std::chrono::duration<double>(clock - rateStart_).count();
+        const double perCall = seconds / static_cast<double>(calls - rateCalls_);
         const auto left =
-            static_cast<int64_t>(std::ceil(perCall * static_cast<double>(iterations_ - calls_)));
+            static_cast<int64_t>(std::ceil(perCall * static_cast<double>(iterations_ - calls)));
         char text[48];
         std::snprintf(text, sizeof text, "  %lld:%02lld left", static_cast<long long>(left / 60),
                       static_cast<long long>(left % 60));
@@ -102,6 +143,7 @@ void TerminalProgress::Draw() {
 }
 
 void TerminalProgress::Clear() {
+    const std::lock_guard guard(drawing_);
     if (shown_) {
         std::fputs("\r\033[K", stderr);
         std::fflush(stderr);

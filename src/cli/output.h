@@ -1,8 +1,11 @@
 // How tallox-cli shows a run: the report text row by row, or one record per codec.
 #pragma once
+#include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/run_context.h"
@@ -34,10 +37,16 @@ std::string Grouped(int64_t value);
 // The progress bar on stderr: the encoder calls made for the codec being measured, out of the
 // run's iterations, and an estimate of the time that codec has left. The run's 16-bit control
 // is kept as it is, but not shown. A step only counts the call; the line is drawn at most every
-// 50 ms, and once more when a codec finishes, so the last count shown is exact.
+// 50 ms, and once more when a codec finishes, so the last count shown is exact. A call that
+// runs for seconds (AVIF at speed 0) would leave the bar still: a ticker thread, which sleeps
+// 250 ms at a time, draws it again with the call's time so far once no step has drawn it for
+// half a second.
 class TerminalProgress final : public ProgressControl {
 public:
     TerminalProgress(bool enabled, std::vector<std::string> codecs, int32_t iterations);
+    ~TerminalProgress() override;
+    TerminalProgress(const TerminalProgress&) = delete;
+    TerminalProgress& operator=(const TerminalProgress&) = delete;
     void CodecFinished();  // draws the finished codec's count, then moves on to the next codec
     void Clear();          // erase the bar before other output
     void Redraw();         // draw it again
@@ -47,17 +56,23 @@ protected:
 
 private:
     void Draw();
+    void DrawLocked(bool ticking);
+    static int64_t Now();
 
     bool enabled_;
     std::vector<std::string> codecs_;
     int64_t iterations_;
+    std::mutex drawing_;  // the line and what it shows, between the steps and the ticker
     size_t current_ = 0;  // the codec being measured
-    int64_t calls_ = 0;   // its encoder calls so far
+    // Its encoder calls so far: written by the measuring thread alone, read by the ticker.
+    std::atomic<int64_t> calls_ = 0;
+    std::atomic<int64_t> lastDraw_ = 0;  // when the line was last drawn, in nanoseconds
     DrawThrottle throttle_;
     // The first count drawn for this codec and when: the rate since then gives the time left.
     int64_t rateCalls_ = -1;
     std::chrono::steady_clock::time_point rateStart_;
     bool shown_ = false;
+    std::jthread ticker_;
 };
 
 class CliHost final : public RunHost {

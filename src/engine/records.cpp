@@ -99,7 +99,8 @@ Json Fields(const Row& r, bool corpus) {
              {"params", r.params},
              {"library", r.library},
              {"memory_source", r.memorySource.empty() ? Json(nullptr) : Json(r.memorySource)},
-             {"threads", r.threads}});
+             {"threads", r.threads},
+             {"mpps", optional(r.mpps)}});
     if (corpus) {
         if (!r.error.empty()) {
             // A failed record has no figures.
@@ -185,6 +186,10 @@ std::string MarkdownTableHeader(const Json& fields) {
 double TotalRatio(const CodecSummary& s) {
     return static_cast<double>(s.inputBytes) / static_cast<double>(s.outputBytes);
 }
+// Bits per pixel of the totals: NaN where no file was an image.
+double TotalBpp(const CodecSummary& s) {
+    return 8.0 * static_cast<double>(s.imageOutputBytes) / s.pixels;
+}
 double TotalMbps(const CodecSummary& s) {
     return static_cast<double>(s.inputBytes) / 1e6 / s.medianSeconds;
 }
@@ -208,7 +213,8 @@ Json SummaryFields(const CodecSummary& s) {
         {"subsampling", s.jpeg ? Json(SubsamplingName(s.jpeg->subsampling)) : Json(nullptr)},
         {"progressive", s.jpeg ? Json(s.jpeg->progressive) : Json(nullptr)},
         {"optimize", s.jpeg ? Json(s.jpeg->optimize) : Json(nullptr)},
-        {"params", s.params}};
+        {"params", s.params},
+        {"bpp", Figure(TotalBpp(s))}};
 }
 
 // A path under `key`, and under `key`_bytes_hex too when some of its bytes are not UTF-8.
@@ -231,8 +237,9 @@ void AddPath(Json& object, const std::string& key, const std::string& path) {
 // when it has parameters ("zstd -19 ×4"); JPEG's settings have a line of their own. The pad counts
 // characters, not the bytes of their UTF-8.
 std::string DisplayName(const std::string& codec, const std::string& label,
-                        const std::string& params, bool jpeg) {
-    std::string name = params.empty() || jpeg ? codec : label.substr(0, label.find('\t'));
+                        const std::string& params, bool jpeg, const std::string& suffix = {}) {
+    std::string name =
+        (params.empty() || jpeg ? codec : label.substr(0, label.find('\t'))) + suffix;
     const auto characters = static_cast<size_t>(
         std::count_if(name.begin(), name.end(), [](char c) { return (c & 0xC0) != 0x80; }));
     return name.append(characters < 12 ? 12 - characters : 0, ' ');
@@ -393,6 +400,10 @@ std::vector<CodecSummary> SummarizeCodecs(const std::vector<Row>& rows) {
         s.inputBytes += row.inputBytes;
         s.outputBytes += row.outputBytes;
         s.medianSeconds += row.calls.medianMs / 1e3;
+        if (row.bpp && *row.bpp > 0) {
+            s.imageOutputBytes += row.outputBytes;
+            s.pixels += 8.0 * row.outputBytes / *row.bpp;
+        }
         add(logRatios[i], row.ratio);
         add(logMbps[i], row.mbpsMedian);
     }
@@ -478,26 +489,30 @@ std::string MarkdownSummary(const std::vector<CodecSummary>& summaries) {
 std::string TableSummary(const std::vector<CodecSummary>& summaries) {
     std::string text =
         "\nSummary\n"
-        "codec        files failed    ratio  MB/s total  geo. ratio  geo. MB/s   input bytes\n";
+        "codec        files failed    ratio    bpp  MB/s total  geo. ratio  geo. MB/s   input "
+        "bytes\n";
     for (const CodecSummary& s : summaries) {
-        std::string name = DisplayName(s.codec, s.label, s.params, s.jpeg.has_value());
-        if (s.jpeg) {
-            name +=
-                " q" + std::to_string(s.jpeg->quality) + " " + SubsamplingName(s.jpeg->subsampling);
-        }
+        const std::string name = DisplayName(s.codec, s.label, s.params, s.jpeg.has_value(),
+                                             s.jpeg ? " q" + std::to_string(s.jpeg->quality) + " " +
+                                                          SubsamplingName(s.jpeg->subsampling)
+                                                    : std::string());
         char line[200];
-        std::snprintf(line, sizeof line, "%s %5d %6d %8s %11s %11s %10s %13llu\n", name.c_str(),
+        std::snprintf(line, sizeof line, "%s %5d %6d %8s %6s %11s %11s %10s %13llu\n", name.c_str(),
                       s.files, s.failed, Measured(TotalRatio(s)).c_str(),
-                      Measured(TotalMbps(s)).c_str(), Measured(s.geomeanRatio).c_str(),
-                      Measured(s.geomeanMbps).c_str(),
+                      Measured(TotalBpp(s)).c_str(), Measured(TotalMbps(s)).c_str(),
+                      Measured(s.geomeanRatio).c_str(), Measured(s.geomeanMbps).c_str(),
                       static_cast<unsigned long long>(s.inputBytes));
         text += line;
     }
     return text;
 }
 
+// The aligned table's columns: the name, ratio, bits per pixel, encode MB/s at the median and
+// the best call, decode MB/s, spread, verified and memory, within 80 columns.
+constexpr char kTableLine[] = "%s %7s %6s %9s %9s %9s %6.1f%%  %-3s %8s\n";
+
 std::string TableHeader() {
-    return "codec          ratio  enc MB/s  best MB/s  dec MB/s  spread  ok     memory\n";
+    return "codec          ratio    bpp  enc MB/s best MB/s  dec MB/s  spread  ok    memory\n";
 }
 
 std::string TableRecord(const Row& r) {
@@ -518,9 +533,10 @@ std::string TableRecord(const Row& r) {
     };
     char line[160];
     const double spread = r.calls.medianMs > 0 ? 100.0 * r.calls.madMs / r.calls.medianMs : 0.0;
-    std::snprintf(line, sizeof line, "%s %8s %9s %10s %9s %6.1f%%  %-3s %9s\n",
+    std::snprintf(line, sizeof line, kTableLine,
                   DisplayName(r.codec, r.label, r.params, r.jpeg.has_value()).c_str(),
-                  Number(r.ratio).c_str(), speed(r.mbpsMedian).c_str(), speed(r.mbpsBest).c_str(),
+                  Number(r.ratio).c_str(), r.bpp ? Number(*r.bpp).c_str() : "-",
+                  speed(r.mbpsMedian).c_str(), speed(r.mbpsBest).c_str(),
                   r.decodeCalls ? speed(r.decodeMbpsMedian).c_str() : "-", spread,
                   !r.verified   ? "-"
                   : *r.verified ? "yes"

@@ -50,6 +50,10 @@ struct CodecSummary {
     double medianSeconds = 0.0;  // the sum of the files' median call times
     double geomeanRatio = 0.0;
     double geomeanMbps = 0.0;  // of the files' input MB/s at the median call
+    // The pixels of the files that were images, and the codec's output over them: bits per
+    // pixel of the totals.
+    double pixels = 0.0;
+    uint64_t imageOutputBytes = 0;
 };
 
 // Per codec and parameters (per row label) in the order of its first row; the memcpy

@@ -164,9 +164,12 @@ bool MeasureRow(const PlannedRow& planned, const BenchmarkSettings& settings, co
         row.memoryBytes = block.Size() + (peak > residentBefore ? peak - residentBefore : 0);
         row.memorySource = "block+resident";
     }
-    if (info.input == CodecInput::Pixels) {
-        row.bpp = 8.0 * static_cast<double>(encoded.size()) /
-                  (static_cast<double>(shape.width) * shape.height);
+    // Bits per pixel and megapixels per second wherever the input is an image, whatever the
+    // codec took of it.
+    if (image != nullptr && image->width > 0 && image->height > 0 && !info.yardstick) {
+        const double pixels = static_cast<double>(image->width) * image->height;
+        row.bpp = 8.0 * static_cast<double>(encoded.size()) / pixels;
+        row.mpps = pixels / 1e3 / row.calls.medianMs;
     }
     // A lossy row is always decoded once, for its quality figures.
     if ((info.lossy || settings.verify || settings.measureDecoding) && !info.yardstick &&

@@ -57,6 +57,9 @@ struct Row {
     std::optional<double> psnrY;
     std::optional<double> ssim;
     std::optional<double> bpp;
+    // Megapixels per second at the median call, where the input is an image: speeds that
+    // compare across the bytes of a file and the pixels of an image.
+    std::optional<double> mpps;
 
     // In a run over many files: the file measured, and why the codec failed on it (empty when
     // it did not; the figures above are then all zero).

@@ -8,6 +8,10 @@ void AddLibraryCodecs(CodecRegistry& registry) {
     AddBrotliCodecs(registry);
     AddDeflateCodecs(registry);
     AddXzCodecs(registry);
+    AddPngCodecs(registry);
+    AddQoiCodecs(registry);
+    AddWebpCodecs(registry);
+    AddJpeglsCodecs(registry);
 }
 
 }  // namespace tallox

@@ -14,5 +14,9 @@ void AddLz4Codecs(CodecRegistry& registry);
 void AddBrotliCodecs(CodecRegistry& registry);
 void AddDeflateCodecs(CodecRegistry& registry);
 void AddXzCodecs(CodecRegistry& registry);
+void AddPngCodecs(CodecRegistry& registry);
+void AddQoiCodecs(CodecRegistry& registry);
+void AddWebpCodecs(CodecRegistry& registry);
+void AddJpeglsCodecs(CodecRegistry& registry);
 
 }  // namespace tallox
