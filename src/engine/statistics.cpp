@@ -159,7 +159,8 @@ MannWhitney MannWhitneyTest(std::span<const double> a, std::span<const double> b
         for (; j < y.size() && y[j] == v; ++j) {
             ++inY;
         }
-        u += static_cast<double>(inX) * (static_cast<double>(yBelow) + 0.5 * inY);
+        u += static_cast<double>(inX) *
+             (static_cast<double>(yBelow) + 0.5 * static_cast<double>(inY));
         const double t = static_cast<double>(inX + inY);
         ties += t * t * t - t;
     }
