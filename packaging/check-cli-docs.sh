@@ -11,7 +11,7 @@ missing() {
 }
 
 # Help lines look like "  -o,--output TEXT REQUIRED" or "  --format TEXT:{text,csv,json}".
-for help in "$("$cli" --help)" "$("$cli" encode --help)"; do
+for help in "$("$cli" --help)" "$("$cli" encode --help)" "$("$cli" compare --help)"; do
     while read -r option values; do
         grep -qF -- "${option//-/\\-}" "$page" || missing "$option is not in $page"
         grep -qF -- "$option" "$zsh_completion" || missing "$option is not in $zsh_completion"

@@ -43,6 +43,12 @@ declare -gA _tallox_cli_encode_options=(
     [--quality]="#"
     [--help]=
 )
+declare -gA _tallox_cli_compare_options=(
+    [--alpha]="#"
+    [--fail-above]="#"
+    [--format]="text json csv markdown"
+    [--help]=
+)
 # The codec names, as the program lists them.
 _tallox_cli_codecs() {
     "${words[0]}" --list-codecs 2>/dev/null | awk 'NR > 1 && $4 != "yardstick" { print $1 }'
@@ -63,6 +69,9 @@ _tallox_cli() {
             if [[ -z $command && $positional -eq 0 && $word == encode ]]; then
                 command=encode
                 local -n options=_tallox_cli_encode_options
+            elif [[ -z $command && $positional -eq 0 && $word == compare ]]; then
+                command=compare
+                local -n options=_tallox_cli_compare_options
             else
                 ((positional++))
             fi
@@ -94,8 +103,8 @@ _tallox_cli() {
         COMPREPLY=($(compgen -W "$(_tallox_cli_codecs)" -- "$cur"))
     elif [[ -z $command ]]; then
         _filedir  # files and folders, as many as wanted
-        [[ $positional -eq 0 ]] && COMPREPLY+=($(compgen -W "encode" -- "$cur"))
-    elif [[ $command == encode && $positional -eq 1 ]]; then
+        [[ $positional -eq 0 ]] && COMPREPLY+=($(compgen -W "encode compare" -- "$cur"))
+    elif [[ $command == encode && $positional -eq 1 ]] || [[ $command == compare ]]; then
         _filedir
     fi
 } &&

@@ -17,7 +17,8 @@ using Json = nlohmann::ordered_json;
 
 // One row: a record in both files, or in one only (the other pointer null).
 struct Compared {
-    Compared(const ResultRecord* base, const ResultRecord* next) : base(base), next(next) {}
+    Compared(const ResultRecord* baseRecord, const ResultRecord* nextRecord)
+        : base(baseRecord), next(nextRecord) {}
 
     const ResultRecord* base;
     const ResultRecord* next;
@@ -422,9 +423,9 @@ int RunCompare(const CompareOptions& options, std::string& out, std::string& err
             }
             out += header + "\n";
             for (const Compared& row : rows) {
-                const Json fields = Fields(row);
+                const Json values = Fields(row);
                 std::string line;
-                for (const auto& field : fields.items()) {
+                for (const auto& field : values.items()) {
                     line.append(field.key() == "file" ? "" : ",").append(CsvField(field.value()));
                 }
                 out += line + "\n";

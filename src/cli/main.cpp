@@ -137,6 +137,20 @@ int main(int argc, char** argv) {
         }
         return 0;
     }
+    if (options.runCompare) {
+        std::string out;
+        std::string err;
+        const int status = cli::RunCompare(options.compare, out, err);
+        int writeError = 0;
+        cli::WriteOutput(out, false, writeError);
+        std::fputs(err.c_str(), stderr);
+        if (writeError != 0) {
+            std::fprintf(stderr, "%s\n",
+                         cli::FormatMessage({"cannot write the output", {}, writeError}).c_str());
+            return status == 2 ? 2 : 1;
+        }
+        return status;
+    }
     if (options.runEncode) {
         return RunEncode(options.encode);
     }

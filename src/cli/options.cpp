@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <limits>
+#include <map>
 #include <string_view>
 
 #include "engine/codec.h"
@@ -301,6 +302,29 @@ std::optional<int> ParseOptions(int argc, char** argv, CliOptions& options) {
         ->add_option("--quality", options.encode.quality, "JPEG quality, 1 to 100 (default 50)")
         ->transform(Decimal(1, 100));
 
+    CLI::App* compareCommand = app.add_subcommand(
+        "compare",
+        "Compare two result files (JSON or JSON Lines): time with a 95 % interval and a "
+        "Mann-Whitney test where both have per-call samples (--samples), size and quality");
+    compareCommand->add_option("BASE", options.compare.base, "The result file compared against")
+        ->required();
+    compareCommand->add_option("NEW", options.compare.next, "The result file compared")->required();
+    compareCommand
+        ->add_option("--alpha", options.compare.alpha,
+                     "A change with a Mann-Whitney p at or above A is noise, marked ~ "
+                     "(default 0.05)")
+        ->type_name("A")
+        ->check(CLI::Range(0.0, 1.0));
+    CLI::Option* failAbove =
+        compareCommand
+            ->add_option("--fail-above", options.failAbovePercent,
+                         "Exit status 1 when a record is significantly slower by more than PCT %")
+            ->type_name("PCT")
+            ->check(CLI::NonNegativeNumber);
+    compareCommand
+        ->add_option("--format", options.compareFormat, "Output: text, json, csv or markdown")
+        ->check(CLI::IsMember({"text", "json", "csv", "markdown"}));
+
     // The parser would take "--codecs=" as "--codecs" and the next word.
     if (std::find(argv + 1, argv + argc, std::string_view("--codecs=")) != argv + argc) {
         return UsageError("--codecs: the list is empty");
@@ -313,6 +337,16 @@ std::optional<int> ParseOptions(int argc, char** argv, CliOptions& options) {
     }
     options.codecsGiven = codecsOption->count() > 0;
     options.runEncode = static_cast<bool>(*encodeCommand);
+    options.runCompare = static_cast<bool>(*compareCommand);
+    if (failAbove->count() > 0) {
+        options.compare.failAbovePercent = options.failAbovePercent;
+    }
+    static const std::map<std::string, CompareFormat> kCompareFormats{
+        {"text", CompareFormat::Text},
+        {"json", CompareFormat::Json},
+        {"csv", CompareFormat::Csv},
+        {"markdown", CompareFormat::Markdown}};
+    options.compare.format = kCompareFormats.at(options.compareFormat);
     return std::nullopt;
 }
 

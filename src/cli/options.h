@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/compare.h"
 #include "cli/encode.h"
 #include "platform/imaging.h"
 
@@ -46,6 +47,10 @@ struct CliOptions {
     bool codecsGiven = false;  // --codecs was on the command line
     bool runEncode = false;    // the encode command, with its options in `encode`
     EncodeOptions encode;
+    bool runCompare = false;  // the compare command, with its options in `compare`
+    CompareOptions compare;
+    std::string compareFormat = "text";
+    double failAbovePercent = 0.0;
 };
 
 // Parses the command line into `options`. The exit status when parsing ends the program (the
