@@ -27,6 +27,7 @@ targets=(
   "lz77_fast_fuzz 131072 60"
   "lz77_compare_fuzz 4097 60"
   "image_load_fuzz 262144 60"
+  "codec_decode_fuzz 65537 60"
 )
 names=()
 for target in "${targets[@]}"; do names+=("${target%% *}"); done
@@ -84,6 +85,11 @@ PY
 # input with few distinct byte pairs takes seconds under the sanitizers.
 piece "$sample" 0 131072 "$seeds/lz77-long/head-131072"
 cp "$sample" "$seeds/images/sample.bmp"
+# A valid stream of every byte codec in the registry, written by the target itself so that each
+# seed's first byte picks its codec.
+mkdir -p "$seeds/codecs"
+TALLOX_CODEC_SEEDS="$seeds/codecs" TALLOX_SAMPLE="$sample" ASAN_OPTIONS=detect_leaks=0 \
+  "$fuzz_dir/fuzz/codec_decode_fuzz"
 for folder in "$shared/images" "$shared/bmpsuite/g" "$shared/bmpsuite/q" "$shared/bmpsuite/b" \
   "$shared/bmpsuite/x"; do
   if [ -d "$folder" ]; then
@@ -102,6 +108,7 @@ seed_dirs_of() {  # fills seed_dirs
     lz77_fast_fuzz) seed_dirs=("$seeds/lz77" "$seeds/lz77-runs" "$seeds/lz77-long") ;;
     lz77_compare_fuzz) seed_dirs=("$seeds/lz77" "$seeds/lz77-runs" "$seeds/lz77-layout") ;;
     image_load_fuzz) seed_dirs=("$seeds/images") ;;
+    codec_decode_fuzz) seed_dirs=("$seeds/codecs") ;;
     *) seed_dirs=("$seeds/bytes") ;;
   esac
 }

@@ -31,8 +31,8 @@ trap cleanup EXIT
 
 echo "check-package: $(basename "$deb")"
 dpkg-deb -f "$deb" Depends | grep -q libqt6widgets6 || fail "no dependencies from dpkg-shlibdeps"
-# The image codecs' libraries, found by dpkg-shlibdeps too.
-for library in libspng0 libwebp7 libcharls2; do
+# The library codecs' runtime libraries, found by dpkg-shlibdeps too.
+for library in libzstd1 liblz4-1 libbrotli1 libdeflate0 liblzma5 libspng0 libwebp7 libcharls2; do
     dpkg-deb -f "$deb" Depends | grep -q "$library" || fail "no dependency on $library"
 done
 dpkg-deb -x "$deb" "$work/root"

@@ -9,7 +9,9 @@ packages=(
   qt6-base-dev qt6-svg-dev libgl-dev fonts-dejavu-core
   libjpeg62-turbo-dev libjpeg-turbo-progs
   libhwy-dev libcli11-dev nlohmann-json3-dev
-  libzstd-dev zstd
+  # The library codecs, and the tools that read their streams back in the conformance test
+  libzstd-dev liblz4-dev libbrotli-dev libdeflate-dev liblzma-dev
+  zstd lz4 brotli xz-utils gzip
   libspng-dev libqoi-dev libwebp-dev libcharls-dev webp
   libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev

@@ -4,6 +4,10 @@ namespace tallox {
 
 void AddLibraryCodecs(CodecRegistry& registry) {
     AddZstdCodecs(registry);
+    AddLz4Codecs(registry);
+    AddBrotliCodecs(registry);
+    AddDeflateCodecs(registry);
+    AddXzCodecs(registry);
     AddPngCodecs(registry);
     AddQoiCodecs(registry);
     AddWebpCodecs(registry);

@@ -10,6 +10,10 @@ class CodecRegistry;
 void AddLibraryCodecs(CodecRegistry& registry);
 
 void AddZstdCodecs(CodecRegistry& registry);
+void AddLz4Codecs(CodecRegistry& registry);
+void AddBrotliCodecs(CodecRegistry& registry);
+void AddDeflateCodecs(CodecRegistry& registry);
+void AddXzCodecs(CodecRegistry& registry);
 void AddPngCodecs(CodecRegistry& registry);
 void AddQoiCodecs(CodecRegistry& registry);
 void AddWebpCodecs(CodecRegistry& registry);
