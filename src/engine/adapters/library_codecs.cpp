@@ -2,6 +2,11 @@
 
 namespace tallox {
 
-void AddLibraryCodecs(CodecRegistry& registry) { AddZstdCodecs(registry); }
+void AddLibraryCodecs(CodecRegistry& registry) {
+    AddZstdCodecs(registry);
+    AddJxlCodecs(registry);
+    AddAvifCodecs(registry);
+    AddOpenJpegCodecs(registry);
+}
 
 }  // namespace tallox

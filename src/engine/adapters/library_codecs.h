@@ -10,5 +10,8 @@ class CodecRegistry;
 void AddLibraryCodecs(CodecRegistry& registry);
 
 void AddZstdCodecs(CodecRegistry& registry);
+void AddJxlCodecs(CodecRegistry& registry);
+void AddAvifCodecs(CodecRegistry& registry);
+void AddOpenJpegCodecs(CodecRegistry& registry);
 
 }  // namespace tallox
