@@ -9,6 +9,7 @@ packages=(
   qt6-base-dev qt6-svg-dev libgl-dev fonts-dejavu-core
   libjpeg62-turbo-dev libjpeg-turbo-progs
   libhwy-dev libcli11-dev nlohmann-json3-dev
+  libjxl-dev libavif-dev libopenjp2-7-dev libjxl-tools libavif-bin libopenjp2-tools
   libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev
   dpkg-dev file man-db groff-base desktop-file-utils appstream bash-completion
