@@ -204,5 +204,29 @@ TEST(ImageCodecsB, RefusesOtherChannelCountsAndDamagedStreams) {
     }
 }
 
+// Uniform noise, the least compressible image, at each codec's most expanding setting: the
+// stream fits the output area the layout asked for, and a lossless one still decodes exactly.
+TEST(ImageCodecsB, NoiseFitsTheOutputArea) {
+    for (const char* text : {"jxlll:1", "jxl:0.1:effort=3", "avifll:10", "avif:0:speed=10:yuv=444",
+                             "j2kll", "j2k:1"}) {
+        for (const uint32_t channels : {1u, 3u, 4u}) {
+            SCOPED_TRACE(std::string(text) + " " + std::to_string(channels) + " channels");
+            const std::vector<uint8_t> pixels = test::RandomBytes(96 * 64 * channels, channels);
+            Prepared prepared = Prepare(SettingOf(text), {96, 64, channels}, pixels.size());
+            ASSERT_TRUE(prepared.status.ok()) << prepared.status.error().message;
+            const std::vector<uint8_t> stream = EncodeTwice(prepared, pixels);
+            ASSERT_FALSE(stream.empty());
+            std::vector<uint8_t> decoded;
+            const Result<size_t> size =
+                DecodeGuarded(*prepared.codec, stream, pixels.size(), decoded);
+            ASSERT_TRUE(size.ok()) << size.error().message;
+            ASSERT_EQ(*size, pixels.size());
+            if (!DefaultRegistry().Find(SettingOf(text).name)->info.lossy) {
+                EXPECT_TRUE(std::equal(pixels.begin(), pixels.end(), decoded.begin()));
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace tallox

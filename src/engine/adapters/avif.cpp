@@ -23,11 +23,11 @@
 namespace tallox {
 namespace {
 
-// The output area. An AV1 lossless tile codes residuals of at most 9 bits per 8-bit sample
-// before its adaptive arithmetic coder; a lossy one at quantizer 0 stays below the input (noise
-// measured at 0.8 of it). Half the input again covers both, and the fixed part the file's
-// boxes. A larger file fails the call instead of being written past the area.
-uint64_t OutputBound(uint64_t inputBytes) { return inputBytes + inputBytes / 2 + 16384; }
+// The output area. AV1 codes the residuals of uniform noise, the worst image, in up to 1.49
+// times the input's bytes (lossless or quantizer 0, grey, RGB and RGBA, at any speed): twice
+// the input covers it with a margin, the fixed part the file's boxes. libavif writes into a
+// buffer of its own; a file larger than the area fails the call when it is copied.
+uint64_t OutputBound(uint64_t inputBytes) { return 2 * inputBytes + 16384; }
 
 std::string ResultText(avifResult result, const avifDiagnostics& diagnostics) {
     std::string text = std::string("AVIF: ") + avifResultToString(result);

@@ -16,13 +16,12 @@
 namespace tallox {
 namespace {
 
-// The output area. A lossless stream codes each sample as a predicted residual, which takes
-// at most 9 bits for 8-bit samples before the entropy coder's few bits of token overhead; a
-// lossy one at its finest distance stays below the input on every image we measured (noise
-// included, 0.6 of it at distance 0.1). Half the input again covers both, and the fixed part
-// the headers, the table of contents and the tiny images whose headers outweigh their pixels.
-// Should an image ever need more, the encoder stops at the end of the area and the call fails;
-// it never writes past it.
+// The output area. A lossless stream codes each sample as a predicted residual, up to 9 bits
+// for 8-bit samples before the entropy coder's token overhead; uniform noise, the worst image,
+// measured 1.12 times the input at effort 1 (grey, RGB and RGBA), a lossy one at distance 0.1
+// 1.11. Half the input again covers both with a margin, the fixed part the headers of tiny
+// images. Should an image ever need more, the encoder stops at the end of the area and the
+// call fails; it never writes past it.
 uint64_t OutputBound(uint64_t inputBytes) { return inputBytes + inputBytes / 2 + 16384; }
 
 std::string VersionText(uint32_t version) {
