@@ -197,6 +197,9 @@ public:
             !opj_end_decompress(codec.get(), stream.get())) {
             return Failure("the file does not decode");
         }
+        if (image->numcomps != channels) {  // a palette expands into planes of its own
+            return Error{"JPEG 2000: the image is not grey, RGB or RGBA"};
+        }
         for (uint32_t c = 0; c < channels; ++c) {
             const opj_image_comp_t& plane = image->comps[c];
             if (plane.w != width || plane.h != height || plane.prec != 8 || plane.sgnd != 0 ||
