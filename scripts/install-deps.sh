@@ -13,6 +13,7 @@ packages=(
   libzstd-dev liblz4-dev libbrotli-dev libdeflate-dev liblzma-dev
   zstd lz4 brotli xz-utils gzip
   libspng-dev libqoi-dev libwebp-dev libcharls-dev webp
+  libjxl-dev libavif-dev libopenjp2-7-dev libjxl-tools libavif-bin libopenjp2-tools
   libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev
   dpkg-dev file man-db groff-base desktop-file-utils appstream bash-completion

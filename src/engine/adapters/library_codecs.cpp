@@ -12,6 +12,9 @@ void AddLibraryCodecs(CodecRegistry& registry) {
     AddQoiCodecs(registry);
     AddWebpCodecs(registry);
     AddJpeglsCodecs(registry);
+    AddJxlCodecs(registry);
+    AddAvifCodecs(registry);
+    AddOpenJpegCodecs(registry);
 }
 
 }  // namespace tallox

@@ -18,5 +18,8 @@ void AddPngCodecs(CodecRegistry& registry);
 void AddQoiCodecs(CodecRegistry& registry);
 void AddWebpCodecs(CodecRegistry& registry);
 void AddJpeglsCodecs(CodecRegistry& registry);
+void AddJxlCodecs(CodecRegistry& registry);
+void AddAvifCodecs(CodecRegistry& registry);
+void AddOpenJpegCodecs(CodecRegistry& registry);
 
 }  // namespace tallox
