@@ -64,7 +64,7 @@ double Psnr(const std::vector<uint8_t>& a, std::span<const uint8_t> b) {
         const double d = static_cast<double>(a[i]) - b[i];
         sum += d * d;
     }
-    return sum == 0 ? 99.0 : 10 * std::log10(255.0 * 255.0 * a.size() / sum);
+    return sum == 0 ? 99.0 : 10 * std::log10(255.0 * 255.0 * static_cast<double>(a.size()) / sum);
 }
 
 CodecSetting SettingOf(const char* text) {
@@ -89,7 +89,7 @@ Prepared Prepare(const CodecSetting& setting, const Shape& shape, uint64_t bytes
         return prepared;
     }
     prepared.codec = std::move(*made);
-    if (FillBlock({}, prepared.codec->Layout(bytes), prepared.block)) {
+    if (!FillBlock({}, prepared.codec->Layout(bytes), prepared.block)) {
         prepared.status = Error{"no block"};
         return prepared;
     }
