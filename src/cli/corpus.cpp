@@ -13,7 +13,6 @@
 
 #include "cli/isolate.h"
 #include "engine/records.h"
-#include "engine/report.h"
 #include "engine/run.h"
 
 namespace fs = std::filesystem;
@@ -177,77 +176,25 @@ private:
 class CorpusOutput {
 public:
     CorpusOutput(const OutputOptions& options, CorpusProgress& progress)
-        : options_(options), progress_(progress) {}
+        : sink_(
+              options, [&progress] { progress.Clear(); }, [] {}),
+          reporter_(MakeReporter(options.format, sink_)) {}
 
-    void Write(std::string text) {
-        progress_.Clear();
-        WriteOutput(std::move(text), options_.crlf, writeError_);
+    void Start(const OutputOptions& options, const std::vector<std::string>& files) {
+        reporter_->Begin({options.context, true, files, options.settings});
     }
-
-    void Start() {
-        switch (options_.format) {
-            case Format::Text:
-                return Write(kReportHeader);
-            case Format::Csv:
-                return Write(CsvHeader(true));
-            case Format::Markdown:
-                return Write(MarkdownHeader(options_.context, true));
-            case Format::Table:
-                return Write(TableHeader());
-            case Format::Json:
-                return;
-        }
-    }
-
-    void File(const std::string& path) {
-        if (options_.format == Format::Text) {
-            Write("\r\n" + path + "\r\n");
-        } else if (options_.format == Format::Table) {
-            Write(path + "\n");
-        }
-    }
-
+    void File(const std::string& path) { reporter_->FileStarted(path); }
     void Record(const Row& row) {
         rows_.push_back(row);
         failed_ += row.error.empty() ? 0 : 1;
-        switch (options_.format) {
-            case Format::Text:
-                return Write(row.error.empty() ? row.text
-                                               : row.label + "error: " + row.error + "\r\n");
-            case Format::Csv:
-                return Write(CsvRecord(row, true));
-            case Format::Markdown:
-                return Write(MarkdownRecord(row, true));
-            case Format::Table:
-                return Write(TableRecord(row));
-            case Format::Json:
-                return;
-        }
+        reporter_->Record(row);
     }
 
-    int Finish(const std::vector<std::string>& files) {
-        const std::vector<CodecSummary> summaries = SummarizeCodecs(rows_);
-        switch (options_.format) {
-            case Format::Text:
-                Write(SummaryText(summaries));
-                break;
-            case Format::Csv:
-                Write(CsvSummary(summaries));
-                break;
-            case Format::Markdown:
-                Write(MarkdownSummary(summaries));
-                break;
-            case Format::Table:
-                Write(TableSummary(summaries));
-                break;
-            case Format::Json:
-                Write(CorpusJsonDocument(options_.context, files, rows_, summaries) + "\n");
-                break;
-        }
-        progress_.Clear();
-        if (writeError_ != 0) {
-            std::fprintf(stderr, "%s\n",
-                         FormatMessage({"cannot write the output", {}, writeError_}).c_str());
+    int Finish(CorpusProgress& progress) {
+        reporter_->Summary(SummarizeCodecs(rows_));
+        reporter_->End();
+        progress.Clear();
+        if (sink_.Status() != 0) {
             return 1;
         }
         if (failed_ > 0) {
@@ -261,11 +208,10 @@ public:
     const std::vector<Row>& Rows() const { return rows_; }
 
 private:
-    const OutputOptions& options_;
-    CorpusProgress& progress_;
+    OutputSink sink_;
+    std::unique_ptr<Reporter> reporter_;
     std::vector<Row> rows_;
     size_t failed_ = 0;
-    int writeError_ = 0;
 };
 
 }  // namespace
@@ -305,7 +251,7 @@ int RunCorpus(const BenchmarkSettings& settings, const std::vector<std::string>&
     }
     CorpusProgress progress(output.progress, files.size(), counted, settings.iterations);
     CorpusOutput out(output, progress);
-    out.Start();
+    out.Start(output, files);
     // Does `step` for unit `u` of file `i` as a step of the bar (the yardstick is none). The
     // worker does so too for the measurements it makes, on its copy of the bar.
     const auto onBar = [&](size_t i, size_t u, const auto& step) {
@@ -371,7 +317,7 @@ int RunCorpus(const BenchmarkSettings& settings, const std::vector<std::string>&
     if (records != nullptr) {
         *records = out.Rows();
     }
-    return out.Finish(files);
+    return out.Finish(progress);
 }
 
 }  // namespace tallox::cli

@@ -510,16 +510,11 @@ int main(int argc, char** argv) {
     settings.verify = !noVerify;
     settings.measureDecoding = !noDecode;
 
-    static const std::map<std::string, cli::Format> kFormats{{"text", cli::Format::Text},
-                                                             {"csv", cli::Format::Csv},
-                                                             {"json", cli::Format::Json},
-                                                             {"markdown", cli::Format::Markdown},
-                                                             {"table", cli::Format::Table}};
     output.iterations = settings.iterations;
-    output.format = kFormats.at(format);
+    output.format = *ReportFormatNamed(format);
     // The records open with a memcpy of the same input, the yardstick of every figure; the
     // report text has no line for it.
-    settings.baseline = output.format != cli::Format::Text || !plot.empty();
+    settings.baseline = output.format != ReportFormat::Text || !plot.empty();
     for (const PlannedRow& row : PlanRows(settings, DefaultRegistry())) {
         if (!row.entry->info.yardstick) {
             const CodecInfo& info = row.entry->info;
@@ -531,7 +526,8 @@ int main(int argc, char** argv) {
     }
     output.crlf = crlf;
     output.progress = !noProgress && isatty(STDERR_FILENO) != 0;
-    if (output.format == cli::Format::Json || output.format == cli::Format::Markdown) {
+    if (output.format == ReportFormat::Json || output.format == ReportFormat::JsonLines ||
+        output.format == ReportFormat::Markdown) {
         output.context = CollectRunContext(corpus ? std::string() : settings.filePath);
     }
     if (corpus) {
