@@ -9,7 +9,10 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <optional>
+#include <set>
+#include <utility>
 
 #include "cli/isolate.h"
 #include "engine/records.h"
@@ -180,7 +183,14 @@ public:
               options, [&progress] { progress.Clear(); }, [] {}),
           reporter_(MakeReporter(options.format, sink_)) {}
 
-    void Start(const OutputOptions& options, const std::vector<std::string>& files) {
+    void Start(const OutputOptions& options, const std::vector<std::string>& files,
+               const std::vector<Row>* recorded) {
+        if (recorded != nullptr) {
+            for (const Row& row : *recorded) {
+                rows_.push_back(row);
+                failed_ += row.error.empty() ? 0 : 1;
+            }
+        }
         reporter_->Begin({options.context, true, files, options.settings});
     }
     void File(const std::string& path) { reporter_->FileStarted(path); }
@@ -216,6 +226,16 @@ private:
 
 }  // namespace
 
+std::string RecordKey(const Row& row) {
+    std::string key = row.file + '\n' + row.codec + '\n' + row.params;
+    if (row.jpeg) {
+        key += "\nq" + std::to_string(row.jpeg->quality) + ' ' +
+               SubsamplingName(row.jpeg->subsampling) + (row.jpeg->progressive ? " p" : "") +
+               (row.jpeg->optimize ? " o" : "");
+    }
+    return key;
+}
+
 std::vector<std::string> CollectFiles(const std::vector<std::string>& paths, bool recursive,
                                       const std::vector<std::string>& includes) {
     std::vector<std::string> files;
@@ -240,18 +260,58 @@ int RunCorpus(const BenchmarkSettings& settings, const std::vector<std::string>&
         const CodecEntry* entry;
         std::string label;
         std::string params;
+        std::vector<Row> rows;  // the records it makes, without their file: their keys
     };
     std::vector<Unit> units;
     size_t counted = 0;
     for (const CodecSetting& setting : OrderedSettings(settings, registry)) {
         const CodecEntry* entry = registry.Find(setting.name);
         const std::vector<double> values = ValuesOf(*entry, setting);
-        units.push_back({setting, entry, LabelOf(*entry, values), ParamsText(*entry, values)});
+        Unit& unit = units.emplace_back(
+            Unit{setting, entry, LabelOf(*entry, values), ParamsText(*entry, values), {}});
+        BenchmarkSettings one = settings;
+        one.codecs = {setting};
+        one.baseline = false;
+        for (const PlannedRow& planned : PlanRows(one, registry)) {
+            Row& row = unit.rows.emplace_back();
+            row.codec = entry->info.name;
+            row.label = planned.label;
+            row.params = ParamsText(*entry, planned.values);
+            row.jpeg = planned.jpeg;
+        }
         counted += entry->info.yardstick ? 0 : 1;
     }
+    // A resumed run's records, known by their keys; they take the labels this run gives them.
+    std::vector<Row> recorded;
+    std::set<std::string> done;
+    if (options.recorded != nullptr) {
+        std::map<std::string, std::string> labels;
+        for (const Unit& unit : units) {
+            for (const Row& row : unit.rows) {
+                labels[RecordKey(row)] = row.label;
+            }
+        }
+        for (Row row : *options.recorded) {
+            done.insert(RecordKey(row));
+            const std::string file = std::exchange(row.file, {});
+            if (const auto label = labels.find(RecordKey(row)); label != labels.end()) {
+                row.label = label->second;
+            }
+            row.file = file;
+            recorded.push_back(std::move(row));
+        }
+    }
+    // Whether every record of unit `u` over file `i` is there already.
+    const auto measured = [&](size_t i, size_t u) {
+        return !done.empty() &&
+               std::all_of(units[u].rows.begin(), units[u].rows.end(), [&](Row row) {
+                   row.file = files[i];
+                   return done.count(RecordKey(row)) > 0;
+               });
+    };
     CorpusProgress progress(output.progress, files.size(), counted, settings.iterations);
     CorpusOutput out(output, progress);
-    out.Start(output, files);
+    out.Start(output, files, options.recorded != nullptr ? &recorded : nullptr);
     // Does `step` for unit `u` of file `i` as a step of the bar (the yardstick is none). The
     // worker does so too for the measurements it makes, on its copy of the bar.
     const auto onBar = [&](size_t i, size_t u, const auto& step) {
@@ -293,13 +353,25 @@ int RunCorpus(const BenchmarkSettings& settings, const std::vector<std::string>&
             options.timeoutSeconds);
     }
     for (size_t i = 0; i < files.size() && !(options.stopOnError && out.Failed()); ++i) {
-        out.File(files[i]);
+        bool started = false;
         const auto record = [&](const Row& row) {
             Row filed = row;
             filed.file = files[i];
-            out.Record(filed);
+            if (done.empty() || done.count(RecordKey(filed)) == 0) {
+                out.Record(filed);
+            }
         };
         for (size_t u = 0; u < units.size() && !(options.stopOnError && out.Failed()); ++u) {
+            if (measured(i, u)) {
+                if (!units[u].entry->info.yardstick) {
+                    progress.End();
+                }
+                continue;
+            }
+            if (!started) {
+                out.File(files[i]);
+                started = true;
+            }
             if (!worker) {
                 measure(i, u, record);
                 continue;

@@ -24,8 +24,10 @@
 #include "cli/corpus.h"
 #include "cli/encode.h"
 #include "cli/output.h"
+#include "cli/runs.h"
 #include "engine/codec.h"
 #include "engine/records.h"
+#include "engine/reporters.h"
 #include "engine/run.h"
 #include "engine/run_context.h"
 #include "platform/imaging.h"
@@ -233,6 +235,26 @@ CLI::Validator SubsamplingList(std::vector<Subsampling>& subsamplings) {
             "{444,422,420}"};
 }
 
+// --shard: "K/N" with 1 <= K <= N, both in plain decimal.
+CLI::Validator ShardPart() {
+    return {[](std::string& text) -> std::string {
+                const size_t slash = text.find('/');
+                const auto whole = [](const std::string& digits) {
+                    return !digits.empty() && digits.size() <= 9 &&
+                           digits.find_first_not_of("0123456789") == std::string::npos;
+                };
+                if (slash == std::string::npos || !whole(text.substr(0, slash)) ||
+                    !whole(text.substr(slash + 1)) || std::stoi(text.substr(0, slash)) < 1 ||
+                    std::stoi(text.substr(0, slash)) > std::stoi(text.substr(slash + 1))) {
+                    return "'" + text + "' is not a part K/N of the corpus (1 <= K <= N)";
+                }
+                text = std::to_string(std::stoi(text.substr(0, slash))) + "/" +
+                       std::to_string(std::stoi(text.substr(slash + 1)));
+                return {};
+            },
+            ""};
+}
+
 int UsageError(const std::string& text) {
     std::fprintf(stderr, "tallox-cli: %s\n", text.c_str());
     return 2;
@@ -316,6 +338,9 @@ int main(int argc, char** argv) {
     bool optimize = false;
     std::string plot;
     std::string format = "text";
+    std::string outputPath;
+    std::string resumePath;
+    std::string shard;
     bool crlf = false;
     bool noProgress = false;
     int32_t warmup = 0;
@@ -365,9 +390,25 @@ int main(int argc, char** argv) {
         ->transform(Seconds());
     app.add_flag("--no-verify", noVerify, "Do not decode and compare the lossless outputs");
     app.add_flag("--no-decode", noDecode, "Do not time the decoders");
-    app.add_option("--format", format,
-                   "Output: text (the report), csv, json, markdown or table (per-call statistics)")
-        ->check(CLI::IsMember({"text", "csv", "json", "markdown", "table"}));
+    auto* formatOption =
+        app.add_option("--format", format,
+                       "Output: text (the report), csv, json, jsonl (JSON Lines: a line per "
+                       "record as it is measured), markdown or table (per-call statistics); by "
+                       "default the --output file's extension (.txt .csv .json .jsonl .md) or text")
+            ->check(CLI::IsMember({"text", "csv", "json", "jsonl", "markdown", "table"}));
+    app.add_option("--output", outputPath,
+                   "Write the output to FILE instead of stdout, each record as it completes; a "
+                   "FILE that exists is replaced")
+        ->type_name("FILE");
+    app.add_option("--resume", resumePath,
+                   "Go on with the JSON Lines run that FILE holds (killed, or not yet begun), "
+                   "given the same arguments: its records are kept and the rest appended")
+        ->type_name("FILE.jsonl");
+    app.add_option("--shard", shard,
+                   "Measure the K-th of N parts of the corpus: every N-th file of the sorted "
+                   "list, from the K-th on (merge the parts with 'tallox-cli merge')")
+        ->type_name("K/N")
+        ->check(ShardPart());
     app.add_flag("--crlf", crlf, "Keep the report's own \\r\\n line ends (text format)");
     app.add_flag("--no-progress", noProgress, "No progress bar on stderr");
     app.add_flag("-r,--recursive", recursive, "Walk the folders' subfolders too");
@@ -408,6 +449,17 @@ int main(int argc, char** argv) {
     encodeCommand->add_option("--quality", encode.quality, "JPEG quality, 1 to 100 (default 50)")
         ->transform(Decimal(1, 100));
 
+    std::vector<std::string> mergeInputs;
+    std::string mergeOutput;
+    CLI::App* mergeCommand = app.add_subcommand(
+        "merge",
+        "Merge the results of a run's shards (JSON or JSON Lines) into one, its summaries computed "
+        "again; fails when a record is missing or doubled");
+    mergeCommand->add_option("FILES", mergeInputs, "The shards' result files")->required();
+    mergeCommand
+        ->add_option("-o,--output", mergeOutput, "The merged result: FILE.json or FILE.jsonl")
+        ->required();
+
     // The parser would take "--codecs=" as "--codecs" and the next word.
     if (std::find(argv + 1, argv + argc, std::string_view("--codecs=")) != argv + argc) {
         return UsageError("--codecs: the list is empty");
@@ -433,6 +485,27 @@ int main(int argc, char** argv) {
     if (*encodeCommand) {
         return RunEncode(encode);
     }
+    if (*mergeCommand) {
+        return cli::RunMerge(mergeInputs, mergeOutput);
+    }
+    if (!resumePath.empty()) {
+        if (formatOption->count() > 0 && format != "jsonl") {
+            return UsageError("--resume takes JSON Lines, not --format " + format);
+        }
+        if (!outputPath.empty() && outputPath != resumePath) {
+            return UsageError("--resume writes to its own file, not to --output " + outputPath);
+        }
+        format = "jsonl";
+        outputPath = resumePath;
+    } else if (formatOption->count() == 0 && !outputPath.empty()) {
+        if (const std::optional<ReportFormat> byName = ReportFormatOfPath(outputPath)) {
+            format = *byName == ReportFormat::JsonLines  ? "jsonl"
+                     : *byName == ReportFormat::Markdown ? "markdown"
+                     : *byName == ReportFormat::Csv      ? "csv"
+                     : *byName == ReportFormat::Json     ? "json"
+                                                         : "text";
+        }
+    }
     // "--codecs jpeg rle" leaves "rle" as the file: name the slip rather than the missing file.
     for (const std::string& file : paths) {
         struct stat status {};
@@ -445,17 +518,22 @@ int main(int argc, char** argv) {
                               file);
         }
     }
-    // One path that is not a folder is one file's run; anything else is a corpus.
+    // One path that is not a folder is one file's run; anything else is a corpus, and so are a
+    // shard's and a resumed run's files, which need their records to name the file.
     std::error_code folderError;
-    const bool corpus =
-        paths.size() > 1 || (paths.size() == 1 && fs::is_directory(paths[0], folderError));
+    const bool corpus = paths.size() > 1 ||
+                        (paths.size() == 1 && fs::is_directory(paths[0], folderError)) ||
+                        !shard.empty() || !resumePath.empty();
+    if (corpus && paths.empty()) {
+        paths.push_back(SamplePath());
+    }
     if (!corpus && (isolate || timeoutSeconds > 0)) {
         return UsageError(std::string(isolate ? "--isolate" : "--timeout") +
                           " applies to several files or a folder");
     }
     // A closed stdout fails every write; found now, before a file opened by the run takes its
     // descriptor.
-    if (fcntl(STDOUT_FILENO, F_GETFD) == -1) {
+    if (outputPath.empty() && fcntl(STDOUT_FILENO, F_GETFD) == -1) {
         std::fprintf(stderr, "%s\n",
                      cli::FormatMessage({"cannot write the output", {}, errno}).c_str());
         return 1;
@@ -530,17 +608,91 @@ int main(int argc, char** argv) {
         output.format == ReportFormat::Markdown) {
         output.context = CollectRunContext(corpus ? std::string() : settings.filePath);
     }
+    // How the run was asked for, kept by JSON Lines so that --resume and merge can check it.
+    std::vector<std::string> subsamplingNames;
+    for (const Subsampling mode :
+         subsamplings.empty() ? std::vector{Subsampling::k420} : subsamplings) {
+        subsamplingNames.push_back(SubsamplingName(mode));
+    }
+    output.settings = nlohmann::ordered_json{
+        {"codecs", all ? std::vector<std::string>{"--all"} : codecLists},
+        {"iterations", settings.iterations},
+        {"quality", settings.jpegQualities.empty() ? std::vector{settings.jpegQuality}
+                                                   : settings.jpegQualities},
+        {"subsampling", subsamplingNames},
+        {"progressive", progressive},
+        {"optimize", optimize},
+        {"warmup", warmup},
+        {"min_time", minimumSeconds},
+        {"verify", settings.verify},
+        {"decode", settings.measureDecoding},
+        {"timeout", timeoutSeconds},
+        {"shard", shard}}.dump();
+    std::vector<std::string> files{settings.filePath};
     if (corpus) {
-        const std::vector<std::string> files = cli::CollectFiles(paths, recursive, includes);
+        files = cli::CollectFiles(paths, recursive, includes);
         if (files.empty()) {
             std::fprintf(stderr, "tallox-cli: no file matches %s in the folders given\n",
                          includes.size() == 1 ? includes[0].c_str() : "the --include patterns");
             return 1;
         }
+        int k = 0;
+        int n = 0;
+        if (std::sscanf(shard.c_str(), "%d/%d", &k, &n) == 2) {
+            files = cli::ShardFiles(files, k, n);
+        }
+    }
+    cli::Resumption resumption;
+    if (!resumePath.empty()) {
+        const int status = cli::ReadResumption(
+            resumePath, JsonLinesContext(output.context, output.settings, &files),
+            DefaultRegistry(), resumption);
+        if (status != 0) {
+            return status;
+        }
+    }
+    if (!outputPath.empty()) {
+        std::error_code error;
+        for (const std::string& file : files) {
+            if (fs::equivalent(outputPath, file, error)) {
+                std::fprintf(
+                    stderr, "%s\n",
+                    cli::FormatMessage({"the output would overwrite the input", outputPath})
+                        .c_str());
+                return 1;
+            }
+        }
+        // Written in place, not through a temporary file: a killed run leaves its records. A
+        // resumed file keeps its whole records and loses the rest.
+        const int fd =
+            open(outputPath.c_str(),
+                 O_WRONLY | O_CREAT | O_CLOEXEC | (resumePath.empty() ? O_TRUNC : 0), 0666);
+        output.stream = fd < 0 ? nullptr : fdopen(fd, "w");
+        if (output.stream == nullptr ||
+            (!resumePath.empty() && (ftruncate(fd, static_cast<off_t>(resumption.keptBytes)) != 0 ||
+                                     lseek(fd, 0, SEEK_END) < 0))) {
+            std::fprintf(
+                stderr, "%s\n",
+                cli::FormatMessage({"cannot write the output", outputPath, errno}).c_str());
+            return 1;
+        }
+    }
+    // The output file closed at the end, its last error said.
+    const auto closed = [&](int status) {
+        if (output.stream != stdout && std::fclose(output.stream) != 0 && status == 0) {
+            std::fprintf(
+                stderr, "%s\n",
+                cli::FormatMessage({"cannot write the output", outputPath, errno}).c_str());
+            return 1;
+        }
+        return status;
+    };
+    if (corpus) {
         std::vector<Row> records;
-        const int exitStatus =
-            cli::RunCorpus(settings, files, {stopOnError, !noIsolate, timeoutSeconds}, output,
-                           PlatformImaging(), DefaultRegistry(), &records);
+        cli::CorpusOptions options{stopOnError, !noIsolate, timeoutSeconds};
+        options.recorded = resumePath.empty() ? nullptr : &resumption.recorded;
+        const int exitStatus = closed(cli::RunCorpus(
+            settings, files, options, output, PlatformImaging(), DefaultRegistry(), &records));
         // The corpus drawn as its summary: a point per codec at the totals' ratio and MB/s.
         const std::string count = "(" + std::to_string(files.size()) + " files)";
         fs::path folder = fs::path(paths[0]).lexically_normal();
@@ -556,7 +708,7 @@ int main(int argc, char** argv) {
     }
     cli::CliHost host(output);
     RunBenchmark(settings, host);
-    const int exitStatus = host.Finish();
+    const int exitStatus = closed(host.Finish());
     if (!plot.empty() && !WritePlot(plot, host.Rows(), settings.fileName, argv)) {
         return 1;
     }
