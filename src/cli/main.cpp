@@ -312,6 +312,9 @@ int main(int argc, char** argv) {
         "  tallox-cli -r --all --timeout 60 images/    every bitmap under images/\n"
         "  tallox-cli encode huffman photo.bmp -o photo.huf\n"
         "  tallox-cli encode zstd:19 photo.bmp -o photo.bmp.zst\n"
+        "  tallox-cli --shard 1/4 --output part1.jsonl images/   a quarter of the corpus\n"
+        "  tallox-cli --shard 1/4 --resume part1.jsonl images/   go on after a kill\n"
+        "  tallox-cli merge part*.jsonl -o all.json   the parts as one run\n"
         "Exit status: 0 success, 1 the run ended with a message (on stderr) or a record of a\n"
         "corpus failed, 2 usage error.");
     app.failure_message([](const CLI::App* self, const CLI::Error& error) {
@@ -608,6 +611,22 @@ int main(int argc, char** argv) {
         output.format == ReportFormat::Markdown) {
         output.context = CollectRunContext(corpus ? std::string() : settings.filePath);
     }
+    std::vector<std::string> files{settings.filePath};
+    size_t corpusFiles = 1;  // before a shard takes its part
+    if (corpus) {
+        files = cli::CollectFiles(paths, recursive, includes);
+        if (files.empty()) {
+            std::fprintf(stderr, "tallox-cli: no file matches %s in the folders given\n",
+                         includes.size() == 1 ? includes[0].c_str() : "the --include patterns");
+            return 1;
+        }
+        corpusFiles = files.size();
+        int k = 0;
+        int n = 0;
+        if (std::sscanf(shard.c_str(), "%d/%d", &k, &n) == 2) {
+            files = cli::ShardFiles(files, k, n);
+        }
+    }
     // How the run was asked for, kept by JSON Lines so that --resume and merge can check it.
     std::vector<std::string> subsamplingNames;
     for (const Subsampling mode :
@@ -627,21 +646,9 @@ int main(int argc, char** argv) {
         {"verify", settings.verify},
         {"decode", settings.measureDecoding},
         {"timeout", timeoutSeconds},
-        {"shard", shard}}.dump();
-    std::vector<std::string> files{settings.filePath};
-    if (corpus) {
-        files = cli::CollectFiles(paths, recursive, includes);
-        if (files.empty()) {
-            std::fprintf(stderr, "tallox-cli: no file matches %s in the folders given\n",
-                         includes.size() == 1 ? includes[0].c_str() : "the --include patterns");
-            return 1;
-        }
-        int k = 0;
-        int n = 0;
-        if (std::sscanf(shard.c_str(), "%d/%d", &k, &n) == 2) {
-            files = cli::ShardFiles(files, k, n);
-        }
-    }
+        {"shard", shard},
+        {"corpus_files",
+         corpusFiles}}.dump();
     cli::Resumption resumption;
     if (!resumePath.empty()) {
         const int status = cli::ReadResumption(

@@ -405,6 +405,19 @@ int RunMerge(const std::vector<std::string>& inputs, const std::string& output,
             byFile[row.file].push_back({&shard.records[i], std::move(row), shard.machines[i]});
         }
     }
+    // A part left out shows in the count of the corpus's files that every JSON Lines input
+    // keeps, though only its part's files are named.
+    size_t corpusFiles = 0;
+    for (const Shard& shard : shards) {
+        corpusFiles = std::max(
+            corpusFiles, static_cast<size_t>(Number(
+                             shard.contexts.front().value("settings", Json()), "corpus_files")));
+    }
+    if (files.size() < corpusFiles) {
+        problems.push_back(std::to_string(corpusFiles - files.size()) + " of the corpus's " +
+                           std::to_string(corpusFiles) + " files " +
+                           (corpusFiles - files.size() == 1 ? "is" : "are") + " in no input");
+    }
     for (const auto& [key, count] : counts) {
         if (count > 1) {
             problems.push_back("doubled (" + std::to_string(count) + " times): " + Named(key));
