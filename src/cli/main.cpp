@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <limits>
-#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
