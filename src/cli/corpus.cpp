@@ -301,9 +301,16 @@ int RunCorpus(const BenchmarkSettings& settings, const std::vector<std::string>&
             recorded.push_back(std::move(row));
         }
     }
-    // Whether every record of unit `u` over file `i` is there already.
+    // Whether every record of unit `u` over file `i` is there already, or the error record
+    // that stood for them all when the measurement crashed or timed out.
     const auto measured = [&](size_t i, size_t u) {
-        return !done.empty() &&
+        if (done.empty()) {
+            return false;
+        }
+        Row failed = ErrorRow(units[u].entry->info.name, units[u].label, {});
+        failed.params = units[u].params;
+        failed.file = files[i];
+        return done.count(RecordKey(failed)) > 0 ||
                std::all_of(units[u].rows.begin(), units[u].rows.end(), [&](Row row) {
                    row.file = files[i];
                    return done.count(RecordKey(row)) > 0;

@@ -171,9 +171,10 @@ std::vector<std::string> ShardFiles(std::vector<std::string> files, int k, int n
     return part;
 }
 
-int ReadResumption(const std::string& path, const std::string& context,
-                   const CodecRegistry& registry, Resumption& resumption) {
-    resumption = {};
+namespace {
+
+int Resume(const std::string& path, const std::string& context, const CodecRegistry& registry,
+           Resumption& resumption) {
     const std::optional<std::string> text = ReadWhole(path);
     if (!text) {
         if (errno == ENOENT) {
@@ -235,12 +236,27 @@ int ReadResumption(const std::string& path, const std::string& context,
         }
         return 2;
     }
-    const std::string cpu = first["machine"].value("cpu", "");
-    if (cpu != now["machine"].value("cpu", "")) {
+    const std::string cpu = Text(first.value("machine", Json::object()), "cpu");
+    if (cpu != Text(now["machine"], "cpu")) {
         Say(path + " was begun on " + cpu +
             ": its speed figures will mix two machines (its context lines say which)");
     }
     return 0;
+}
+
+}  // namespace
+
+int ReadResumption(const std::string& path, const std::string& context,
+                   const CodecRegistry& registry, Resumption& resumption) {
+    resumption = {};
+    try {
+        return Resume(path, context, registry, resumption);
+    } catch (const Json::exception& error) {
+        // A value of the wrong type where the layout has another.
+        Say(path + ": not the JSON Lines of a Tallox run (" + error.what() + ")");
+        resumption = {};
+        return 2;
+    }
 }
 
 namespace {
@@ -254,6 +270,9 @@ struct Shard {
     Json files = Json::array();
 };
 
+// The machine a context names, as one text to compare.
+std::string Machine(const Json& context) { return context.value("machine", Json()).dump(); }
+
 std::optional<Shard> ReadShard(const std::string& path) {
     const std::optional<std::string> text = ReadWhole(path);
     if (!text) {
@@ -262,7 +281,7 @@ std::optional<Shard> ReadShard(const std::string& path) {
     }
     Shard shard{path, {}, {}, {}};
     Json document = Json::parse(*text, nullptr, false);
-    if (document.is_object() && document.contains("results")) {
+    if (document.is_object() && document.contains("results") && document["results"].is_array()) {
         Json results = std::move(document["results"]);
         shard.files = document.contains("files") ? document["files"]
                                                  : Json::array({document.value("file", "")});
@@ -272,11 +291,14 @@ std::optional<Shard> ReadShard(const std::string& path) {
         document.erase("files");
         shard.contexts.push_back(document);
         for (Json& record : results) {
+            if (!record.is_object()) {
+                continue;
+            }
             if (!record.contains("file")) {
                 record["file"] = file;
             }
             shard.records.push_back(std::move(record));
-            shard.machines.push_back(document["machine"].dump());
+            shard.machines.push_back(Machine(document));
         }
         return shard;
     }
@@ -290,7 +312,7 @@ std::optional<Shard> ReadShard(const std::string& path) {
         } else if (type == "record" && !shard.contexts.empty()) {
             line.object.erase("type");
             shard.records.push_back(std::move(line.object));
-            shard.machines.push_back(shard.contexts.back()["machine"].dump());
+            shard.machines.push_back(Machine(shard.contexts.back()));
         }
     }
     if (shard.contexts.empty()) {
@@ -358,8 +380,10 @@ std::string Named(const std::string& key) {
 
 }  // namespace
 
-int RunMerge(const std::vector<std::string>& inputs, const std::string& output,
-             const CodecRegistry& registry) {
+namespace {
+
+int Merge(const std::vector<std::string>& inputs, const std::string& output,
+          const CodecRegistry& registry) {
     const std::optional<ReportFormat> format = ReportFormatOfPath(output);
     if (format != ReportFormat::Json && format != ReportFormat::JsonLines) {
         Say("merge: the output must end in .json or .jsonl: " + output);
@@ -367,7 +391,13 @@ int RunMerge(const std::vector<std::string>& inputs, const std::string& output,
     }
     std::vector<Shard> shards;
     for (const std::string& input : inputs) {
-        std::optional<Shard> shard = ReadShard(input);
+        std::optional<Shard> shard;
+        try {
+            shard = ReadShard(input);
+        } catch (const Json::exception& error) {
+            Say(input + ": not a Tallox result file (" + error.what() + ")");
+            return 1;
+        }
         if (!shard) {
             return 1;
         }
@@ -512,6 +542,19 @@ int RunMerge(const std::vector<std::string>& inputs, const std::string& output,
         return 1;
     }
     return 0;
+}
+
+}  // namespace
+
+int RunMerge(const std::vector<std::string>& inputs, const std::string& output,
+             const CodecRegistry& registry) {
+    try {
+        return Merge(inputs, output, registry);
+    } catch (const Json::exception& error) {
+        // A value of the wrong type where the layout has another.
+        Say("merge: an input is not a Tallox result file (" + std::string(error.what()) + ")");
+        return 1;
+    }
 }
 
 }  // namespace tallox::cli
