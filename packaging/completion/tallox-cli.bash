@@ -19,7 +19,10 @@ declare -gA _tallox_cli_run_options=(
     [--min-time]="#"
     [--no-verify]=
     [--no-decode]=
-    [--format]="text csv json markdown table"
+    [--format]="text csv json jsonl markdown table"
+    [--output]="<file>"
+    [--resume]="<file>"
+    [--shard]="#"
     [--crlf]=
     [--no-progress]=
     [-r]=
@@ -41,6 +44,11 @@ declare -gA _tallox_cli_encode_options=(
     [--quality]="#"
     [--help]=
 )
+declare -gA _tallox_cli_merge_options=(
+    [-o]="<file>"
+    [--output]="<file>"
+    [--help]=
+)
 # The codec names, as the program lists them.
 _tallox_cli_codecs() {
     "${words[0]}" --list-codecs 2>/dev/null | awk 'NR > 1 && $4 != "yardstick" { print $1 }'
@@ -50,7 +58,7 @@ _tallox_cli() {
     local cur prev words cword
     _init_completion || return
 
-    # The encode command changes the options and the positional arguments.
+    # The encode and merge commands change the options and the positional arguments.
     local -n options=_tallox_cli_run_options
     local i command="" positional=0
     for ((i = 1; i < cword; i++)); do
@@ -61,6 +69,9 @@ _tallox_cli() {
             if [[ -z $command && $positional -eq 0 && $word == encode ]]; then
                 command=encode
                 local -n options=_tallox_cli_encode_options
+            elif [[ -z $command && $positional -eq 0 && $word == merge ]]; then
+                command=merge
+                local -n options=_tallox_cli_merge_options
             else
                 ((positional++))
             fi
@@ -92,8 +103,8 @@ _tallox_cli() {
         COMPREPLY=($(compgen -W "$(_tallox_cli_codecs)" -- "$cur"))
     elif [[ -z $command ]]; then
         _filedir  # files and folders, as many as wanted
-        [[ $positional -eq 0 ]] && COMPREPLY+=($(compgen -W "encode" -- "$cur"))
-    elif [[ $command == encode && $positional -eq 1 ]]; then
+        [[ $positional -eq 0 ]] && COMPREPLY+=($(compgen -W "encode merge" -- "$cur"))
+    elif [[ $command == encode && $positional -eq 1 ]] || [[ $command == merge ]]; then
         _filedir
     fi
 } &&
