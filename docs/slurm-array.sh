@@ -25,7 +25,8 @@ codecs="${CODECS:-jpeg,rle,huffman,rice,zstd:1,19}"
 
 if [[ -z "${SLURM_ARRAY_TASK_ID:-}" ]]; then
     mkdir -p "$out"
-    job=$(sbatch --parsable --array="1-$parts" --export=ALL,CORPUS="$corpus",OUT="$out",PARTS="$parts" "$0")
+    job=$(sbatch --parsable --array="1-$parts" \
+        --export=ALL,CORPUS="$corpus",OUT="$out",PARTS="$parts" "$0")
     sbatch --dependency="afterok:$job" --job-name=tallox-merge --output="$out/merge.log" \
         --wrap "$cli merge $out/part*.jsonl -o $out/all.json"
     echo "submitted $job (parts) and its merge; results in $out/all.json"
