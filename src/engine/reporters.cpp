@@ -70,38 +70,71 @@ private:
     std::string table_;
 };
 
-// Records printed one by one under a header, the summaries after them: CSV, Markdown and the
-// aligned table differ only in their texts.
-class LineReporter final : public Reporter {
+// CSV: a header line, a line per record, and the summaries as a second table after an empty
+// line.
+class CsvReporter final : public Reporter {
 public:
-    LineReporter(ReportSink& sink, ReportFormat format) : sink_(sink), format_(format) {}
+    explicit CsvReporter(ReportSink& sink) : sink_(sink) {}
 
     void Begin(const ReportStart& start) override {
         corpus_ = start.corpus;
-        sink_.Write(format_ == ReportFormat::Csv        ? CsvHeader(corpus_)
-                    : format_ == ReportFormat::Markdown ? MarkdownHeader(start.context, corpus_)
-                                                        : TableHeader());
+        sink_.Write(CsvHeader(corpus_));
     }
-    void FileStarted(const std::string& path) override {
-        if (corpus_ && format_ == ReportFormat::Table) {
-            sink_.Write(path + "\n");
-        }
-    }
-    void Record(const Row& row) override {
-        sink_.Write(format_ == ReportFormat::Csv        ? CsvRecord(row, corpus_)
-                    : format_ == ReportFormat::Markdown ? MarkdownRecord(row, corpus_)
-                                                        : TableRecord(row));
-    }
+    void FileStarted(const std::string&) override {}
+    void Record(const Row& row) override { sink_.Write(CsvRecord(row, corpus_)); }
     void Summary(const std::vector<CodecSummary>& summaries) override {
-        sink_.Write(format_ == ReportFormat::Csv        ? CsvSummary(summaries)
-                    : format_ == ReportFormat::Markdown ? MarkdownSummary(summaries)
-                                                        : TableSummary(summaries));
+        sink_.Write(CsvSummary(summaries));
     }
     void End() override {}
 
 private:
     ReportSink& sink_;
-    ReportFormat format_;
+    bool corpus_ = false;
+};
+
+// Markdown: the context as a list, a table row per record, and a section of summaries.
+class MarkdownReporter final : public Reporter {
+public:
+    explicit MarkdownReporter(ReportSink& sink) : sink_(sink) {}
+
+    void Begin(const ReportStart& start) override {
+        corpus_ = start.corpus;
+        sink_.Write(MarkdownHeader(start.context, corpus_));
+    }
+    void FileStarted(const std::string&) override {}
+    void Record(const Row& row) override { sink_.Write(MarkdownRecord(row, corpus_)); }
+    void Summary(const std::vector<CodecSummary>& summaries) override {
+        sink_.Write(MarkdownSummary(summaries));
+    }
+    void End() override {}
+
+private:
+    ReportSink& sink_;
+    bool corpus_ = false;
+};
+
+// The aligned table for terminals; in a corpus each file's path above its records.
+class TableReporter final : public Reporter {
+public:
+    explicit TableReporter(ReportSink& sink) : sink_(sink) {}
+
+    void Begin(const ReportStart& start) override {
+        corpus_ = start.corpus;
+        sink_.Write(TableHeader());
+    }
+    void FileStarted(const std::string& path) override {
+        if (corpus_) {
+            sink_.Write(path + "\n");
+        }
+    }
+    void Record(const Row& row) override { sink_.Write(TableRecord(row)); }
+    void Summary(const std::vector<CodecSummary>& summaries) override {
+        sink_.Write(TableSummary(summaries));
+    }
+    void End() override {}
+
+private:
+    ReportSink& sink_;
     bool corpus_ = false;
 };
 
@@ -210,16 +243,18 @@ std::unique_ptr<Reporter> MakeReporter(ReportFormat format, ReportSink& sink, bo
     switch (format) {
         case ReportFormat::Text:
             return std::make_unique<TextReporter>(sink, textDetails);
+        case ReportFormat::Csv:
+            return std::make_unique<CsvReporter>(sink);
         case ReportFormat::Json:
             return std::make_unique<JsonReporter>(sink);
         case ReportFormat::JsonLines:
             return std::make_unique<JsonLinesReporter>(sink);
-        case ReportFormat::Csv:
         case ReportFormat::Markdown:
+            return std::make_unique<MarkdownReporter>(sink);
         case ReportFormat::Table:
             break;
     }
-    return std::make_unique<LineReporter>(sink, format);
+    return std::make_unique<TableReporter>(sink);
 }
 
 }  // namespace tallox
