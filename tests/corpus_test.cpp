@@ -38,7 +38,7 @@ TEST(CorpusTest, IsolationTurnsCrashesAndHangsIntoRecords) {
     settings.codecs = {{"crash", {}}, {"hang", {}}, {"rle", {}}};
     settings.iterations = 2;
     cli::OutputOptions output;
-    output.format = cli::Format::Csv;
+    output.format = ReportFormat::Csv;
 
     testing::internal::CaptureStdout();
     const int status =

@@ -23,7 +23,10 @@ declare -gA _tallox_cli_run_options=(
     [--no-pin]=
     [--no-verify]=
     [--no-decode]=
-    [--format]="text csv json markdown table"
+    [--format]="text csv json jsonl markdown table"
+    [--output]="<file>"
+    [--resume]="<file>"
+    [--shard]="#"
     [--crlf]=
     [--no-progress]=
     [-r]=
@@ -51,6 +54,11 @@ declare -gA _tallox_cli_compare_options=(
     [--format]="text json csv markdown"
     [--help]=
 )
+declare -gA _tallox_cli_merge_options=(
+    [-o]="<file>"
+    [--output]="<file>"
+    [--help]=
+)
 # The codec names, as the program lists them.
 _tallox_cli_codecs() {
     "${words[0]}" --list-codecs 2>/dev/null | awk 'NR > 1 && $4 != "yardstick" { print $1 }'
@@ -60,7 +68,7 @@ _tallox_cli() {
     local cur prev words cword
     _init_completion || return
 
-    # The encode command changes the options and the positional arguments.
+    # The encode and merge commands change the options and the positional arguments.
     local -n options=_tallox_cli_run_options
     local i command="" positional=0
     for ((i = 1; i < cword; i++)); do
@@ -74,6 +82,9 @@ _tallox_cli() {
             elif [[ -z $command && $positional -eq 0 && $word == compare ]]; then
                 command=compare
                 local -n options=_tallox_cli_compare_options
+            elif [[ -z $command && $positional -eq 0 && $word == merge ]]; then
+                command=merge
+                local -n options=_tallox_cli_merge_options
             else
                 ((positional++))
             fi
@@ -105,8 +116,9 @@ _tallox_cli() {
         COMPREPLY=($(compgen -W "$(_tallox_cli_codecs)" -- "$cur"))
     elif [[ -z $command ]]; then
         _filedir  # files and folders, as many as wanted
-        [[ $positional -eq 0 ]] && COMPREPLY+=($(compgen -W "encode compare" -- "$cur"))
-    elif [[ $command == encode && $positional -eq 1 ]] || [[ $command == compare ]]; then
+        [[ $positional -eq 0 ]] && COMPREPLY+=($(compgen -W "encode compare merge" -- "$cur"))
+    elif [[ $command == encode && $positional -eq 1 ]] || [[ $command == compare ]] ||
+        [[ $command == merge ]]; then
         _filedir
     fi
 } &&

@@ -9,11 +9,13 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <optional>
+#include <set>
+#include <utility>
 
 #include "cli/isolate.h"
 #include "engine/records.h"
-#include "engine/report.h"
 #include "engine/run.h"
 
 namespace fs = std::filesystem;
@@ -177,77 +179,32 @@ private:
 class CorpusOutput {
 public:
     CorpusOutput(const OutputOptions& options, CorpusProgress& progress)
-        : options_(options), progress_(progress) {}
+        : sink_(
+              options, [&progress] { progress.Clear(); }, [] {}),
+          reporter_(MakeReporter(options.format, sink_)) {}
 
-    void Write(std::string text) {
-        progress_.Clear();
-        WriteOutput(std::move(text), options_.crlf, writeError_);
-    }
-
-    void Start() {
-        switch (options_.format) {
-            case Format::Text:
-                return Write(kReportHeader);
-            case Format::Csv:
-                return Write(CsvHeader(true));
-            case Format::Markdown:
-                return Write(MarkdownHeader(options_.context, true));
-            case Format::Table:
-                return Write(TableHeader());
-            case Format::Json:
-                return;
+    void Start(const OutputOptions& options, const std::vector<std::string>& files,
+               const std::vector<Row>* recorded) {
+        if (recorded != nullptr) {
+            for (const Row& row : *recorded) {
+                rows_.push_back(row);
+                failed_ += row.error.empty() ? 0 : 1;
+            }
         }
+        reporter_->Begin({options.context, true, files, options.settings});
     }
-
-    void File(const std::string& path) {
-        if (options_.format == Format::Text) {
-            Write("\r\n" + path + "\r\n");
-        } else if (options_.format == Format::Table) {
-            Write(path + "\n");
-        }
-    }
-
+    void File(const std::string& path) { reporter_->FileStarted(path); }
     void Record(const Row& row) {
         rows_.push_back(row);
         failed_ += row.error.empty() ? 0 : 1;
-        switch (options_.format) {
-            case Format::Text:
-                return Write(row.error.empty() ? row.text
-                                               : row.label + "error: " + row.error + "\r\n");
-            case Format::Csv:
-                return Write(CsvRecord(row, true));
-            case Format::Markdown:
-                return Write(MarkdownRecord(row, true));
-            case Format::Table:
-                return Write(TableRecord(row));
-            case Format::Json:
-                return;
-        }
+        reporter_->Record(row);
     }
 
-    int Finish(const std::vector<std::string>& files) {
-        const std::vector<CodecSummary> summaries = SummarizeCodecs(rows_);
-        switch (options_.format) {
-            case Format::Text:
-                Write(SummaryText(summaries));
-                break;
-            case Format::Csv:
-                Write(CsvSummary(summaries));
-                break;
-            case Format::Markdown:
-                Write(MarkdownSummary(summaries));
-                break;
-            case Format::Table:
-                Write(TableSummary(summaries));
-                break;
-            case Format::Json:
-                Write(CorpusJsonDocument(options_.context, files, rows_, summaries) + "\n");
-                break;
-        }
-        progress_.Clear();
-        if (writeError_ != 0) {
-            std::fprintf(stderr, "%s\n",
-                         FormatMessage({"cannot write the output", {}, writeError_}).c_str());
+    int Finish(CorpusProgress& progress) {
+        reporter_->Summary(SummarizeCodecs(rows_));
+        reporter_->End();
+        progress.Clear();
+        if (sink_.Status() != 0) {
             return 1;
         }
         if (failed_ > 0) {
@@ -261,14 +218,23 @@ public:
     const std::vector<Row>& Rows() const { return rows_; }
 
 private:
-    const OutputOptions& options_;
-    CorpusProgress& progress_;
+    OutputSink sink_;
+    std::unique_ptr<Reporter> reporter_;
     std::vector<Row> rows_;
     size_t failed_ = 0;
-    int writeError_ = 0;
 };
 
 }  // namespace
+
+std::string RecordKey(const Row& row) {
+    std::string key = row.file + '\n' + row.codec + '\n' + row.params;
+    if (row.jpeg) {
+        key += "\nq" + std::to_string(row.jpeg->quality) + ' ' +
+               SubsamplingName(row.jpeg->subsampling) + (row.jpeg->progressive ? " p" : "") +
+               (row.jpeg->optimize ? " o" : "");
+    }
+    return key;
+}
 
 std::vector<std::string> CollectFiles(const std::vector<std::string>& paths, bool recursive,
                                       const std::vector<std::string>& includes) {
@@ -294,18 +260,65 @@ int RunCorpus(const BenchmarkSettings& settings, const std::vector<std::string>&
         const CodecEntry* entry;
         std::string label;
         std::string params;
+        std::vector<Row> rows;  // the records it makes, without their file: their keys
     };
     std::vector<Unit> units;
     size_t counted = 0;
     for (const CodecSetting& setting : OrderedSettings(settings, registry)) {
         const CodecEntry* entry = registry.Find(setting.name);
         const std::vector<double> values = ValuesOf(*entry, setting);
-        units.push_back({setting, entry, LabelOf(*entry, values), ParamsText(*entry, values)});
+        Unit& unit = units.emplace_back(
+            Unit{setting, entry, LabelOf(*entry, values), ParamsText(*entry, values), {}});
+        BenchmarkSettings one = settings;
+        one.codecs = {setting};
+        one.baseline = false;
+        for (const PlannedRow& planned : PlanRows(one, registry)) {
+            Row& row = unit.rows.emplace_back();
+            row.codec = entry->info.name;
+            row.label = planned.label;
+            row.params = ParamsText(*entry, planned.values);
+            row.jpeg = planned.jpeg;
+        }
         counted += entry->info.yardstick ? 0 : 1;
     }
+    // A resumed run's records, known by their keys; they take the labels this run gives them.
+    std::vector<Row> recorded;
+    std::set<std::string> done;
+    if (options.recorded != nullptr) {
+        std::map<std::string, std::string> labels;
+        for (const Unit& unit : units) {
+            for (const Row& row : unit.rows) {
+                labels[RecordKey(row)] = row.label;
+            }
+        }
+        for (Row row : *options.recorded) {
+            done.insert(RecordKey(row));
+            const std::string file = std::exchange(row.file, {});
+            if (const auto label = labels.find(RecordKey(row)); label != labels.end()) {
+                row.label = label->second;
+            }
+            row.file = file;
+            recorded.push_back(std::move(row));
+        }
+    }
+    // Whether every record of unit `u` over file `i` is there already, or the error record
+    // that stood for them all when the measurement crashed or timed out.
+    const auto measured = [&](size_t i, size_t u) {
+        if (done.empty()) {
+            return false;
+        }
+        Row failed = ErrorRow(units[u].entry->info.name, units[u].label, {});
+        failed.params = units[u].params;
+        failed.file = files[i];
+        return done.count(RecordKey(failed)) > 0 ||
+               std::all_of(units[u].rows.begin(), units[u].rows.end(), [&](Row row) {
+                   row.file = files[i];
+                   return done.count(RecordKey(row)) > 0;
+               });
+    };
     CorpusProgress progress(output.progress, files.size(), counted, settings.iterations);
     CorpusOutput out(output, progress);
-    out.Start();
+    out.Start(output, files, options.recorded != nullptr ? &recorded : nullptr);
     // Does `step` for unit `u` of file `i` as a step of the bar (the yardstick is none). The
     // worker does so too for the measurements it makes, on its copy of the bar.
     const auto onBar = [&](size_t i, size_t u, const auto& step) {
@@ -347,13 +360,25 @@ int RunCorpus(const BenchmarkSettings& settings, const std::vector<std::string>&
             options.timeoutSeconds);
     }
     for (size_t i = 0; i < files.size() && !(options.stopOnError && out.Failed()); ++i) {
-        out.File(files[i]);
+        bool started = false;
         const auto record = [&](const Row& row) {
             Row filed = row;
             filed.file = files[i];
-            out.Record(filed);
+            if (done.empty() || done.count(RecordKey(filed)) == 0) {
+                out.Record(filed);
+            }
         };
         for (size_t u = 0; u < units.size() && !(options.stopOnError && out.Failed()); ++u) {
+            if (measured(i, u)) {
+                if (!units[u].entry->info.yardstick) {
+                    progress.End();
+                }
+                continue;
+            }
+            if (!started) {
+                out.File(files[i]);
+                started = true;
+            }
             if (!worker) {
                 measure(i, u, record);
                 continue;
@@ -371,7 +396,7 @@ int RunCorpus(const BenchmarkSettings& settings, const std::vector<std::string>&
     if (records != nullptr) {
         *records = out.Rows();
     }
-    return out.Finish(files);
+    return out.Finish(progress);
 }
 
 }  // namespace tallox::cli

@@ -16,7 +16,13 @@ struct CorpusOptions {
     bool stopOnError = false;     // the first failed record ends the run
     bool isolate = true;          // the measurements made in a child process
     double timeoutSeconds = 0.0;  // an isolated measurement's limit; 0: none
+    // The records already in a resumed output, in its order: not measured again, not printed,
+    // but counted in the summaries.
+    const std::vector<Row>* recorded = nullptr;
 };
+
+// What tells a record from every other of a run: its file, codec, parameters and JPEG settings.
+std::string RecordKey(const Row& row);
 
 // The files to measure: each path that is not a folder as given; each folder's regular files
 // whose names match one of `includes` (shell patterns, letter case ignored), hidden names

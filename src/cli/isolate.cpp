@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -182,6 +183,7 @@ std::optional<std::string> IsolatedWorker::Start() {
         return std::string("cannot make a socket (") + std::strerror(errno) + ")";
     }
     std::fflush(nullptr);  // nothing buffered is written twice
+    const pid_t parent = getpid();
     const pid_t child = fork();
     if (child < 0) {
         const int error = errno;
@@ -190,6 +192,10 @@ std::optional<std::string> IsolatedWorker::Start() {
         return std::string("cannot start a process (") + std::strerror(error) + ")";
     }
     if (child == 0) {
+        // A run killed outright takes its measurement with it, rather than leave it running.
+        if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) {
+            _exit(1);
+        }
         close(fds[0]);
         Serve(fds[1], measure_);
     }

@@ -21,9 +21,11 @@
 #include "cli/encode.h"
 #include "cli/options.h"
 #include "cli/output.h"
+#include "cli/runs.h"
 #include "cli/settings.h"
 #include "engine/codec.h"
 #include "engine/records.h"
+#include "engine/reporters.h"
 #include "engine/run.h"
 #include "engine/run_context.h"
 #include "platform/affinity.h"
@@ -142,8 +144,10 @@ int main(int argc, char** argv) {
         std::string out;
         std::string err;
         const int status = cli::RunCompare(options.compare, out, err);
-        int writeError = 0;
-        cli::WriteOutput(out, false, writeError);
+        const int writeError = std::fwrite(out.data(), 1, out.size(), stdout) == out.size() &&
+                                       std::fflush(stdout) == 0
+                                   ? 0
+                                   : (errno != 0 ? errno : EIO);
         std::fputs(err.c_str(), stderr);
         if (writeError != 0) {
             std::fprintf(stderr, "%s\n",
@@ -154,6 +158,28 @@ int main(int argc, char** argv) {
     }
     if (options.runEncode) {
         return RunEncode(options.encode);
+    }
+    if (options.runMerge) {
+        return cli::RunMerge(options.mergeInputs, options.mergeOutput);
+    }
+    if (!options.resumePath.empty()) {
+        if (options.formatGiven && options.format != "jsonl") {
+            return cli::UsageError("--resume takes JSON Lines, not --format " + options.format);
+        }
+        if (!options.outputPath.empty() && options.outputPath != options.resumePath) {
+            return cli::UsageError("--resume writes to its own file, not to --output " +
+                                   options.outputPath);
+        }
+        options.format = "jsonl";
+        options.outputPath = options.resumePath;
+    } else if (!options.formatGiven && !options.outputPath.empty()) {
+        if (const std::optional<ReportFormat> byName = ReportFormatOfPath(options.outputPath)) {
+            options.format = *byName == ReportFormat::JsonLines  ? "jsonl"
+                             : *byName == ReportFormat::Markdown ? "markdown"
+                             : *byName == ReportFormat::Csv      ? "csv"
+                             : *byName == ReportFormat::Json     ? "json"
+                                                                 : "text";
+        }
     }
     // "--codecs jpeg rle" leaves "rle" as the file: name the slip rather than the missing file.
     for (const std::string& file : options.paths) {
@@ -167,18 +193,23 @@ int main(int argc, char** argv) {
                                    file);
         }
     }
-    // One path that is not a folder is one file's run; anything else is a corpus.
+    // One path that is not a folder is one file's run; anything else is a corpus, and so are a
+    // shard's and a resumed run's files, which need their records to name the file.
     std::error_code folderError;
     const bool corpus =
         options.paths.size() > 1 ||
-        (options.paths.size() == 1 && fs::is_directory(options.paths[0], folderError));
+        (options.paths.size() == 1 && fs::is_directory(options.paths[0], folderError)) ||
+        !options.shard.empty() || !options.resumePath.empty();
+    if (corpus && options.paths.empty()) {
+        options.paths.push_back(SamplePath());
+    }
     if (!corpus && (options.isolate || options.timeoutSeconds > 0)) {
         return cli::UsageError(std::string(options.isolate ? "--isolate" : "--timeout") +
                                " applies to several files or a folder");
     }
     // A closed stdout fails every write; found now, before a file opened by the run takes its
     // descriptor.
-    if (fcntl(STDOUT_FILENO, F_GETFD) == -1) {
+    if (options.outputPath.empty() && fcntl(STDOUT_FILENO, F_GETFD) == -1) {
         std::fprintf(stderr, "%s\n",
                      cli::FormatMessage({"cannot write the output", {}, errno}).c_str());
         return 1;
@@ -217,19 +248,102 @@ int main(int argc, char** argv) {
     }
     cli::OutputOptions output = cli::MakeOutputOptions(options, settings, corpus);
     output.context.pinning = pinning;
+    std::vector<std::string> files{settings.filePath};
+    size_t corpusFiles = 1;  // before a shard takes its part
     if (corpus) {
-        const std::vector<std::string> files =
-            cli::CollectFiles(options.paths, options.recursive, options.includes);
+        files = cli::CollectFiles(options.paths, options.recursive, options.includes);
         if (files.empty()) {
             std::fprintf(stderr, "tallox-cli: no file matches %s in the folders given\n",
                          options.includes.size() == 1 ? options.includes[0].c_str()
                                                       : "the --include patterns");
             return 1;
         }
+        corpusFiles = files.size();
+        int k = 0;
+        int n = 0;
+        if (std::sscanf(options.shard.c_str(), "%d/%d", &k, &n) == 2) {
+            files = cli::ShardFiles(files, k, n);
+        }
+    }
+    // How the run was asked for, kept by JSON Lines so that --resume and merge can check it.
+    std::vector<std::string> subsamplingNames;
+    for (const Subsampling mode :
+         options.subsamplings.empty() ? std::vector{Subsampling::k420} : options.subsamplings) {
+        subsamplingNames.push_back(SubsamplingName(mode));
+    }
+    output.settings = nlohmann::ordered_json{
+        {"codecs", options.all ? std::vector<std::string>{"--all"} : options.codecLists},
+        {"iterations", settings.iterations},
+        {"quality", settings.jpegQualities.empty() ? std::vector{settings.jpegQuality}
+                                                   : settings.jpegQualities},
+        {"subsampling", subsamplingNames},
+        {"progressive", options.progressive},
+        {"optimize", options.optimize},
+        {"warmup", options.warmup},
+        {"min_time", options.minimumSeconds},
+        {"max_time", options.maximumSeconds},
+        {"threads", settings.threads},
+        {"verify", settings.verify},
+        {"decode", settings.measureDecoding},
+        {"timeout", options.timeoutSeconds},
+        {"shard", options.shard},
+        {"corpus_files",
+         corpusFiles}}.dump();
+    cli::Resumption resumption;
+    if (!options.resumePath.empty()) {
+        const int status = cli::ReadResumption(
+            options.resumePath, JsonLinesContext(output.context, output.settings, &files),
+            DefaultRegistry(), resumption);
+        if (status != 0) {
+            return status;
+        }
+    }
+    const std::string& outputPath = options.outputPath;
+    if (!outputPath.empty()) {
+        std::error_code error;
+        for (const std::string& file : files) {
+            if (fs::equivalent(outputPath, file, error)) {
+                std::fprintf(
+                    stderr, "%s\n",
+                    cli::FormatMessage({"the output would overwrite the input", outputPath})
+                        .c_str());
+                return 1;
+            }
+        }
+        // Written in place, not through a temporary file: a killed run leaves its records. A
+        // resumed file keeps its whole records and loses the rest.
+        const int fd =
+            open(outputPath.c_str(),
+                 O_WRONLY | O_CREAT | O_CLOEXEC | (options.resumePath.empty() ? O_TRUNC : 0), 0666);
+        output.stream = fd < 0 ? nullptr : fdopen(fd, "w");
+        if (output.stream == nullptr ||
+            (!options.resumePath.empty() &&
+             (ftruncate(fd, static_cast<off_t>(resumption.keptBytes)) != 0 ||
+              lseek(fd, 0, SEEK_END) < 0))) {
+            std::fprintf(
+                stderr, "%s\n",
+                cli::FormatMessage({"cannot write the output", outputPath, errno}).c_str());
+            return 1;
+        }
+    }
+    // The output file closed at the end, its last error said.
+    const auto closed = [&](int status) {
+        if (output.stream != stdout && std::fclose(output.stream) != 0 && status == 0) {
+            std::fprintf(
+                stderr, "%s\n",
+                cli::FormatMessage({"cannot write the output", outputPath, errno}).c_str());
+            return 1;
+        }
+        return status;
+    };
+    if (corpus) {
         std::vector<Row> records;
-        const int exitStatus = cli::RunCorpus(
-            settings, files, {options.stopOnError, !options.noIsolate, options.timeoutSeconds},
-            output, PlatformImaging(), DefaultRegistry(), &records);
+        cli::CorpusOptions corpusOptions{options.stopOnError, !options.noIsolate,
+                                         options.timeoutSeconds};
+        corpusOptions.recorded = options.resumePath.empty() ? nullptr : &resumption.recorded;
+        const int exitStatus =
+            closed(cli::RunCorpus(settings, files, corpusOptions, output, PlatformImaging(),
+                                  DefaultRegistry(), &records));
         // The corpus drawn as its summary: a point per codec at the totals' ratio and MB/s.
         const std::string count = "(" + std::to_string(files.size()) + " files)";
         fs::path folder = fs::path(options.paths[0]).lexically_normal();
@@ -246,7 +360,7 @@ int main(int argc, char** argv) {
     }
     cli::CliHost host(output);
     RunBenchmark(settings, host);
-    const int exitStatus = host.Finish();
+    const int exitStatus = closed(host.Finish());
     if (!options.plot.empty() && !WritePlot(options.plot, host.Rows(), settings.fileName, argv)) {
         return 1;
     }

@@ -162,6 +162,26 @@ CLI::Validator SubsamplingList(std::vector<Subsampling>& subsamplings) {
             "{444,422,420}"};
 }
 
+// --shard: "K/N" with 1 <= K <= N, both in plain decimal.
+CLI::Validator ShardPart() {
+    return {[](std::string& text) -> std::string {
+                const size_t slash = text.find('/');
+                const auto whole = [](const std::string& digits) {
+                    return !digits.empty() && digits.size() <= 9 &&
+                           digits.find_first_not_of("0123456789") == std::string::npos;
+                };
+                if (slash == std::string::npos || !whole(text.substr(0, slash)) ||
+                    !whole(text.substr(slash + 1)) || std::stoi(text.substr(0, slash)) < 1 ||
+                    std::stoi(text.substr(0, slash)) > std::stoi(text.substr(slash + 1))) {
+                    return "'" + text + "' is not a part K/N of the corpus (1 <= K <= N)";
+                }
+                text = std::to_string(std::stoi(text.substr(0, slash))) + "/" +
+                       std::to_string(std::stoi(text.substr(slash + 1)));
+                return {};
+            },
+            ""};
+}
+
 }  // namespace
 
 int UsageError(const std::string& text) {
@@ -197,6 +217,10 @@ std::optional<int> ParseOptions(int argc, char** argv, CliOptions& options) {
         "  tallox-cli -r --all --timeout 60 images/    every bitmap under images/\n"
         "  tallox-cli encode huffman photo.bmp -o photo.huf\n"
         "  tallox-cli encode zstd:19 photo.bmp -o photo.bmp.zst\n"
+        "  tallox-cli --shard 1/4 --output part1.jsonl images/   a quarter of the corpus\n"
+        "  tallox-cli --shard 1/4 --resume part1.jsonl images/   go on after a kill\n"
+        "  tallox-cli merge part*.jsonl -o all.json   the parts as one run\n"
+        "  tallox-cli compare old.json new.json       what changed between two runs\n"
         "Exit status: 0 success, 1 the run ended with a message (on stderr) or a record of a\n"
         "corpus failed, 2 usage error.");
     app.failure_message([](const CLI::App* self, const CLI::Error& error) {
@@ -265,9 +289,25 @@ std::optional<int> ParseOptions(int argc, char** argv, CliOptions& options) {
         ->transform(Seconds());
     app.add_flag("--no-verify", options.noVerify, "Do not decode and compare the lossless outputs");
     app.add_flag("--no-decode", options.noDecode, "Do not time the decoders");
-    app.add_option("--format", options.format,
-                   "Output: text (the report), csv, json, markdown or table (per-call statistics)")
-        ->check(CLI::IsMember({"text", "csv", "json", "markdown", "table"}));
+    auto* formatOption =
+        app.add_option("--format", options.format,
+                       "Output: text (the report), csv, json, jsonl (JSON Lines: a line per "
+                       "record as it is measured), markdown or table (per-call statistics); by "
+                       "default the --output file's extension (.txt .csv .json .jsonl .md) or text")
+            ->check(CLI::IsMember({"text", "csv", "json", "jsonl", "markdown", "table"}));
+    app.add_option("--output", options.outputPath,
+                   "Write the output to FILE instead of stdout, each record as it completes; a "
+                   "FILE that exists is replaced")
+        ->type_name("FILE");
+    app.add_option("--resume", options.resumePath,
+                   "Go on with the JSON Lines run that FILE holds (killed, or not yet begun), "
+                   "given the same arguments: its records are kept and the rest appended")
+        ->type_name("FILE.jsonl");
+    app.add_option("--shard", options.shard,
+                   "Measure the K-th of N parts of the corpus: every N-th file of the sorted "
+                   "list, from the K-th on (merge the parts with 'tallox-cli merge')")
+        ->type_name("K/N")
+        ->check(ShardPart());
     app.add_flag("--crlf", options.crlf, "Keep the report's own \\r\\n line ends (text format)");
     app.add_flag("--no-progress", options.noProgress, "No progress bar on stderr");
     app.add_flag("-r,--recursive", options.recursive, "Walk the folders' subfolders too");
@@ -309,6 +349,16 @@ std::optional<int> ParseOptions(int argc, char** argv, CliOptions& options) {
         ->add_option("--quality", options.encode.quality, "JPEG quality, 1 to 100 (default 50)")
         ->transform(Decimal(1, 100));
 
+    CLI::App* mergeCommand = app.add_subcommand(
+        "merge",
+        "Merge the results of a run's shards (JSON or JSON Lines) into one, its summaries computed "
+        "again; fails when a record is missing or doubled");
+    mergeCommand->add_option("FILES", options.mergeInputs, "The shards' result files")->required();
+    mergeCommand
+        ->add_option("-o,--output", options.mergeOutput,
+                     "The merged result: FILE.json or FILE.jsonl")
+        ->required();
+
     CLI::App* compareCommand = app.add_subcommand(
         "compare",
         "Compare two result files (JSON or JSON Lines): time with a 95 % interval and a "
@@ -345,6 +395,8 @@ std::optional<int> ParseOptions(int argc, char** argv, CliOptions& options) {
     options.codecsGiven = codecsOption->count() > 0;
     options.runEncode = static_cast<bool>(*encodeCommand);
     options.runCompare = static_cast<bool>(*compareCommand);
+    options.runMerge = static_cast<bool>(*mergeCommand);
+    options.formatGiven = formatOption->count() > 0;
     if (failAbove->count() > 0) {
         options.compare.failAbovePercent = options.failAbovePercent;
     }

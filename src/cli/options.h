@@ -49,6 +49,13 @@ struct CliOptions {
     bool codecsGiven = false;  // --codecs was on the command line
     bool runEncode = false;    // the encode command, with its options in `encode`
     EncodeOptions encode;
+    std::string outputPath;  // --output
+    std::string resumePath;  // --resume
+    std::string shard;       // --shard K/N
+    bool formatGiven = false;
+    bool runMerge = false;  // the merge command, its shard files and output
+    std::vector<std::string> mergeInputs;
+    std::string mergeOutput;
     bool runCompare = false;  // the compare command, with its options in `compare`
     CompareOptions compare;
     std::string compareFormat = "text";

@@ -8,9 +8,6 @@
 #include <cstring>
 #include <string>
 
-#include "engine/records.h"
-#include "engine/report.h"
-
 namespace tallox::cli {
 
 std::string FormatMessage(const RunMessage& message) {
@@ -25,14 +22,13 @@ std::string FormatMessage(const RunMessage& message) {
     return line;
 }
 
-void WriteOutput(std::string text, bool crlf, int& writeError) {
-    if (!crlf) {
-        std::erase(text, '\r');  // the report's "\r" stands only before "\n"
+int OutputSink::Status() const {
+    if (file_.Error() == 0) {
+        return 0;
     }
-    if (writeError == 0 && (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
-                            std::fflush(stdout) != 0)) {
-        writeError = errno != 0 ? errno : EIO;
-    }
+    std::fprintf(stderr, "%s\n",
+                 FormatMessage({"cannot write the output", {}, file_.Error()}).c_str());
+    return 1;
 }
 
 std::string Grouped(int64_t value) {
@@ -153,19 +149,18 @@ void TerminalProgress::Clear() {
 
 CliHost::CliHost(OutputOptions options)
     : options_(std::move(options)),
-      progress_(options_.progress, options_.codecs, options_.iterations) {}
-
-void CliHost::Write(std::string text) {
-    progress_.Clear();
-    WriteOutput(std::move(text), options_.crlf, writeError_);
-    progress_.Redraw();
+      progress_(options_.progress, options_.codecs, options_.iterations),
+      sink_(
+          options_, [this] { progress_.Clear(); }, [this] { progress_.Redraw(); }),
+      reporter_(MakeReporter(options_.format, sink_)) {
+    reporter_->Begin({options_.context, false, {}, options_.settings});
 }
 
 void CliHost::Push(const std::string& report) {
-    // The header is the report's first text; the rows follow as they finish.
-    if (options_.format == Format::Text && !headerWritten_ && !report.empty()) {
-        headerWritten_ = true;
-        Write(kReportHeader);
+    // The run's first text: its input was found measurable, and the rows follow as they finish.
+    if (!started_ && !report.empty()) {
+        started_ = true;
+        reporter_->FileStarted(options_.context.inputPath);
     }
 }
 
@@ -175,64 +170,18 @@ void CliHost::ShowMessage(const RunMessage& message) {
     failed_ = true;
 }
 
-// The header of the record formats printed row by row; empty for text and JSON.
-std::string CliHost::RecordHeader() const {
-    switch (options_.format) {
-        case Format::Csv:
-            return CsvHeader();
-        case Format::Markdown:
-            return MarkdownHeader(options_.context);
-        case Format::Table:
-            return TableHeader();
-        case Format::Text:
-        case Format::Json:
-            break;
-    }
-    return {};
-}
-
 void CliHost::RowFinished(const Row& row) {
     if (!row.yardstick) {  // the memcpy yardstick is no codec of the bar's
         progress_.CodecFinished();
     }
     rows_.push_back(row);
-    std::string text;
-    if (!headerWritten_) {
-        text = RecordHeader();
-        headerWritten_ = !text.empty();
-    }
-    switch (options_.format) {
-        case Format::Text:
-            text += row.text;
-            break;
-        case Format::Csv:
-            text += CsvRecord(row);
-            break;
-        case Format::Markdown:
-            text += MarkdownRecord(row);
-            break;
-        case Format::Table:
-            text += TableRecord(row);
-            break;
-        case Format::Json:
-            return;  // written whole at the end
-    }
-    Write(text);
+    reporter_->Record(row);
 }
 
 int CliHost::Finish() {
-    if (options_.format == Format::Json) {
-        Write(JsonDocument(options_.context, rows_) + "\n");
-    } else if (!headerWritten_ && options_.format != Format::Text) {
-        Write(RecordHeader());
-    }
+    reporter_->End();
     progress_.Clear();
-    if (writeError_ != 0) {
-        std::fprintf(stderr, "%s\n",
-                     FormatMessage({"cannot write the output", {}, writeError_}).c_str());
-        return 1;
-    }
-    return failed_ ? 1 : 0;
+    return sink_.Status() != 0 || failed_ ? 1 : 0;
 }
 
 }  // namespace tallox::cli

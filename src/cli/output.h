@@ -3,23 +3,27 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "engine/reporters.h"
 #include "engine/run_context.h"
 #include "engine/run_host.h"
 
 namespace tallox::cli {
 
-enum class Format { Text, Csv, Json, Markdown, Table };
-
 struct OutputOptions {
-    Format format = Format::Text;
+    ReportFormat format = ReportFormat::Text;
+    std::FILE* stream = stdout;       // where the output goes: stdout, or the --output file
     bool crlf = false;                // keep the report's own "\r\n" line ends
     bool progress = false;            // draw a progress bar on stderr
-    RunContext context;               // for the JSON document and the Markdown header
+    RunContext context;               // for JSON, JSON Lines and the Markdown header
+    std::string settings;             // how the run was asked for, a JSON object (JSON Lines)
     std::vector<std::string> codecs;  // the bar's labels: the selected codecs in the run's order
     int32_t iterations = 0;           // encoder calls per codec
 };
@@ -27,9 +31,28 @@ struct OutputOptions {
 // "tallox-cli: FILE: TEXT (the system's reason)", without the parts the message lacks.
 std::string FormatMessage(const RunMessage& message);
 
-// Writes `text` to stdout and flushes it, the report's "\r" dropped unless `crlf`. After the
-// first failed write, whose errno `writeError` keeps, nothing more is written.
-void WriteOutput(std::string text, bool crlf, int& writeError);
+// The output stream as a reporter's sink, with the progress bar erased before each write and
+// `after` called after it.
+class OutputSink final : public ReportSink {
+public:
+    OutputSink(const OutputOptions& options, std::function<void()> before,
+               std::function<void()> after)
+        : file_(options.stream, options.crlf),
+          before_(std::move(before)),
+          after_(std::move(after)) {}
+    void Write(std::string_view text) override {
+        before_();
+        file_.Write(text);
+        after_();
+    }
+    // 0, or 1 after "cannot write the output" on stderr.
+    int Status() const;
+
+private:
+    FileSink file_;
+    std::function<void()> before_;
+    std::function<void()> after_;
+};
 
 // 1234567 as "1,234,567".
 std::string Grouped(int64_t value);
@@ -92,15 +115,13 @@ public:
     const std::vector<Row>& Rows() const { return rows_; }
 
 private:
-    void Write(std::string text);
-    std::string RecordHeader() const;
-
     OutputOptions options_;
     TerminalProgress progress_;
+    OutputSink sink_;
+    std::unique_ptr<Reporter> reporter_;
     std::vector<Row> rows_;
-    bool headerWritten_ = false;
+    bool started_ = false;  // the run found its input measurable
     bool failed_ = false;
-    int writeError_ = 0;  // the errno of the first failed write to stdout; nothing more is written
 };
 
 }  // namespace tallox::cli

@@ -65,13 +65,8 @@ BenchmarkSettings MakeSettings(const CliOptions& options, const std::string& fil
 OutputOptions MakeOutputOptions(const CliOptions& options, const BenchmarkSettings& settings,
                                 bool corpus) {
     OutputOptions output;
-    static const std::map<std::string, Format> kFormats{{"text", Format::Text},
-                                                        {"csv", Format::Csv},
-                                                        {"json", Format::Json},
-                                                        {"markdown", Format::Markdown},
-                                                        {"table", Format::Table}};
     output.iterations = settings.iterations;
-    output.format = kFormats.at(options.format);
+    output.format = *ReportFormatNamed(options.format);
     for (const PlannedRow& row : PlanRows(settings, DefaultRegistry())) {
         if (!row.entry->info.yardstick) {
             const CodecInfo& info = row.entry->info;
@@ -83,7 +78,8 @@ OutputOptions MakeOutputOptions(const CliOptions& options, const BenchmarkSettin
     }
     output.crlf = options.crlf;
     output.progress = !options.noProgress && isatty(STDERR_FILENO) != 0;
-    if (output.format == Format::Json || output.format == Format::Markdown) {
+    if (output.format == ReportFormat::Json || output.format == ReportFormat::JsonLines ||
+        output.format == ReportFormat::Markdown) {
         output.context = CollectRunContext(corpus ? std::string() : settings.filePath);
     }
     return output;

@@ -575,6 +575,44 @@ std::string TableRecord(const Row& r) {
     return std::string(line) + quality;
 }
 
+std::string JsonLinesContext(const RunContext& context, const std::string& settings,
+                             const std::vector<std::string>* files) {
+    Json line{{"type", "context"}, {"schema", kJsonLinesSchema}};
+    line.update(ContextJson(context));
+    if (files == nullptr) {
+        Json input = Json::object();
+        AddPath(input, "path", context.inputPath);
+        input["bytes"] = context.inputBytes;
+        input["sha256"] = context.inputSha256;
+        line["input"] = input;
+    }
+    line["date"] = context.date;
+    line["settings"] = settings.empty() ? Json::object() : Json::parse(settings);
+    if (files != nullptr) {
+        line["files"] = *files;
+    }
+    return line.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+std::string JsonLinesRecord(const Row& row, const FileIdentity* file) {
+    Json line{{"type", "record"}};
+    Json fields = Fields(row, file != nullptr);
+    for (auto& field : fields.items()) {
+        line[field.key()] = std::move(field.value());
+        if (field.key() == "file") {
+            line["file_bytes"] = file->bytes;
+            line["file_sha256"] = file->sha256;
+        }
+    }
+    return line.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+std::string JsonLinesSummary(const CodecSummary& summary) {
+    Json line{{"type", "summary"}};
+    line.update(SummaryFields(summary));
+    return line.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
 std::string ContextText(const RunContext& context) {
     std::string text;
     const auto add = [&](const std::string& name, const std::string& value) {

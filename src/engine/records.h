@@ -43,8 +43,8 @@ struct CodecSummary {
     std::string label;  // the report's label, tabs included
     std::string params;
     std::optional<JpegOptions> jpeg;  // the settings of a JPEG row's files
-    int32_t files = 0;   // measured
-    int32_t failed = 0;  // an error record each
+    int32_t files = 0;                // measured
+    int32_t failed = 0;               // an error record each
     uint64_t inputBytes = 0;
     uint64_t outputBytes = 0;
     double medianSeconds = 0.0;  // the sum of the files' median call times
@@ -79,5 +79,23 @@ std::string CorpusJsonDocument(const RunContext& context, const std::vector<std:
 
 // The context as lines of text, for `--version --verbose` and saved text reports.
 std::string ContextText(const RunContext& context);
+
+// The version of the JSON Lines layout; readers refuse a file of a later one.
+inline constexpr int kJsonLinesSchema = 1;
+
+// A file of a corpus as JSON Lines records name it, so that a resumed run knows it again.
+struct FileIdentity {
+    uint64_t bytes = 0;
+    std::string sha256;
+};
+
+// JSON Lines, one object per line, each with its "type": the context ("context", "schema",
+// the context of the JSON document, `settings`, a JSON object's text, and a corpus's `files`);
+// a record, as the JSON document has it, with `file`'s length and SHA-256 after its path in a
+// corpus; a codec's summary.
+std::string JsonLinesContext(const RunContext& context, const std::string& settings,
+                             const std::vector<std::string>* files);
+std::string JsonLinesRecord(const Row& row, const FileIdentity* file);
+std::string JsonLinesSummary(const CodecSummary& summary);
 
 }  // namespace tallox

@@ -24,6 +24,7 @@
 
 #include "charts/chart.h"
 #include "engine/records.h"
+#include "engine/reporters.h"
 #include "engine/run.h"
 #include "platform/imaging.h"
 #include "ui/about_dialog.h"
@@ -309,36 +310,22 @@ void MainDialog::OnStart() {
 }
 
 bool MainDialog::SaveReport(const QString& path) {
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    std::string text;
-    if (suffix == QLatin1String("txt")) {
-        text = report;
-        std::erase(text, '\r');
-        text += '\n';
-        text += TableHeader();
-        for (const Row& row : rows_) {
-            text += TableRecord(row);
-        }
-        text += '\n';
-        text += ContextText(context_);
-    } else if (suffix == QLatin1String("csv")) {
-        text = CsvHeader();
-        for (const Row& row : rows_) {
-            text += CsvRecord(row);
-        }
-    } else if (suffix == QLatin1String("json")) {
-        text = JsonDocument(context_, rows_) + "\n";
-    } else if (suffix == QLatin1String("md")) {
-        text = MarkdownHeader(context_);
-        for (const Row& row : rows_) {
-            text += MarkdownRecord(row);
-        }
-    } else {
+    const std::optional<ReportFormat> format = ReportFormatOfPath(path.toStdString());
+    if (!format) {
         prompts_.ShowMessageBox(
-            this, QStringLiteral("Choose a file name ending in .txt, .csv, .json or .md."),
+            this, QStringLiteral("Choose a file name ending in .txt, .csv, .json, .jsonl or .md."),
             QMessageBox::Warning);
         return false;
     }
+    std::string text;
+    StringSink sink(text, false);
+    const std::unique_ptr<Reporter> reporter = MakeReporter(*format, sink, true);
+    reporter->Begin({context_, false, {}, {}});
+    reporter->FileStarted(settings.filePath);
+    for (const Row& row : rows_) {
+        reporter->Record(row);
+    }
+    reporter->End();
     // Written whole to a temporary file that replaces the target only when complete.
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) ||
@@ -355,7 +342,9 @@ bool MainDialog::SaveReport(const QString& path) {
 
 void MainDialog::OnSaveReport() {
     const std::optional<QString> path = prompts_.GetSaveFileName(
-        this, QStringLiteral("Text (*.txt);;CSV (*.csv);;JSON (*.json);;Markdown (*.md)"));
+        this,
+        QStringLiteral(
+            "Text (*.txt);;CSV (*.csv);;JSON (*.json);;JSON Lines (*.jsonl);;Markdown (*.md)"));
     if (path) {
         SaveReport(*path);
     }
