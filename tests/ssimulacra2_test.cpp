@@ -83,8 +83,10 @@ TEST(Ssimulacra2, IdenticalImagesScoreExactly100) {
     }
 }
 
-// Widths that leave a partial vector at the row's end and sizes whose pyramid stops early or
-// rounds odd sides up: the SIMD path's ring, padding and masks against the plain twin.
+// Widths that leave a partial vector or block at the row's end and sizes whose pyramid stops
+// early or rounds odd sides up: the SIMD path's strips, blocks, padding and masks against the
+// plain twin. The two round the colour transform differently, and the blur's float noise turns
+// a last-bit difference in its input into a few hundredths of a point.
 TEST(Ssimulacra2, SimdPathAgreesWithTheScalarTwin) {
     const Rgb reference = LoadMetricImage("ladybird-512x512.png");
     const Rgb distorted = LoadMetricImage("ladybird-512x512-jpeg-q20.png");
@@ -99,7 +101,7 @@ TEST(Ssimulacra2, SimdPathAgreesWithTheScalarTwin) {
         const auto scalar = Ssimulacra2Scalar(a.bytes, b.bytes, box.width, box.height);
         ASSERT_TRUE(simd.value && scalar.value) << simd.reason << scalar.reason;
         EXPECT_LT(*simd.value, 100.0);
-        EXPECT_NEAR(*simd.value, *scalar.value, 0.01) << box.width << " x " << box.height;
+        EXPECT_NEAR(*simd.value, *scalar.value, 0.05) << box.width << " x " << box.height;
     }
 }
 

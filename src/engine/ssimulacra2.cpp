@@ -18,8 +18,11 @@ namespace {
 
 constexpr size_t kScales = 6;
 constexpr uint32_t kMinSide = 8;
+// The columns blurred down together: independent recursions the processor overlaps, and whole
+// cache lines of each row.
+constexpr size_t kColumnVectors = 4;
 // Vectors may run this far past a plane's last sample, into zeros.
-constexpr size_t kPlanePad = hwy::kMaxVectorSize / sizeof(float);
+constexpr size_t kPlanePad = kColumnVectors * hwy::kMaxVectorSize / sizeof(float);
 
 // Linear RGB to the three cone responses, each row summing to 1, and the bias that keeps the
 // cube root away from its infinite slope at 0.
@@ -208,12 +211,29 @@ struct Planes {
     size_t height = 0;
     std::array<hwy::AlignedFreeUniquePtr<float[]>, 3> planes;
 
+    // Every sample is the writer's to set; only the padding is zeroed here.
     Planes(size_t w, size_t h) : width(w), height(h) {
         for (auto& plane : planes) {
             plane = hwy::AllocateAligned<float>(w * h + kPlanePad);
-            std::fill_n(plane.get(), w * h + kPlanePad, 0.0f);
+            std::fill_n(plane.get() + w * h, kPlanePad, 0.0f);
         }
     }
+};
+
+// Memory the SIMD kernels reuse from scale to scale: taken at the first, largest scale.
+class Scratch {
+public:
+    float* Floats(size_t count) {
+        if (count > size_) {
+            floats_ = hwy::AllocateAligned<float>(count);
+            size_ = count;
+        }
+        return floats_.get();
+    }
+
+private:
+    hwy::AlignedFreeUniquePtr<float[]> floats_;
+    size_t size_ = 0;
 };
 
 // Per channel: the 1- and 4-norms of the SSIM error, ringing and blur maps, in the order the
@@ -244,19 +264,26 @@ Planes Downsample(const Planes& in) {
     for (int c = 0; c < 3; ++c) {
         const float* src = in.planes[c].get();
         float* dst = out.planes[c].get();
+        // Whole pairs first, then an odd width's last column on its own.
+        const size_t pairs = in.width / 2;
         for (size_t y = 0; y < out.height; ++y) {
             const float* row0 = src + 2 * y * in.width;
             const float* row1 = src + std::min(2 * y + 1, in.height - 1) * in.width;
-            for (size_t x = 0; x < out.width; ++x) {
-                const size_t x0 = 2 * x, x1 = std::min(2 * x + 1, in.width - 1);
-                dst[y * out.width + x] = 0.25f * ((row0[x0] + row0[x1]) + (row1[x0] + row1[x1]));
+            float* row = dst + y * out.width;
+            for (size_t x = 0; x < pairs; ++x) {
+                row[x] =
+                    0.25f * ((row0[2 * x] + row0[2 * x + 1]) + (row1[2 * x] + row1[2 * x + 1]));
+            }
+            if (pairs < out.width) {
+                const size_t last = in.width - 1;
+                row[pairs] = 0.25f * ((row0[last] + row0[last]) + (row1[last] + row1[last]));
             }
         }
     }
     return out;
 }
 
-using ScaleFunction = ScaleNorms (*)(const Planes&, const Planes&);
+using ScaleFunction = ScaleNorms (*)(const Planes&, const Planes&, Scratch&);
 
 MetricResult<double> Compute(std::span<const uint8_t> reference, std::span<const uint8_t> distorted,
                              uint32_t width, uint32_t height, ScaleFunction scaleNorms) {
@@ -269,6 +296,7 @@ MetricResult<double> Compute(std::span<const uint8_t> reference, std::span<const
     }
     Planes a = ToLinear(reference.data(), width, height);
     Planes b = ToLinear(distorted.data(), width, height);
+    Scratch scratch;
     double sum = 0;
     for (size_t scale = 0; scale < kScales; ++scale) {
         if (scale > 0) {
@@ -276,7 +304,7 @@ MetricResult<double> Compute(std::span<const uint8_t> reference, std::span<const
             b = Downsample(b);
             if (a.width < kMinSide || a.height < kMinSide) break;
         }
-        const ScaleNorms norms = scaleNorms(a, b);
+        const ScaleNorms norms = scaleNorms(a, b, scratch);
         for (size_t c = 0; c < 3; ++c) {
             for (size_t n = 0; n < 2; ++n) {
                 for (size_t map = 0; map < 3; ++map) {
@@ -343,8 +371,8 @@ HWY_INLINE Vec Cbrt(FloatTag d, Vec a) {
     return x;
 }
 
-// Linear RGB planes to shifted XYB planes of the same size.
-void ToXyb(const Planes& linear, Planes& xyb) {
+// Linear RGB planes to shifted XYB planes of the same size and padding, the padding zero.
+void ToXyb(const Planes& linear, float* const* xyb) {
     const FloatTag d;
     const size_t n = linear.width * linear.height;
     const float* r = linear.planes[0].get();
@@ -368,11 +396,19 @@ void ToXyb(const Planes& linear, Planes& xyb) {
         }
         const auto x = hn::Mul(half, hn::Sub(m[0], m[1]));
         const auto y = hn::Mul(half, hn::Add(m[0], m[1]));
-        hn::Store(hn::MulAdd(hn::Set(d, kXScale), x, hn::Set(d, kXOffset)), d,
-                  xyb.planes[0].get() + i);
-        hn::Store(hn::Add(y, hn::Set(d, kYOffset)), d, xyb.planes[1].get() + i);
-        hn::Store(hn::Add(hn::Sub(m[2], y), hn::Set(d, kBOffset)), d, xyb.planes[2].get() + i);
+        hn::Store(hn::MulAdd(hn::Set(d, kXScale), x, hn::Set(d, kXOffset)), d, xyb[0] + i);
+        hn::Store(hn::Add(y, hn::Set(d, kYOffset)), d, xyb[1] + i);
+        hn::Store(hn::Add(hn::Sub(m[2], y), hn::Set(d, kBOffset)), d, xyb[2] + i);
     }
+    for (int c = 0; c < 3; ++c) std::fill_n(xyb[c] + n, kPlanePad, 0.0f);
+}
+
+// Rows of the planes blurred along the rows lie this far apart: a vector's multiple and then one
+// more cache line, so that walking down a column does not land every row in the same few cache
+// sets, as a width of a power of two would.
+size_t AlongStride(size_t width) {
+    constexpr size_t kLine = 64 / sizeof(float);
+    return (width + kLine - 1) / kLine * kLine + kLine;
 }
 
 // The recursion's coefficients as vectors, and one step of its three resonators for the input
@@ -405,6 +441,7 @@ struct Strip {
     const float* side2;
     float* sideOut;
     size_t width;
+    size_t stride;  // of the planes the strip's results go to
     size_t top;
     size_t rows;
 };
@@ -426,7 +463,7 @@ void BlurStripAlong(const Strip& strip, const Coefficients& c, float* plane) {
         const Vec sum =
             hn::Add(left >= 0 ? in(left) : hn::Zero(d), right < width ? in(right) : hn::Zero(d));
         for (int k = 0; k < 3; ++k) {
-            const Vec v = hn::MulAdd(c.gain[k], sum, hn::MulSub(c.twoCos[k], prev[k], prev2[k]));
+            const Vec v = hn::MulAdd(c.twoCos[k], prev[k], hn::MulSub(c.gain[k], sum, prev2[k]));
             prev2[k] = prev[k];
             prev[k] = v;
         }
@@ -434,8 +471,9 @@ void BlurStripAlong(const Strip& strip, const Coefficients& c, float* plane) {
             hn::Store(hn::Add(hn::Add(prev[0], prev[1]), prev[2]), d, strip.sideOut + n * lanes);
     }
     for (size_t i = 0; i < strip.rows; ++i) {
-        float* row = plane + (strip.top + i) * strip.width;
+        float* row = plane + (strip.top + i) * strip.stride;
         for (size_t x = 0; x < strip.width; ++x) row[x] = strip.sideOut[x * lanes + i];
+        std::fill(row + strip.width, row + strip.stride, 0.0f);
     }
 }
 
@@ -445,7 +483,8 @@ void BlurAlongRows(const float* img1, const float* img2, size_t width, size_t he
     const FloatTag d;
     const size_t lanes = hn::Lanes(d);
     auto side = hwy::AllocateAligned<float>(3 * width * lanes);
-    Strip strip{side.get(), side.get() + width * lanes, side.get() + 2 * width * lanes, width, 0,
+    Strip strip{side.get(), side.get() + width * lanes, side.get() + 2 * width * lanes,
+                width,      AlongStride(width),         0,
                 0};
     for (size_t top = 0; top < height; top += lanes) {
         strip.top = top;
@@ -465,81 +504,91 @@ void BlurAlongRows(const float* img1, const float* img2, size_t width, size_t he
     }
 }
 
+// Columns [x, x + kColumnVectors * lanes) of `plane` blurred down the columns into out, row n
+// at [n * kColumnVectors * lanes].
+void BlurColumnsDown(const float* plane, size_t stride, size_t height, size_t x,
+                     const Coefficients& c, float* out) {
+    const FloatTag d;
+    const size_t lanes = hn::Lanes(d);
+    const auto h = static_cast<ptrdiff_t>(height);
+    Vec prev[kColumnVectors][3], prev2[kColumnVectors][3];
+    for (size_t j = 0; j < kColumnVectors; ++j) {
+        for (int k = 0; k < 3; ++k) prev[j][k] = prev2[j][k] = hn::Zero(d);
+    }
+    for (ptrdiff_t n = 1 - kRadius; n < h; ++n) {
+        const ptrdiff_t left = n - kRadius - 1, right = n + kRadius - 1;
+        const float* leftRow = left >= 0 ? plane + left * stride + x : nullptr;
+        const float* rightRow = right < h ? plane + right * stride + x : nullptr;
+        for (size_t j = 0; j < kColumnVectors; ++j) {
+            const Vec sum = hn::Add(leftRow ? hn::LoadU(d, leftRow + j * lanes) : hn::Zero(d),
+                                    rightRow ? hn::LoadU(d, rightRow + j * lanes) : hn::Zero(d));
+            for (int k = 0; k < 3; ++k) {
+                const Vec v =
+                    hn::MulAdd(c.twoCos[k], prev[j][k], hn::MulSub(c.gain[k], sum, prev2[j][k]));
+                prev2[j][k] = prev[j][k];
+                prev[j][k] = v;
+            }
+            if (n >= 0) {
+                hn::Store(hn::Add(hn::Add(prev[j][0], prev[j][1]), prev[j][2]), d,
+                          out + (n * kColumnVectors + j) * lanes);
+            }
+        }
+    }
+}
+
 // The six norms of one channel of two images in shifted XYB, from their moments blurred along
-// the rows.
+// the rows. Works through the columns a block at a time: the five moments blurred down into
+// `down`, then the maps over those columns.
 std::array<double, 6> ChannelNorms(const float* img1, const float* img2, const float* const* along,
                                    size_t width, size_t height, const Coefficients& c) {
     const FloatTag d;
     const size_t lanes = hn::Lanes(d);
-    const size_t stride = (width + lanes - 1) / lanes * lanes;
-    // Per moment and resonator, the last two outputs of every column.
-    auto state = hwy::AllocateAligned<float>(kMoments * 3 * 2 * stride);
-    std::fill_n(state.get(), kMoments * 3 * 2 * stride, 0.0f);
-    const auto prevOf = [&](size_t m, int k) { return state.get() + (m * 3 + k) * 2 * stride; };
-
+    const size_t block = kColumnVectors * lanes;
+    auto down = hwy::AllocateAligned<float>(kMoments * height * block);
     const auto one = hn::Set(d, 1.0f);
     const auto two = hn::Set(d, 2.0f);
     const auto c2 = hn::Set(d, kC2);
     const auto zero = hn::Zero(d);
-    const auto h = static_cast<ptrdiff_t>(height);
     double sums[6] = {};
-    for (ptrdiff_t n = 1 - kRadius; n < h; ++n) {
-        const ptrdiff_t left = n - kRadius - 1, right = n + kRadius - 1;
-        Vec rowSums[6] = {zero, zero, zero, zero, zero, zero};
-        // Whole vectors: past the last column they read the next row or the planes' padding,
-        // and those lanes are left out of the sums.
-        for (size_t x = 0; x < stride; x += lanes) {
-            Vec mom[kMoments];
-            for (size_t m = 0; m < kMoments; ++m) {
-                const Vec sum =
-                    hn::Add(left >= 0 ? hn::LoadU(d, along[m] + left * width + x) : zero,
-                            right < h ? hn::LoadU(d, along[m] + right * width + x) : zero);
-                Vec out = zero;
+    // Whole vectors: past the last column they read the next row or the planes' padding, and
+    // those lanes are left out of the sums.
+    for (size_t left = 0; left < width; left += block) {
+        for (size_t m = 0; m < kMoments; ++m) {
+            BlurColumnsDown(along[m], AlongStride(width), height, left, c,
+                            down.get() + m * height * block);
+        }
+        Vec columnSums[6] = {zero, zero, zero, zero, zero, zero};
+        for (size_t n = 0; n < height; ++n) {
+            for (size_t x = left; x < std::min(width, left + block); x += lanes) {
+                const auto valid = hn::FirstN(d, std::min(lanes, width - x));
+                const auto moment = [&](size_t m) {
+                    return hn::Load(d, down.get() + (m * height + n) * block + (x - left));
+                };
+                const Vec mu1 = moment(0), mu2 = moment(1);
+                // Rounded alike term by term, so that equal images give num_s == den_s exactly.
+                const auto diff = hn::Sub(mu1, mu2);
+                const auto numM = hn::NegMulAdd(diff, diff, one);
+                const auto var1 = hn::NegMulAdd(mu1, mu1, moment(2));
+                const auto var2 = hn::NegMulAdd(mu2, mu2, moment(3));
+                const auto covar = hn::NegMulAdd(mu1, mu2, moment(4));
+                const auto numS = hn::MulAdd(two, covar, c2);
+                const auto denS = hn::Add(hn::Add(var1, var2), c2);
+                const auto ssim = hn::Max(zero, hn::NegMulAdd(numM, hn::Div(numS, denS), one));
+                const auto a = hn::LoadU(d, img1 + n * width + x);
+                const auto b = hn::LoadU(d, img2 + n * width + x);
+                const auto edge = hn::Sub(hn::Div(hn::Add(one, hn::Abs(hn::Sub(b, mu2))),
+                                                  hn::Add(one, hn::Abs(hn::Sub(a, mu1)))),
+                                          one);
+                const Vec maps[3] = {ssim, hn::Max(edge, zero), hn::Max(hn::Neg(edge), zero)};
                 for (int k = 0; k < 3; ++k) {
-                    float* prev = prevOf(m, k) + x;
-                    float* prev2 = prev + stride;
-                    const Vec p = hn::Load(d, prev);
-                    const Vec v =
-                        hn::MulAdd(c.gain[k], sum, hn::MulSub(c.twoCos[k], p, hn::Load(d, prev2)));
-                    hn::Store(p, d, prev2);
-                    hn::Store(v, d, prev);
-                    out = k == 0 ? v : hn::Add(out, v);
+                    const auto map = hn::IfThenElseZero(valid, maps[k]);
+                    const auto sq = hn::Mul(map, map);
+                    columnSums[2 * k] = hn::Add(columnSums[2 * k], map);
+                    columnSums[2 * k + 1] = hn::MulAdd(sq, sq, columnSums[2 * k + 1]);
                 }
-                mom[m] = out;
-            }
-            if (n < 0) continue;
-            const Vec mu1 = mom[0], mu2 = mom[1];
-            const float* a = img1 + n * width;
-            const float* b = img2 + n * width;
-            // Rounded alike term by term, so that equal images give num_s == den_s exactly.
-            const auto diff = hn::Sub(mu1, mu2);
-            const auto numM = hn::NegMulAdd(diff, diff, one);
-            const auto var1 = hn::NegMulAdd(mu1, mu1, mom[2]);
-            const auto var2 = hn::NegMulAdd(mu2, mu2, mom[3]);
-            const auto covar = hn::NegMulAdd(mu1, mu2, mom[4]);
-            const auto numS = hn::MulAdd(two, covar, c2);
-            const auto denS = hn::Add(hn::Add(var1, var2), c2);
-            auto ssim = hn::Max(zero, hn::NegMulAdd(numM, hn::Div(numS, denS), one));
-            const auto edge =
-                hn::Sub(hn::Div(hn::Add(one, hn::Abs(hn::Sub(hn::LoadU(d, b + x), mu2))),
-                                hn::Add(one, hn::Abs(hn::Sub(hn::LoadU(d, a + x), mu1)))),
-                        one);
-            auto ringing = hn::Max(edge, zero);
-            auto blur = hn::Max(hn::Neg(edge), zero);
-            if (width - x < lanes) {
-                const auto valid = hn::FirstN(d, width - x);
-                ssim = hn::IfThenElseZero(valid, ssim);
-                ringing = hn::IfThenElseZero(valid, ringing);
-                blur = hn::IfThenElseZero(valid, blur);
-            }
-            const Vec maps[3] = {ssim, ringing, blur};
-            for (int k = 0; k < 3; ++k) {
-                const auto sq = hn::Mul(maps[k], maps[k]);
-                rowSums[2 * k] = hn::Add(rowSums[2 * k], maps[k]);
-                rowSums[2 * k + 1] = hn::MulAdd(sq, sq, rowSums[2 * k + 1]);
             }
         }
-        for (int k = 0; k < 6; ++k) sums[k] += hn::GetLane(hn::SumOfLanes(d, rowSums[k]));
+        for (int k = 0; k < 6; ++k) sums[k] += hn::GetLane(hn::SumOfLanes(d, columnSums[k]));
     }
     const double perPixel = 1.0 / (static_cast<double>(width) * height);
     std::array<double, 6> norms;
@@ -550,24 +599,32 @@ std::array<double, 6> ChannelNorms(const float* img1, const float* img2, const f
     return norms;
 }
 
-ScaleNorms ScaleNormsSimd(const Planes& linear1, const Planes& linear2) {
+ScaleNorms ScaleNormsSimd(const Planes& linear1, const Planes& linear2, Scratch& scratch) {
     const size_t width = linear1.width, height = linear1.height;
-    Planes xyb1(width, height), xyb2(width, height);
+    // Both images in XYB, then the five moments blurred along the rows; padded like every plane,
+    // and each plane starting on a whole vector.
+    constexpr size_t kVector = hwy::kMaxVectorSize / sizeof(float);
+    const size_t planeSize = (width * height + kPlanePad + kVector - 1) / kVector * kVector;
+    const size_t alongSize = AlongStride(width) * height + kPlanePad;
+    float* const base = scratch.Floats(6 * planeSize + kMoments * alongSize);
+    float* xyb1[3];
+    float* xyb2[3];
+    float* along[kMoments];
+    for (size_t i = 0; i < 3; ++i) {
+        xyb1[i] = base + i * planeSize;
+        xyb2[i] = base + (3 + i) * planeSize;
+    }
+    for (size_t m = 0; m < kMoments; ++m) {
+        along[m] = base + 6 * planeSize + m * alongSize;
+        std::fill_n(along[m] + alongSize - kPlanePad, kPlanePad, 0.0f);
+    }
     ToXyb(linear1, xyb1);
     ToXyb(linear2, xyb2);
     const Coefficients c(FloatTag(), BlurRecursion());
-    // The moments blurred along the rows, padded like every plane.
-    auto alongStorage = hwy::AllocateAligned<float>(kMoments * (width * height + kPlanePad));
-    std::fill_n(alongStorage.get(), kMoments * (width * height + kPlanePad), 0.0f);
-    float* along[kMoments];
-    for (size_t m = 0; m < kMoments; ++m)
-        along[m] = alongStorage.get() + m * (width * height + kPlanePad);
     ScaleNorms norms;
-    for (int ch = 0; ch < 3; ++ch) {
-        const float* img1 = xyb1.planes[ch].get();
-        const float* img2 = xyb2.planes[ch].get();
-        BlurAlongRows(img1, img2, width, height, c, along);
-        norms[ch] = ChannelNorms(img1, img2, along, width, height, c);
+    for (size_t i = 0; i < 3; ++i) {
+        BlurAlongRows(xyb1[i], xyb2[i], width, height, c, along);
+        norms[i] = ChannelNorms(xyb1[i], xyb2[i], along, width, height, c);
     }
     return norms;
 }
@@ -614,7 +671,7 @@ void BlurLine(const float* in, float* out, ptrdiff_t count, ptrdiff_t step) {
         const float sum =
             (left >= 0 ? in[left * step] : 0.0f) + (right < count ? in[right * step] : 0.0f);
         for (int k = 0; k < 3; ++k) {
-            const float v = std::fma(r.gain[k], sum, std::fma(r.twoCos[k], prev[k], -prev2[k]));
+            const float v = std::fma(r.twoCos[k], prev[k], std::fma(r.gain[k], sum, -prev2[k]));
             prev2[k] = prev[k];
             prev[k] = v;
         }
@@ -631,7 +688,7 @@ std::vector<float> Blur(const std::vector<float>& in, size_t width, size_t heigh
     return out;
 }
 
-ScaleNorms ScaleNormsScalar(const Planes& linear1, const Planes& linear2) {
+ScaleNorms ScaleNormsScalar(const Planes& linear1, const Planes& linear2, Scratch&) {
     const size_t w = linear1.width, h = linear1.height, n = w * h;
     ScaleNorms norms;
     for (int c = 0; c < 3; ++c) {
@@ -668,8 +725,8 @@ ScaleNorms ScaleNormsScalar(const Planes& linear1, const Planes& linear2) {
     return norms;
 }
 
-ScaleNorms ScaleNormsDispatched(const Planes& a, const Planes& b) {
-    return HWY_DYNAMIC_DISPATCH(ScaleNormsSimd)(a, b);
+ScaleNorms ScaleNormsDispatched(const Planes& a, const Planes& b, Scratch& scratch) {
+    return HWY_DYNAMIC_DISPATCH(ScaleNormsSimd)(a, b, scratch);
 }
 
 }  // namespace
