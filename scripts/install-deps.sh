@@ -8,7 +8,7 @@ packages=(
   g++ cmake ninja-build make pkg-config
   qt6-base-dev qt6-svg-dev libgl-dev fonts-dejavu-core
   libjpeg62-turbo-dev libjpeg-turbo-progs
-  libhwy-dev libcli11-dev nlohmann-json3-dev
+  libhwy-dev libjxl-dev libcli11-dev nlohmann-json3-dev
   libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev
   dpkg-dev file man-db groff-base desktop-file-utils appstream bash-completion
