@@ -248,8 +248,8 @@ MetricResult<double> Compute(std::span<const uint8_t> reference, std::span<const
     return MetricResult<double>::Of(s > 0 ? 100.0 - 10.0 * std::pow(s, 0.6276336467831387) : 100.0);
 }
 
-// Shifts XYB into 0..1: the scales differ so much that X must be stretched and B taken
-// relative to Y for the maps' constants to suit all three.
+// XYB shifted into 0..1 for the maps: X's range is narrow, so it is stretched, and B is taken
+// relative to Y.
 constexpr float kXScale = 14.0f;
 constexpr float kXOffset = 0.42f;
 constexpr float kYOffset = 0.01f;
@@ -352,11 +352,11 @@ ScaleNorms ScaleNormsScalar(const Planes& linear1, const Planes& linear2, Scratc
 // Per scale and channel the maps need five blurred planes: both images, their squares and
 // their product (the moments). The pass along the rows runs the recursion on a strip of rows at
 // once, one row per lane, from the strip turned on its side, and writes its results back as
-// rows. The pass down the columns runs on vectors of columns row by row, keeping each
-// resonator's last two outputs per column, and feeds every finished row straight into the
-// maps, so the final blurred planes never exist whole.
+// rows. The pass down the columns takes a block of columns at a time, one column per lane, and
+// the maps follow over that block at once, so the final blurred planes never exist whole.
 //
-// Lane for lane the arithmetic is the scalar twin's, step for step, so the two blur alike.
+// Lane for lane the blur's arithmetic is the scalar twin's, step for step; only the colour
+// transform rounds differently.
 HWY_BEFORE_NAMESPACE();
 namespace tallox {
 namespace HWY_NAMESPACE {
@@ -424,8 +424,7 @@ size_t AlongStride(size_t width) {
     return (width + kLine - 1) / kLine * kLine + kLine;
 }
 
-// The recursion's coefficients as vectors, and one step of its three resonators for the input
-// pair `sum`, returning the step's output.
+// The recursion's coefficients, one per lane.
 struct Coefficients {
     Vec gain[3];
     Vec twoCos[3];
