@@ -10,12 +10,14 @@
 #include <QImage>
 #include <QImageReader>
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <new>
 #include <string_view>
+#include <type_traits>
 
 #include "platform/memory.h"
 
@@ -390,6 +392,16 @@ std::optional<Sides> DeclaredSides(QImageReader& reader) {
                  static_cast<uint64_t>(std::abs(int64_t{size.height()}))};
 }
 
+// The pixel format the reader will decode to, as its header says. Qt's JPEG reader answers
+// with an uninitialised value when the header does not read, so the answer is taken as bits
+// and checked before it is used as a format.
+QImage::Format AnnouncedFormat(QImageReader& reader) {
+    using Value = std::underlying_type_t<QImage::Format>;
+    const Value value = std::bit_cast<Value>(reader.imageFormat());
+    return value > 0 && value < QImage::NImageFormats ? static_cast<QImage::Format>(value)
+                                                      : QImage::Format_Invalid;
+}
+
 ImageResult DecodeWithQt(const QByteArray& bytes) {
     QBuffer buffer;
     buffer.setData(bytes);
@@ -407,7 +419,7 @@ ImageResult DecodeWithQt(const QByteArray& bytes) {
     const auto* data = reinterpret_cast<const uint8_t*>(bytes.constData());
     const size_t size = static_cast<size_t>(bytes.size());
     const std::optional<Sides> declared = DeclaredSides(reader);
-    const QImage::Format announced = reader.imageFormat();
+    const QImage::Format announced = declared ? AnnouncedFormat(reader) : QImage::Format_Invalid;
     // Qt's widest pixel, 8 bytes, where the reader does not say before decoding.
     const uint64_t decodedBytesPerPixel =
         announced == QImage::Format_Invalid
@@ -509,7 +521,12 @@ ImageResult DecodePam(const uint8_t* b, size_t size) {
     if (auto* error = std::get_if<ImageError>(&read)) {
         return std::move(*error);
     }
-    const auto [width, height, depth, maxval, at] = std::get<PamHeader>(read);
+    const PamHeader& header = std::get<PamHeader>(read);
+    const uint64_t width = header.width;
+    const uint64_t height = header.height;
+    const uint64_t depth = header.depth;
+    const uint64_t maxval = header.maxval;
+    const size_t at = header.samplesAt;
     // Grey with alpha has no layout of its own: it becomes RGBA.
     const uint32_t channels = depth == 2 ? 4 : static_cast<uint32_t>(depth);
     const uint64_t sampleBytes = maxval > 255 ? 2 : 1;
