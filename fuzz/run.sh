@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (ASan + UBSan) and runs each one for FUZZ_SECONDS
-# from seed corpora: pieces of the bundled sample, and the shared test images and the BMP suite
-# when they lie beside the checkout.
+# from seed corpora: pieces of the bundled sample, the test images of every format, and the
+# shared test images and the BMP suite when they lie beside the checkout.
 #   FUZZ_DIR      build and corpus folder (default build/fuzz, relative to the checkout)
 #   FUZZ_SECONDS  seconds per target (default 60)
 # Exits non-zero when a target crashes, fails a check or runs out of time or memory; the
@@ -90,6 +90,13 @@ cp "$sample" "$seeds/images/sample.bmp"
 mkdir -p "$seeds/codecs"
 TALLOX_CODEC_SEEDS="$seeds/codecs" TALLOX_SAMPLE="$sample" ASAN_OPTIONS=detect_leaks=0 \
   "$fuzz_dir/fuzz/codec_decode_fuzz"
+# One tiny image of each format and layout the image input reads, and a bomb.
+for file in "$root"/tests/data/images/*; do
+  case "$file" in
+    *.cpp | *.md) ;;
+    *) cp "$file" "$seeds/images/data-$(basename "$file")" ;;
+  esac
+done
 for folder in "$shared/images" "$shared/bmpsuite/g" "$shared/bmpsuite/q" "$shared/bmpsuite/b" \
   "$shared/bmpsuite/x"; do
   if [ -d "$folder" ]; then

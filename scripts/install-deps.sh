@@ -7,6 +7,7 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build make pkg-config
   qt6-base-dev qt6-svg-dev libgl-dev fonts-dejavu-core
+  qt6-image-formats-plugins
   libjpeg62-turbo-dev libjpeg-turbo-progs
   libhwy-dev libcli11-dev nlohmann-json3-dev
   # The library codecs, and the tools that read their streams back in the conformance test
