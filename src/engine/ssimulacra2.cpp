@@ -332,8 +332,8 @@ ScaleNorms ScaleNormsScalar(const Planes& linear1, const Planes& linear2, Scratc
             }
         }
         for (int k = 0; k < 6; k += 2) {
-            norms[c][k] = sums[k] / n;
-            norms[c][k + 1] = std::sqrt(std::sqrt(sums[k + 1] / n));
+            norms[c][k] = sums[k] / static_cast<double>(n);
+            norms[c][k + 1] = std::sqrt(std::sqrt(sums[k + 1] / static_cast<double>(n)));
         }
     }
     return norms;
