@@ -113,17 +113,27 @@ protected:
         return result;
     }
 
-    // A corpus of `count` different files cut from the sample image.
+    // A corpus of `count` different bitmaps: the sample image's lower rows, fewer in each, with
+    // their headers saying so (a cut file would be refused as truncated).
     std::string Corpus(int count) {
         const std::string sample = ReadFile(fs::path(TALLOX_SOURCE_DIR) / "data/sample.bmp");
         const fs::path corpus = dir / "corpus";
         fs::create_directory(corpus);
+        const auto put = [](std::string& bytes, size_t at, uint32_t value) {
+            for (size_t i = 0; i < 4; ++i) {
+                bytes[at + i] = static_cast<char>(value >> (8 * i));
+            }
+        };
         for (int i = 0; i < count; ++i) {
-            const size_t bytes = sample.size() - static_cast<size_t>(i) * 90001;
+            const auto rows = static_cast<uint32_t>(512 - 60 * i);  // 512 x 512, 24-bit
+            std::string bitmap = sample.substr(0, 54 + size_t{rows} * 1536);
+            put(bitmap, 2, static_cast<uint32_t>(bitmap.size()));
+            put(bitmap, 22, rows);
+            put(bitmap, 34, rows * 1536);
             std::string name = "f";
             name += std::to_string(i);
             name += ".bmp";
-            std::ofstream(corpus / name, std::ios::binary) << sample.substr(0, bytes);
+            std::ofstream(corpus / name, std::ios::binary) << bitmap;
         }
         return corpus.string();
     }

@@ -27,6 +27,10 @@ struct WireRow {
     int32_t threads;
     bool threadsShared;
     bool noisy;
+    char basis[8];
+    std::optional<double> ssimulacra2;
+    std::optional<double> butteraugliMax;
+    std::optional<double> butteraugli3Norm;
     std::optional<double> cpuUserSeconds;
     std::optional<double> cpuSystemSeconds;
     char codec[16];
@@ -75,6 +79,9 @@ void CopyFigures(const From& from, To& to) {
     to.cpuUserSeconds = from.cpuUserSeconds;
     to.cpuSystemSeconds = from.cpuSystemSeconds;
     to.noisy = from.noisy;
+    to.ssimulacra2 = from.ssimulacra2;
+    to.butteraugliMax = from.butteraugliMax;
+    to.butteraugli3Norm = from.butteraugli3Norm;
     to.iterations = from.iterations;
     to.inputBytes = from.inputBytes;
     to.outputBytes = from.outputBytes;
@@ -104,6 +111,7 @@ WireRow ToWire(const Row& row) {
     Put(w.params, row.params);
     Put(w.library, row.library);
     Put(w.memorySource, row.memorySource);
+    Put(w.basis, row.basis);
     Put(w.text, row.text);
     Put(w.error, row.error);
     CopyFigures(row, w);
@@ -117,6 +125,7 @@ Row FromWire(const WireRow& w) {
     row.params = w.params;
     row.library = w.library;
     row.memorySource = w.memorySource;
+    row.basis = w.basis;
     row.text = w.text;
     row.error = w.error;
     CopyFigures(w, row);

@@ -267,6 +267,22 @@ std::optional<int> ParseOptions(int argc, char** argv, CliOptions& options) {
     app.add_option("--warmup", options.warmup,
                    "Untimed calls of each codec before its timed ones (default 0)")
         ->transform(Decimal(0, std::numeric_limits<int32_t>::max()));
+    app.add_option("--bytes", options.bytes,
+                   "What the byte codecs compress: file (the file's bytes) or pixels (the decoded "
+                   "image's samples); default: a bitmap's file bytes, any other image's pixels")
+        ->check(CLI::IsMember({"file", "pixels"}));
+    app.add_option("--metrics", options.metrics,
+                   "The quality figures of every lossy row, a list of psnr, ssim, ssimulacra2 "
+                   "and butteraugli (default: all four)")
+        ->check([](const std::string& text) -> std::string {
+            for (const std::string& item : SplitList(text)) {
+                if (item != "psnr" && item != "ssim" && item != "ssimulacra2" &&
+                    item != "butteraugli") {
+                    return "'" + item + "' is not one of psnr,ssim,ssimulacra2,butteraugli";
+                }
+            }
+            return {};
+        });
     auto* cpuOption =
         app.add_option("--cpu", options.cpu,
                        "Pin the measuring thread (and the isolated worker) to CPU N (default: "

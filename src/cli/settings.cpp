@@ -53,6 +53,17 @@ BenchmarkSettings MakeSettings(const CliOptions& options, const std::string& fil
     settings.minimumSeconds = options.minimumSeconds;
     settings.maximumSeconds = options.maximumSeconds;
     settings.threads = options.threads;
+    settings.basis = options.bytes == "file"     ? BenchmarkSettings::Basis::File
+                     : options.bytes == "pixels" ? BenchmarkSettings::Basis::Pixels
+                                                 : BenchmarkSettings::Basis::Auto;
+    const auto chosen = [&](const char* metric) {
+        return ("," + options.metrics + ",").find(std::string(",") + metric + ",") !=
+               std::string::npos;
+    };
+    settings.psnr = chosen("psnr");
+    settings.ssim = chosen("ssim");
+    settings.ssimulacra2 = chosen("ssimulacra2");
+    settings.butteraugli = chosen("butteraugli");
     settings.verify = !options.noVerify;
     settings.measureDecoding = !options.noDecode;
 

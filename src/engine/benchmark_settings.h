@@ -39,6 +39,14 @@ struct BenchmarkSettings {
     // it read them before pinning: a row of several threads runs on that many of them, the
     // pinned one first, and goes back to the one CPU after. Nothing: not pinned.
     std::optional<int> pinnedCpu;
+    // What the byte codecs compress: a bitmap's file bytes and any other image's decoded
+    // pixels (Auto), or always the one or the other. A file that is no image: its bytes.
+    enum class Basis { Auto, File, Pixels } basis = Basis::Auto;
+    // The quality figures of every lossy row, each computed after the timed calls.
+    bool psnr = true;
+    bool ssim = true;
+    bool ssimulacra2 = true;
+    bool butteraugli = true;
     std::vector<int> allowedCpus;
 
     bool Selected(std::string_view name) const {

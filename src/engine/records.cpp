@@ -104,7 +104,11 @@ Json Fields(const Row& r, bool corpus) {
              {"threads_shared", r.threadsShared},
              {"cpu_user_seconds", optional(r.cpuUserSeconds)},
              {"cpu_system_seconds", optional(r.cpuSystemSeconds)},
-             {"noisy", r.noisy}});
+             {"noisy", r.noisy},
+             {"ssimulacra2", optional(r.ssimulacra2)},
+             {"butteraugli_max", optional(r.butteraugliMax)},
+             {"butteraugli_3norm", optional(r.butteraugli3Norm)},
+             {"basis", r.basis.empty() ? Json(nullptr) : Json(r.basis)}});
     if (corpus) {
         if (!r.error.empty()) {
             // A failed record has no figures.

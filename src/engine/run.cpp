@@ -7,13 +7,16 @@
 #include <optional>
 #include <string>
 
+#include "engine/butteraugli.h"
 #include "engine/call_timing.h"
 #include "engine/input_file.h"
 #include "engine/jpeg_measurement.h"
 #include "engine/report.h"
+#include "engine/ssimulacra2.h"
 #include "engine/stopwatch.h"
 #include "platform/affinity.h"
 #include "platform/cpu_time.h"
+#include "platform/image_input.h"
 #include "platform/machine_state.h"
 #include "platform/system_info.h"
 
@@ -28,13 +31,57 @@ std::string MismatchMessage(const CodecInfo& info) {
                        : " output does not decode to its input!");
 }
 
+// Samples of 1, 3 or 4 channels as 24-bit RGB: grey repeated, alpha dropped, as the quality
+// figures compare them.
+std::vector<uint8_t> RgbOf(std::span<const uint8_t> samples, uint32_t channels) {
+    if (channels == 3 || channels == 0) {
+        return {samples.begin(), samples.end()};
+    }
+    std::vector<uint8_t> rgb;
+    rgb.reserve(samples.size() / channels * 3);
+    for (size_t i = 0; i + channels <= samples.size(); i += channels) {
+        for (uint32_t c = 0; c < 3; ++c) {
+            rgb.push_back(samples[i + (channels == 1 ? 0 : c)]);
+        }
+    }
+    return rgb;
+}
+
+// A lossy row's quality against the image, the metrics the settings ask for, never timed.
+void AddLossyFigures(const BenchmarkSettings& settings, const Image& image,
+                     const std::vector<uint8_t>& decoded, Row& row) {
+    if (decoded.size() != image.rgb.size()) {
+        return;
+    }
+    if (settings.psnr || settings.ssim) {
+        AddQualityMetrics(row, image, decoded.data());
+        if (!settings.psnr) {
+            row.psnrRgb.reset();
+            row.psnrY.reset();
+        }
+        if (!settings.ssim) {
+            row.ssim.reset();
+        }
+    }
+    if (settings.ssimulacra2) {
+        row.ssimulacra2 = Ssimulacra2(image.rgb, decoded, image.width, image.height).value;
+    }
+    if (settings.butteraugli) {
+        if (const auto distances =
+                Butteraugli(image.rgb, decoded, image.width, image.height).value) {
+            row.butteraugliMax = distances->max;
+            row.butteraugli3Norm = distances->pnorm3;
+        }
+    }
+}
+
 // Decodes the codec's last output, outside all timing, and compares it with the input (a lossy
 // codec's with the input's size, and its quality figures); then, when asked, times the decoder
 // as the encoder was timed. False when the output does not decode as it should: a fault of the
 // codec.
 bool CheckDecoding(const CodecInfo& info, CodecInstance& codec, const BenchmarkSettings& settings,
                    std::span<const uint8_t> input, std::span<const uint8_t> encoded,
-                   const Image* image, Row& row) {
+                   const Image* image, uint32_t channels, Row& row) {
     const uint64_t len = input.size();
     const uint64_t coded = codec.CodedBytes(len);
     const std::unique_ptr<uint8_t[]> decoded(new (std::nothrow) uint8_t[len + 1]);
@@ -48,7 +95,7 @@ bool CheckDecoding(const CodecInfo& info, CodecInstance& codec, const BenchmarkS
                              : *count == coded && std::memcmp(decoded.get(), input.data(),
                                                               static_cast<size_t>(coded)) == 0);
     if (info.lossy && matches && image != nullptr) {
-        AddQualityMetrics(row, *image, decoded.get());
+        AddLossyFigures(settings, *image, RgbOf({decoded.get(), len}, channels), row);
     }
     if (settings.verify) {
         if (!matches) {
@@ -72,7 +119,7 @@ bool CheckDecoding(const CodecInfo& info, CodecInstance& codec, const BenchmarkS
 // from the loaded image), the warm-up, the timed calls with the progress steps, the decoding,
 // and the row appended. False, with the message shown, when the run must end.
 bool MeasureRow(const PlannedRow& planned, const BenchmarkSettings& settings, const Image* image,
-                Imaging& imaging, RunHost& host, std::string& report) {
+                const PixelImage* pixels, Imaging& imaging, RunHost& host, std::string& report) {
     const CodecInfo& info = planned.entry->info;
     const auto fail = [&](const Error& error) {
         host.ShowMessage({error.message, {}, error.systemError});
@@ -104,7 +151,14 @@ bool MeasureRow(const PlannedRow& planned, const BenchmarkSettings& settings, co
     WorkingBlock block;
     InputShape shape;
     std::span<const uint8_t> input;
-    if (info.input == CodecInput::Bytes) {
+    // The byte codecs take a bitmap's file bytes, read afresh for each, and any other image's
+    // decoded pixels; the report's JPEG row its 24-bit RGB, the other pixel codecs the image's
+    // own samples.
+    const bool pixelBasis =
+        pixels != nullptr &&
+        (settings.basis == BenchmarkSettings::Basis::Pixels ||
+         (settings.basis == BenchmarkSettings::Basis::Auto && !IsBitmapFile(settings.filePath)));
+    if (info.input == CodecInput::Bytes && !pixelBasis) {
         if (const Status read = ReadInput(
                 settings.filePath, [&](uint64_t length) { return codec.Layout(length); }, block);
             !read) {
@@ -112,16 +166,24 @@ bool MeasureRow(const PlannedRow& planned, const BenchmarkSettings& settings, co
             return false;
         }
         input = {block.Input(), block.Length()};
+    } else if (info.input == CodecInput::Bytes) {
+        if (const Status read =
+                FillBlock(pixels->samples, codec.Layout(pixels->samples.size()), block);
+            !read) {
+            return fail(read.error());
+        }
+        input = {block.Input(), block.Length()};
     } else if (image != nullptr) {
         // The image is the run's: the block holds the output area alone.
-        input = image->rgb;
+        const bool own = pixels != nullptr && !info.reportRow;
+        input = own ? std::span<const uint8_t>(pixels->samples) : image->rgb;
         if (const Status read = FillBlock({}, codec.Layout(input.size()), block); !read) {
-            return fail({read.error().message, read.error().systemError});
+            return fail(read.error());
         }
         shape.image = image;
         shape.width = image->width;
         shape.height = image->height;
-        shape.channels = 3;
+        shape.channels = own ? pixels->channels : 3;
     }
     shape.bytes = input.size();
     if (Status prepared = codec.Prepare(shape, block); !prepared) {
@@ -174,6 +236,7 @@ bool MeasureRow(const PlannedRow& planned, const BenchmarkSettings& settings, co
     row.library = info.library;
     row.yardstick = info.yardstick;
     row.threads = planned.threads;
+    row.basis = info.input == CodecInput::Pixels || pixelBasis ? "pixels" : "file";
     row.threadsShared = placement.shared;
     row.cpuUserSeconds = cpu.processUserSeconds;
     row.cpuSystemSeconds = cpu.processSystemSeconds;
@@ -192,13 +255,13 @@ bool MeasureRow(const PlannedRow& planned, const BenchmarkSettings& settings, co
     // Bits per pixel and megapixels per second wherever the input is an image, whatever the
     // codec took of it.
     if (image != nullptr && image->width > 0 && image->height > 0 && !info.yardstick) {
-        const double pixels = static_cast<double>(image->width) * image->height;
-        row.bpp = 8.0 * static_cast<double>(encoded.size()) / pixels;
-        row.mpps = pixels / 1e3 / row.calls.medianMs;
+        const double count = static_cast<double>(image->width) * image->height;
+        row.bpp = 8.0 * static_cast<double>(encoded.size()) / count;
+        row.mpps = count / 1e3 / row.calls.medianMs;
     }
     // A lossy row is always decoded once, for its quality figures.
     if ((info.lossy || settings.verify || settings.measureDecoding) && !info.yardstick &&
-        !CheckDecoding(info, codec, settings, input, encoded, image, row)) {
+        !CheckDecoding(info, codec, settings, input, encoded, image, shape.channels, row)) {
         return fail({MismatchMessage(info)});
     }
     if (info.yardstick) {
@@ -292,6 +355,22 @@ void RunBenchmark(const BenchmarkSettings& settings, RunHost& host, Imaging& ima
     // Loaded on every run, JPEG selected or not, and released at every end of the run. Whether
     // it decoded is the pixel codecs' concern.
     const std::optional<Image> image = imaging.Load(settings.filePath);
+    // An image file is decoded once more, by content, into its own samples; one that is cut
+    // short or would not fit in memory is refused here rather than measured as if whole.
+    std::optional<PixelImage> pixels;
+    {
+        ImageResult decoded = DecodeImageFile(settings.filePath);
+        if (auto* error = std::get_if<ImageError>(&decoded)) {
+            if (error->message.starts_with("truncated") ||
+                error->message.starts_with("too large")) {
+                host.ShowMessage({error->message, settings.filePath, 0});
+                return;
+            }
+        } else if (image && std::get<PixelImage>(decoded).width == image->width &&
+                   std::get<PixelImage>(decoded).height == image->height) {
+            pixels = std::move(std::get<PixelImage>(decoded));
+        }
+    }
 
     const std::vector<PlannedRow> rows = PlanRows(settings, registry);
     const auto selected =
@@ -310,7 +389,8 @@ void RunBenchmark(const BenchmarkSettings& settings, RunHost& host, Imaging& ima
     host.Repaint();
 
     for (const PlannedRow& row : rows) {
-        if (!MeasureRow(row, settings, image ? &*image : nullptr, imaging, host, report)) {
+        if (!MeasureRow(row, settings, image ? &*image : nullptr, pixels ? &*pixels : nullptr,
+                        imaging, host, report)) {
             return;  // the progress position is kept; the image is released
         }
     }

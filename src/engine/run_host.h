@@ -13,10 +13,10 @@ namespace tallox {
 
 // One finished codec: its figures and its line of the report. New measurements add fields here.
 struct Row {
-    std::string codec;  // short name: "jpeg", "rle", "huffman", "rice", "lz77", "zstd", ...
-    std::string label;  // the line's label, tabs included
-    std::string params;   // the parameter values, "19" or "6:extreme=1"; empty for none
-    std::string library;  // the library and its version; empty for Tallox's own codecs
+    std::string codec;       // short name: "jpeg", "rle", "huffman", "rice", "lz77", "zstd", ...
+    std::string label;       // the line's label, tabs included
+    std::string params;      // the parameter values, "19" or "6:extreme=1"; empty for none
+    std::string library;     // the library and its version; empty for Tallox's own codecs
     bool yardstick = false;  // the memcpy row: no report line, no codec of the summary
     int32_t threads = 1;     // the threads the codec was allowed
     bool threadsShared = false;  // more threads than CPUs to pin them to: some shared one
@@ -64,6 +64,10 @@ struct Row {
     std::optional<double> psnrRgb;
     std::optional<double> psnrY;
     std::optional<double> ssim;
+    std::optional<double> ssimulacra2;       // 0 to 100, 100 for identical images
+    std::optional<double> butteraugliMax;    // the largest distance; 0 for identical images
+    std::optional<double> butteraugli3Norm;  // the 3-norm of the distances
+    std::string basis;  // what the codec took: "file" bytes or decoded "pixels"
     std::optional<double> bpp;
     // Megapixels per second at the median call, where the input is an image: speeds that
     // compare across the bytes of a file and the pixels of an image.
