@@ -505,3 +505,43 @@ TEST_F(CliTest, CorpusFailuresAreRecordsInEveryFormat) {
 
 }  // namespace
 }  // namespace tallox
+
+namespace tallox {
+namespace {
+
+// What each codec takes of an input: a bitmap's bytes, another image's pixels, a file that is
+// no image its bytes; and what is refused before anything is measured.
+TEST_F(CliTest, ImagesAreMeasuredByTheirPixelsAndCutOnesRefused) {
+    const fs::path images = fs::path(TALLOX_SOURCE_DIR) / "tests/data/images";
+    const std::string cut = (dir / "cut.png").string();
+    const std::string png = ReadFile(images / "rgba-7x5.png");
+    std::ofstream(cut, std::ios::binary) << png.substr(0, png.size() - 20);
+    const std::string text = Write("notes.txt", Structured(300)).string();
+    const struct {
+        std::string arguments;
+        int status;
+        const char* expected;  // in stdout, or in stderr when the run fails
+    } kCases[] = {
+        // 7 x 5 RGBA: 140 bytes of samples, whatever the PNG file's length.
+        {"--codecs zstd:1 " + (images / "rgba-7x5.png").string(), 0, "\"basis\": \"pixels\""},
+        {"--codecs zstd:1 " + (images / "rgba-7x5.png").string(), 0, "\"input_bytes\": 140"},
+        {"--codecs zstd:1 --bytes file " + (images / "rgb-7x5.png").string(), 0,
+         "\"basis\": \"file\""},
+        {"--codecs rle " + (images / "rgb-7x5.bmp").string(), 0, "\"basis\": \"file\""},
+        {"--codecs zstd:1 " + text, 0, "\"bpp\": null"},
+        // A lossless image codec gives back RGBA exactly; a lossy one is scored.
+        {"--codecs png " + (images / "rgba-7x5.png").string(), 0, "\"verified\": true"},
+        {"--codecs webp:90 " + (images / "grey-7x5.png").string(), 0, "\"psnr_y\": "},
+        {"--codecs rle " + cut, 1, "cut.png: truncated"},
+        {"--codecs rle " + (images / "bomb-100000x100000.png").string(), 1, "too large"},
+    };
+    for (const auto& [arguments, status, expected] : kCases) {
+        const Result result = Run("--format json --iterations 1 --no-progress " + arguments);
+        EXPECT_EQ(result.status, status) << arguments << ": " << result.err;
+        EXPECT_NE((status == 0 ? result.out : result.err).find(expected), std::string::npos)
+            << arguments << ": " << result.out << result.err;
+    }
+}
+
+}  // namespace
+}  // namespace tallox
