@@ -21,6 +21,7 @@ declare -gA _tallox_cli_run_options=(
     [--max-time]="#"
     [--cpu]="#"
     [--bytes]="file pixels"
+    [--samples]=
     [--metrics]=",psnr ssim ssimulacra2 butteraugli"
     [--no-pin]=
     [--no-verify]=

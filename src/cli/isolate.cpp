@@ -27,6 +27,9 @@ struct WireRow {
     int32_t threads;
     bool threadsShared;
     bool noisy;
+    // The first kMaxSamples per-call times, when the run keeps them.
+    uint32_t sampleCount;
+    double samplesMs[4096];
     char basis[8];
     std::optional<double> ssimulacra2;
     std::optional<double> butteraugliMax;
@@ -111,6 +114,8 @@ WireRow ToWire(const Row& row) {
     Put(w.params, row.params);
     Put(w.library, row.library);
     Put(w.memorySource, row.memorySource);
+    w.sampleCount = static_cast<uint32_t>(std::min<size_t>(row.samplesMs.size(), 4096));
+    std::copy_n(row.samplesMs.begin(), w.sampleCount, w.samplesMs);
     Put(w.basis, row.basis);
     Put(w.text, row.text);
     Put(w.error, row.error);
@@ -125,6 +130,7 @@ Row FromWire(const WireRow& w) {
     row.params = w.params;
     row.library = w.library;
     row.memorySource = w.memorySource;
+    row.samplesMs.assign(w.samplesMs, w.samplesMs + std::min<uint32_t>(w.sampleCount, 4096));
     row.basis = w.basis;
     row.text = w.text;
     row.error = w.error;

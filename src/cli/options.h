@@ -37,6 +37,7 @@ struct CliOptions {
     int32_t warmup = 0;
     double minimumSeconds = 0.0;
     double maximumSeconds = 0.0;
+    bool samples = false;
     std::string bytes;                                   // --bytes: "", "file" or "pixels"
     std::string metrics = "psnr,ssim,ssimulacra2,butteraugli";  // --metrics
     std::string cpu;  // --cpu, checked against the CPUs the process may use when it pins

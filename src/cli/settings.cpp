@@ -53,6 +53,7 @@ BenchmarkSettings MakeSettings(const CliOptions& options, const std::string& fil
     settings.minimumSeconds = options.minimumSeconds;
     settings.maximumSeconds = options.maximumSeconds;
     settings.threads = options.threads;
+    settings.samples = options.samples;
     settings.basis = options.bytes == "file"     ? BenchmarkSettings::Basis::File
                      : options.bytes == "pixels" ? BenchmarkSettings::Basis::Pixels
                                                  : BenchmarkSettings::Basis::Auto;

@@ -38,6 +38,7 @@ struct BenchmarkSettings {
     // The CPU the front end pinned the measuring thread to, and the CPUs the process may use as
     // it read them before pinning: a row of several threads runs on that many of them, the
     // pinned one first, and goes back to the one CPU after. Nothing: not pinned.
+    bool samples = false;  // keep every timed call's time in the row
     std::optional<int> pinnedCpu;
     // What the byte codecs compress: a bitmap's file bytes and any other image's decoded
     // pixels (Auto), or always the one or the other. A file that is no image: its bytes.

@@ -124,6 +124,16 @@ Json Fields(const Row& r, bool corpus) {
     return fields;
 }
 
+// A record of the JSON formats: its fields, and every timed call's time when the run kept them
+// (--samples), which the text formats leave out.
+Json JsonFields(const Row& r, bool corpus) {
+    Json fields = Fields(r, corpus);
+    if (!r.samplesMs.empty()) {
+        fields["samples_ms"] = r.samplesMs;
+    }
+    return fields;
+}
+
 // A CSV field: quoted, its quotes doubled, when it holds a separator, a quote or a line end.
 std::string CsvField(const std::string& text) {
     if (text.find_first_of(",\"\r\n") == std::string::npos) {
@@ -350,7 +360,7 @@ std::string JsonDocument(const RunContext& context, const std::vector<Row>& rows
     input["sha256"] = context.inputSha256;
     Json results = Json::array();
     for (const Row& row : rows) {
-        results.push_back(Fields(row, false));
+        results.push_back(JsonFields(row, false));
     }
     Json document = ContextJson(context);
     document["input"] = input;
@@ -368,7 +378,7 @@ std::string CorpusJsonDocument(const RunContext& context, const std::vector<std:
     document["files"] = files;
     Json results = Json::array();
     for (const Row& row : rows) {
-        results.push_back(Fields(row, true));
+        results.push_back(JsonFields(row, true));
     }
     document["results"] = results;
     Json summary = Json::array();
@@ -600,7 +610,7 @@ std::string JsonLinesContext(const RunContext& context, const std::string& setti
 
 std::string JsonLinesRecord(const Row& row, const FileIdentity* file) {
     Json line{{"type", "record"}};
-    Json fields = Fields(row, file != nullptr);
+    Json fields = JsonFields(row, file != nullptr);
     for (auto& field : fields.items()) {
         line[field.key()] = std::move(field.value());
         if (field.key() == "file") {

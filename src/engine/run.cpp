@@ -236,6 +236,12 @@ bool MeasureRow(const PlannedRow& planned, const BenchmarkSettings& settings, co
     row.library = info.library;
     row.yardstick = info.yardstick;
     row.threads = planned.threads;
+    if (settings.samples) {
+        const double msPerTick = 1e3 / static_cast<double>(Stopwatch::Frequency());
+        for (const int64_t tick : ticks) {
+            row.samplesMs.push_back(static_cast<double>(tick) * msPerTick);
+        }
+    }
     row.basis = info.input == CodecInput::Pixels || pixelBasis ? "pixels" : "file";
     row.threadsShared = placement.shared;
     row.cpuUserSeconds = cpu.processUserSeconds;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/call_timing.h"
 #include "engine/progress_control.h"
@@ -27,6 +28,9 @@ struct Row {
     // The per-call times vary by more than 5 % of their median (MAD over median): a figure to
     // distrust, measured on a noisy machine.
     bool noisy = false;
+    // Every timed call's time in milliseconds, in order, when the settings keep them
+    // (--samples), for comparing runs; the JSON formats alone write them.
+    std::vector<double> samplesMs;
     int32_t iterations = 0;
     uint32_t inputBytes = 0;   // the file's length, or width x height x 3 for JPEG
     uint32_t outputBytes = 0;  // the last call's output
