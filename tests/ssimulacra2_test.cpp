@@ -10,26 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "support/metric_images.h"
+
 namespace tallox {
 namespace {
 
-struct Rgb {
-    uint32_t width = 0;
-    uint32_t height = 0;
-    std::vector<uint8_t> bytes;
-};
-
-Rgb LoadMetricImage(const std::string& name) {
-    const QImage image =
-        QImage(QString::fromStdString(TALLOX_SOURCE_DIR "/tests/data/metrics/" + name))
-            .convertToFormat(QImage::Format_RGB888);
-    Rgb rgb{static_cast<uint32_t>(image.width()), static_cast<uint32_t>(image.height()), {}};
-    for (int y = 0; y < image.height(); ++y) {
-        const uint8_t* line = image.constScanLine(y);
-        rgb.bytes.insert(rgb.bytes.end(), line, line + size_t{rgb.width} * 3);
-    }
-    return rgb;
-}
+using test::LoadMetricImage;
+using test::Rgb;
 
 Rgb Crop(const Rgb& image, uint32_t left, uint32_t top, uint32_t width, uint32_t height) {
     Rgb out{width, height, {}};
