@@ -331,7 +331,7 @@ std::optional<int> ParseOptions(int argc, char** argv, CliOptions& options) {
     app.add_flag("--no-progress", options.noProgress, "No progress bar on stderr");
     app.add_flag("-r,--recursive", options.recursive, "Walk the folders' subfolders too");
     app.add_option("--include", options.includes,
-                   "Take the folders' files whose names match GLOB (default *.bmp; repeatable)")
+                   "Take the folders' files whose names match GLOB (default: every image format read, *.bmp *.png *.ppm *.pgm *.pbm *.pam *.jpg *.jpeg *.tif *.tiff *.webp *.gif; repeatable)")
         ->type_name("GLOB")
         ->expected(1)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)

@@ -14,7 +14,9 @@ namespace tallox::cli {
 struct CliOptions {
     std::vector<std::string> paths;
     bool recursive = false;
-    std::vector<std::string> includes{"*.bmp"};
+    // Every image format the run reads, by the usual names.
+    std::vector<std::string> includes{"*.bmp", "*.png",  "*.ppm", "*.pgm",  "*.pbm",  "*.pam",
+                                      "*.jpg", "*.jpeg", "*.tif", "*.tiff", "*.webp", "*.gif"};
     bool stopOnError = false;
     bool isolate = false;
     bool noIsolate = false;
@@ -38,7 +40,7 @@ struct CliOptions {
     double minimumSeconds = 0.0;
     double maximumSeconds = 0.0;
     bool samples = false;
-    std::string bytes;                                   // --bytes: "", "file" or "pixels"
+    std::string bytes;                                          // --bytes: "", "file" or "pixels"
     std::string metrics = "psnr,ssim,ssimulacra2,butteraugli";  // --metrics
     std::string cpu;  // --cpu, checked against the CPUs the process may use when it pins
     bool noPin = false;

@@ -398,7 +398,9 @@ void MainDialog::OnAbout() {
 
 void MainDialog::OnBrowse() {
     const std::optional<QString> path =
-        prompts_.GetOpenFileName(this, QStringLiteral("BMP Image (*.bmp)"));
+        prompts_.GetOpenFileName(this, QStringLiteral("BMP Image (*.bmp);;Images (*.bmp *.png "
+                                                      "*.ppm *.pgm *.pbm *.pam *.jpg *.jpeg *.tif "
+                                                      "*.tiff *.webp *.gif);;All Files (*)"));
     if (!path) {
         prompts_.ShowMessageBox(this, QStringLiteral("Open File Error"), QMessageBox::Information);
         return;
