@@ -30,6 +30,7 @@
 #include "engine/run_context.h"
 #include "platform/affinity.h"
 #include "platform/imaging.h"
+#include "platform/machine_state.h"
 
 namespace fs = std::filesystem;
 using namespace tallox;
@@ -122,6 +123,32 @@ bool WritePlot(const std::string& path, const std::vector<Row>& rows, const std:
     return true;
 }
 
+// A one-line hint on stderr for each row whose calls varied by more than 5 % of their median;
+// over a corpus, one line for them all.
+void WarnNoisy(const std::vector<Row>& rows) {
+    std::vector<const Row*> noisy;
+    for (const Row& row : rows) {
+        if (row.noisy) {
+            noisy.push_back(&row);
+        }
+    }
+    if (noisy.size() > 3) {
+        std::fprintf(stderr,
+                     "tallox-cli: %zu of %zu records vary by more than 5 %% of their median per "
+                     "call (noisy in the records): pin the thread (--cpu N), raise --min-time, "
+                     "or measure on a quieter machine\n",
+                     noisy.size(), rows.size());
+        return;
+    }
+    for (const Row* row : noisy) {
+        const std::string label = row->label.substr(0, row->label.find('\t'));
+        std::fprintf(
+            stderr, "tallox-cli: %s\n",
+            NoisyRowHint(label.empty() ? row->codec : label, row->calls.medianMs, row->calls.madMs)
+                .c_str());
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -144,10 +171,10 @@ int main(int argc, char** argv) {
         std::string out;
         std::string err;
         const int status = cli::RunCompare(options.compare, out, err);
-        const int writeError = std::fwrite(out.data(), 1, out.size(), stdout) == out.size() &&
-                                       std::fflush(stdout) == 0
-                                   ? 0
-                                   : (errno != 0 ? errno : EIO);
+        const int writeError =
+            std::fwrite(out.data(), 1, out.size(), stdout) == out.size() && std::fflush(stdout) == 0
+                ? 0
+                : (errno != 0 ? errno : EIO);
         std::fputs(err.c_str(), stderr);
         if (writeError != 0) {
             std::fprintf(stderr, "%s\n",
@@ -344,6 +371,7 @@ int main(int argc, char** argv) {
         const int exitStatus =
             closed(cli::RunCorpus(settings, files, corpusOptions, output, PlatformImaging(),
                                   DefaultRegistry(), &records));
+        WarnNoisy(records);
         // The corpus drawn as its summary: a point per codec at the totals' ratio and MB/s.
         const std::string count = "(" + std::to_string(files.size()) + " files)";
         fs::path folder = fs::path(options.paths[0]).lexically_normal();
@@ -361,6 +389,7 @@ int main(int argc, char** argv) {
     cli::CliHost host(output);
     RunBenchmark(settings, host);
     const int exitStatus = closed(host.Finish());
+    WarnNoisy(host.Rows());
     if (!options.plot.empty() && !WritePlot(options.plot, host.Rows(), settings.fileName, argv)) {
         return 1;
     }
