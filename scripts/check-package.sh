@@ -76,7 +76,7 @@ completions=$(bash -c '
     done') || fail "bash-completion does not find the tallox-cli completion"
 # The codec names come from the installed program's own list.
 names=$(tallox-cli --list-codecs | awk 'NR > 1 && $4 != "yardstick" { print $1 }' | xargs)
-expected="tallox-cli --format : text csv json markdown table
+expected="tallox-cli --format : text csv json jsonl markdown table
 tallox-cli --codecs rle,h: rle,huffman
 tallox-cli encode : $names
 tallox-cli encode rle in --r: --rice-type"
