@@ -18,6 +18,8 @@ packages=(
   libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev
   dpkg-dev file man-db groff-base desktop-file-utils appstream bash-completion
+  # Shards run side by side in the long-run test, as the README's recipe runs them
+  parallel
 )
 
 missing=()
