@@ -20,6 +20,7 @@
 #include <type_traits>
 
 #include "platform/memory.h"
+#include "platform/regular_file.h"
 
 namespace tallox {
 namespace {
@@ -62,19 +63,9 @@ ImageError EndsEarly(size_t have, const char* what) {
 // The file's bytes, its content, as the byte codecs read them: opened by its name's bytes, and
 // only when it is a regular file (a FIFO would block, a device not end).
 std::variant<QByteArray, ImageError> ReadFileBytes(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        return ImageError{"cannot open: " + std::string(std::strerror(errno))};
-    }
-    struct stat info {};
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        close(fd);
-        return ImageError{"not a regular file"};
-    }
     QFile file;
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        close(fd);
-        return ImageError{"cannot open: " + file.errorString().toStdString()};
+    if (std::optional<std::string> reason = OpenRegularFile(path, file)) {
+        return ImageError{std::move(*reason)};
     }
     try {
         QByteArray bytes = file.readAll();
@@ -595,15 +586,8 @@ ImageResult DecodeImageFile(const std::string& path) {
 }
 
 std::optional<std::string> ImageFormatOfFile(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        return std::nullopt;
-    }
-    struct stat info {};
     QFile file;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
-        !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        close(fd);
+    if (OpenRegularFile(path, file)) {
         return std::nullopt;
     }
     // A PAM header is a few lines; the file's first 64 KiB hold any sensible one.

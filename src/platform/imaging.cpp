@@ -12,6 +12,7 @@
 #include <new>
 
 #include "platform/jpeg_encoder.h"
+#include "platform/regular_file.h"
 
 namespace tallox {
 namespace {
@@ -32,15 +33,8 @@ public:
         }
         // Opened by its bytes, as the lossless codecs open it, so that a name in any encoding
         // is the same file; only a regular file is read (a FIFO would block, a device not end).
-        const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) {
-            return std::nullopt;
-        }
-        struct stat info {};
         QFile file;
-        if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
-            !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-            close(fd);
+        if (OpenRegularFile(path, file)) {
             return std::nullopt;
         }
         // The content decides the format, whatever the name says.

@@ -27,8 +27,6 @@ void ReleaseBlock(void* block) { g_source->release(block); }
 
 uint64_t AvailableMemory() { return g_source->available(); }
 
-void SetMemorySource(const MemorySource* source) {
-    g_source = source != nullptr ? source : &kHeap;
-}
+void SetMemorySource(const MemorySource* source) { g_source = source != nullptr ? source : &kHeap; }
 
 }  // namespace tallox
