@@ -112,6 +112,15 @@ protected:
         return folder_.Write(name, bytes).string();
     }
 
+    // An icon, which Qt reads but Tallox does not.
+    std::string Icon() const {
+        const std::string path = (folder_.path() / "icon.png").string();
+        QImage icon(4, 4, QImage::Format_RGB32);
+        icon.fill(Qt::red);
+        icon.save(QString::fromStdString(path), "ICO");
+        return path;
+    }
+
     test::TempFolder folder_{"tallox_image_input"};
 };
 
@@ -149,6 +158,7 @@ TEST_F(ImageInputFiles, RefusalsNameTheFault) {
         {folder_.Write("empty.png", {}), "not an image: the input is empty"},
         {folder_.Write("vector.png", std::vector<uint8_t>(std::begin(kSvg), std::end(kSvg) - 1)),
          "not a pixel image: svg"},
+        {Icon(), "unsupported image format: ico"},
         {(folder_.path() / "missing.png").string(), "cannot open: No such file or directory"},
         {folder_.path().string(), "not a regular file"},
     };

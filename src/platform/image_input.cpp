@@ -407,6 +407,9 @@ ImageResult DecodeWithQt(const QByteArray& bytes) {
     if (format.startsWith("svg")) {
         return ImageError{"not a pixel image: " + format.toStdString()};
     }
+    if (!IsReadableImageFormat(format.toStdString())) {
+        return ImageError{"unsupported image format: " + format.toStdString()};
+    }
     const auto* data = reinterpret_cast<const uint8_t*>(bytes.constData());
     const size_t size = static_cast<size_t>(bytes.size());
     const std::optional<Sides> declared = DeclaredSides(reader);
@@ -601,13 +604,21 @@ std::optional<std::string> ImageFormatOfFile(const std::string& path) {
     QImageReader reader(&file);
     reader.setDecideFormatFromContent(true);
     const QByteArray format = reader.format();
+    if (!IsReadableImageFormat(format.toStdString())) {
+        return std::nullopt;
+    }
     // The header must read too: a reader may claim a file by its first bytes alone.
     const std::optional<Sides> sides = DeclaredSides(reader);
-    if (format.isEmpty() || format.startsWith("svg") || !sides || sides->width == 0 ||
-        sides->height == 0) {
+    if (!sides || sides->width == 0 || sides->height == 0) {
         return std::nullopt;
     }
     return format.toStdString();
+}
+
+bool IsReadableImageFormat(std::string_view format) {
+    static constexpr std::string_view kFormats[] = {"bmp", "png",  "jpeg", "jpg", "gif", "webp",
+                                                    "tiff", "tif", "pbm",  "pgm", "ppm"};
+    return std::find(std::begin(kFormats), std::end(kFormats), format) != std::end(kFormats);
 }
 
 bool IsBitmapFile(const std::string& path) { return ImageFormatOfFile(path) == "bmp"; }

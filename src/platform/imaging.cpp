@@ -11,6 +11,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/image_input.h"
 #include "platform/jpeg_encoder.h"
 #include "platform/regular_file.h"
 
@@ -39,6 +40,9 @@ public:
         }
         // The content decides the format, whatever the name says.
         QImageReader reader(&file);
+        if (!IsReadableImageFormat(reader.format().toStdString())) {
+            return std::nullopt;
+        }
         QImage decoded;
         if (!reader.read(&decoded)) {
             return std::nullopt;
