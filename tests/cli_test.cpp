@@ -146,6 +146,32 @@ TEST_F(CliTest, HelpVersionAndUsageErrors) {
     EXPECT_EQ(padded, record("--iterations 10 --quality 10"));
 }
 
+// The completions read the listing's first and fourth columns (name, kind); the threads
+// column says which codecs --threads sweeps. Each must agree with the JSON listing.
+TEST_F(CliTest, CodecListingColumnsAgreeWithItsJson) {
+    const Result text = Run("--list-codecs");
+    const Result json = Run("--list-codecs --format json");
+    ASSERT_EQ(text.status, 0);
+    ASSERT_EQ(json.status, 0) << json.err;
+    const nlohmann::json codecs = nlohmann::json::parse(json.out);
+    std::istringstream lines(text.out);
+    std::string line;
+    std::getline(lines, line);  // the header
+    for (const nlohmann::json& codec : codecs) {
+        ASSERT_TRUE(std::getline(lines, line));
+        std::istringstream fields(line);
+        std::string name, family, input, kind, threads;
+        fields >> name >> family >> input >> kind >> threads;
+        EXPECT_EQ(name, codec["name"]);
+        EXPECT_EQ(kind, codec["yardstick"] ? "yardstick" : codec["lossy"] ? "lossy" : "lossless")
+            << name;
+        EXPECT_EQ(threads, codec["threads"] ? "yes" : "-") << name;
+    }
+    EXPECT_FALSE(std::getline(lines, line)) << line;
+    EXPECT_TRUE(std::any_of(codecs.begin(), codecs.end(),
+                            [](const nlohmann::json& codec) { return codec["threads"] == true; }));
+}
+
 TEST_F(CliTest, TextReportWithUnixOrReportLineEnds) {
     const fs::path file = Write("a.bmp", Structured(2000));
     const Result lf = Run("--codecs rice,rle --iterations 2 --no-progress " + file.string());

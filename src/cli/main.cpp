@@ -8,6 +8,7 @@
 
 #include <QGuiApplication>
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -51,11 +52,14 @@ std::string SamplePath() {
     return TALLOX_SAMPLE_BUILD;
 }
 
-// Every codec: its kind, parameters and library, as a table or as JSON.
+// Every codec: its kind, whether it takes threads, its library and parameters, as a table whose
+// columns fit the longest entry (the parameters last, as long as they come) or as JSON.
 std::string CodecListing(bool json) {
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
-    std::string text =
-        "codec      family   input   kind      parameters                             library\n";
+    struct Line {
+        std::string name, family, input, kind, threads, library, parameters;
+    };
+    std::vector<Line> lines{{"codec", "family", "input", "kind", "threads", "library", "parameters"}};
     for (const CodecEntry& entry : DefaultRegistry().Entries()) {
         const CodecInfo& info = entry.info;
         nlohmann::ordered_json parameters = nlohmann::ordered_json::array();
@@ -78,7 +82,7 @@ std::string CodecListing(bool json) {
                     range.append(range.empty() ? "" : "|").append(FormatValue(choice));
                 }
             }
-            described.append(described.empty() ? "" : " ").append(parameter.name);
+            described.append(described.empty() ? "" : ", ").append(parameter.name);
             described.append(" ").append(range).append(" (");
             described.append(FormatValue(parameter.fallback)).append(")");
         }
@@ -87,20 +91,41 @@ std::string CodecListing(bool json) {
                         {"input", CodecInputName(info.input)},
                         {"lossy", info.lossy},
                         {"yardstick", info.yardstick},
+                        {"threads", info.threads},
                         {"parameters", parameters},
                         {"library", info.library},
                         {"description", info.description}});
-        char line[512];
-        std::snprintf(line, sizeof line, "%-10s %-8s %-7s %-9s %-38s %s\n", info.name.c_str(),
-                      info.family.c_str(), CodecInputName(info.input),
-                      info.yardstick ? "yardstick"
-                      : info.lossy   ? "lossy"
-                                     : "lossless",
-                      described.empty() ? "-" : described.c_str(),
-                      info.library.empty() ? "tallox" : info.library.c_str());
-        text += line;
+        lines.push_back({info.name, info.family, CodecInputName(info.input),
+                         info.yardstick ? "yardstick"
+                         : info.lossy   ? "lossy"
+                                        : "lossless",
+                         info.threads ? "yes" : "-",
+                         info.library.empty() ? "tallox" : info.library,
+                         described.empty() ? "-" : described});
     }
-    return json ? list.dump(2) + "\n" : text;
+    if (json) {
+        return list.dump(2) + "\n";
+    }
+    constexpr size_t kPadded = 6;  // every column but the last
+    const auto padded = [](const Line& line) {
+        return std::array<const std::string*, kPadded>{&line.name, &line.family,  &line.input,
+                                                       &line.kind, &line.threads, &line.library};
+    };
+    std::array<size_t, kPadded> widths{};
+    for (const Line& line : lines) {
+        for (size_t i = 0; i < kPadded; ++i) {
+            widths[i] = std::max(widths[i], padded(line)[i]->size());
+        }
+    }
+    std::string text;
+    for (const Line& line : lines) {
+        for (size_t i = 0; i < kPadded; ++i) {
+            const std::string& cell = *padded(line)[i];
+            text.append(cell).append(widths[i] + 2 - cell.size(), ' ');
+        }
+        text.append(line.parameters).append("\n");
+    }
+    return text;
 }
 
 // Draws `rows` into `path`, SVG or PNG by its ending; false, said on stderr, when it cannot be
