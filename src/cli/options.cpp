@@ -197,7 +197,7 @@ CLI::Validator LossyCodec() {
                 }
                 return "'" + text + "' is not a lossy codec: one of " + names;
             },
-            "CODEC"};
+            ""};
 }
 
 // --at: METRIC=VALUE[,VALUE...].
@@ -206,18 +206,20 @@ CLI::Validator QualityTargets() {
                 const Result<std::vector<QualityTarget>> targets = ParseQualityTargets(text);
                 return targets ? std::string() : targets.error().message;
             },
-            "METRIC=V[,V...]"};
+            ""};
 }
 
 // The options of the lossy comparison, on the run and on merge alike.
 void AddRateDistortionOptions(CLI::App& app, CliOptions& options) {
     app.add_option("--reference", options.reference,
                    "The lossy codec the others' BD-rates are measured against (default jpeg)")
+        ->type_name("CODEC")
         ->check(LossyCodec());
     app.add_option("--at", options.at,
                    "Report the bpp each lossy codec needs for this quality, interpolated along "
                    "its sweep: METRIC=V[,V...] with METRIC one of " +
                        RdMetricNames() + " (repeatable; default ssimulacra2=70,80,90)")
+        ->type_name("METRIC=V[,V...]")
         ->expected(1)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->allow_extra_args(false)

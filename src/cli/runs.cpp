@@ -299,6 +299,7 @@ std::optional<Shard> ReadShard(const std::string& path) {
         const std::string file = document.value("file", "");
         document.erase("results");
         document.erase("summary");
+        document.erase("rate_distortion");
         document.erase("files");
         shard.contexts.push_back(document);
         for (Json& record : results) {
@@ -566,8 +567,8 @@ int Merge(const std::vector<std::string>& inputs, const std::string& output, con
 
 }  // namespace
 
-int RunMerge(const std::vector<std::string>& inputs, const std::string& output,
-             const RdOptions& rd, const CodecRegistry& registry) {
+int RunMerge(const std::vector<std::string>& inputs, const std::string& output, const RdOptions& rd,
+             const CodecRegistry& registry) {
     try {
         return Merge(inputs, output, rd, registry);
     } catch (const Json::exception& error) {

@@ -5,9 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/rd_summary.h"
-
 #include "engine/codec.h"
+#include "engine/rd_summary.h"
 #include "engine/run_host.h"
 
 namespace tallox::cli {

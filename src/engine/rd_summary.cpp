@@ -56,9 +56,9 @@ std::vector<RdMean> Means(const std::vector<RdFigure>& figures) {
     std::vector<double> sums;
     for (const RdFigure& figure : figures) {
         size_t i = 0;
-        while (i < means.size() && (means[i].codec != figure.codec ||
-                                    means[i].metric != figure.metric ||
-                                    means[i].target != figure.target)) {
+        while (i < means.size() &&
+               (means[i].codec != figure.codec || means[i].metric != figure.metric ||
+                means[i].target != figure.target)) {
             ++i;
         }
         if (i == means.size()) {
@@ -175,6 +175,7 @@ RdSummary SummarizeRateDistortion(const std::vector<Row>& rows, const RdOptions&
         codec->second.push_back(&row);
         sweep = sweep || codec->second.size() > 1;
     }
+    summary.files = static_cast<int32_t>(files.size());
     summary.empty = !sweep && files.size() < 2;
     if (summary.empty) {
         return summary;
@@ -198,7 +199,8 @@ RdSummary SummarizeRateDistortion(const std::vector<Row>& rows, const RdOptions&
                 if (reference == curves[f].end()) {
                     figure.reason = "the reference " + options.reference + " has no record here";
                 } else {
-                    const MetricResult<double> rate = BdRate(Curve(reference->second, metric), curve);
+                    const MetricResult<double> rate =
+                        BdRate(Curve(reference->second, metric), curve);
                     figure.value = rate.value;
                     figure.reason = rate.reason;
                 }

@@ -42,10 +42,9 @@ struct QualityTarget {
 Result<std::vector<QualityTarget>> ParseQualityTargets(std::string_view text);
 
 struct RdOptions {
-    std::string reference = "jpeg";            // the codec the BD-rates are against
-    std::vector<QualityTarget> targets = {{"ssimulacra2", 70},
-                                          {"ssimulacra2", 80},
-                                          {"ssimulacra2", 90}};
+    std::string reference = "jpeg";  // the codec the BD-rates are against
+    std::vector<QualityTarget> targets = {
+        {"ssimulacra2", 70}, {"ssimulacra2", 80}, {"ssimulacra2", 90}};
 };
 
 // One file's figure for one codec and metric, or the reason there is none: a BD-rate in percent
@@ -74,7 +73,7 @@ struct RdMean {
 // figure, their mean, sample standard deviation (n - 1) and 5th, 50th and 95th percentiles.
 struct MetricSpread {
     std::string codec;
-    std::string label;  // the report's label, tabs included
+    std::string label;    // the report's label, tabs included
     std::string setting;  // the parameters, or JPEG's "q50 420"
     std::string metric;
     int32_t files = 0;
@@ -95,6 +94,7 @@ struct RdSummary {
     std::vector<RdFigure> bppAt;  // per file, then codec, then target
     std::vector<RdMean> bppAtMeans;
     std::vector<MetricSpread> spreads;  // over two or more files only
+    int32_t files = 0;                  // with lossy records
     // Nothing to say: no lossy codec has a curve (a sweep) on any file and the run has fewer
     // than two files with quality figures. The reporters then print nothing of it.
     bool empty = true;

@@ -253,9 +253,9 @@ Json BdRateFields(const RdFigure& f, const std::string& reference) {
 }
 
 Json BdRateMeanFields(const RdMean& m, const std::string& reference) {
-    return Json{{"codec", m.codec},           {"reference", reference},
-                {"metric", m.metric},         {"mean_bd_rate_percent", Figure(m.mean)},
-                {"files", m.files},           {"files_without", m.without}};
+    return Json{{"codec", m.codec},   {"reference", reference},
+                {"metric", m.metric}, {"mean_bd_rate_percent", Figure(m.mean)},
+                {"files", m.files},   {"files_without", m.without}};
 }
 
 Json BppAtFields(const RdFigure& f) {
@@ -268,14 +268,14 @@ Json BppAtFields(const RdFigure& f) {
 }
 
 Json BppAtMeanFields(const RdMean& m) {
-    return Json{{"codec", m.codec},    {"metric", m.metric},     {"target", m.target},
-                {"mean_bpp", Figure(m.mean)}, {"files", m.files}, {"files_without", m.without}};
+    return Json{{"codec", m.codec},           {"metric", m.metric}, {"target", m.target},
+                {"mean_bpp", Figure(m.mean)}, {"files", m.files},   {"files_without", m.without}};
 }
 
 Json SpreadFields(const MetricSpread& s) {
-    return Json{{"codec", s.codec},      {"setting", s.setting}, {"metric", s.metric},
-                {"files", s.files},      {"mean", Figure(s.mean)}, {"sd", Figure(s.sd)},
-                {"p5", Figure(s.p5)},    {"p50", Figure(s.p50)}, {"p95", Figure(s.p95)}};
+    return Json{{"codec", s.codec},   {"setting", s.setting},   {"metric", s.metric},
+                {"files", s.files},   {"mean", Figure(s.mean)}, {"sd", Figure(s.sd)},
+                {"p5", Figure(s.p5)}, {"p50", Figure(s.p50)},   {"p95", Figure(s.p95)}};
 }
 
 // The summary as the JSON formats hold it.
@@ -320,9 +320,9 @@ std::string RateDistortionLines(const RdSummary& rd, const char* eol) {
         const size_t fill = cell.size() < width ? width - cell.size() : 1;
         return left ? cell.append(fill, ' ') : std::string(fill, ' ') + cell;
     };
-    // A table over `items`, which each name their column; `cell` gives an item's text.
-    const auto table = [&](const auto& items, const auto& columnOf, const auto& cell,
-                           bool reasons) {
+    // A table over `items`, which each name their column; `cell` gives an item's text. A
+    // file's figures have their reasons below it.
+    const auto table = [&](const auto& items, const auto& columnOf, const auto& cell) {
         std::vector<std::string> columns;
         std::vector<std::string> codecs;
         for (const auto& item : items) {
@@ -347,7 +347,7 @@ std::string RateDistortionLines(const RdSummary& rd, const char* eol) {
                 });
                 lines += pad(found == items.end() ? "" : cell(*found), column(name), false);
                 if constexpr (std::is_same_v<std::decay_t<decltype(*found)>, RdFigure>) {
-                    if (reasons && found != items.end() && !found->value) {
+                    if (found != items.end() && !found->value) {
                         why += "  " + codec + " " + name + ": " + found->reason + eol;
                     }
                 }
@@ -377,24 +377,25 @@ std::string RateDistortionLines(const RdSummary& rd, const char* eol) {
             lines += eol;
             lines += table(std::vector<RdFigure>(all.begin() + static_cast<std::ptrdiff_t>(i),
                                                  all.begin() + static_cast<std::ptrdiff_t>(end)),
-                           columnOf, figure, true);
+                           columnOf, figure);
             i = end;
         }
         return lines;
     };
-    const bool corpus = !rd.spreads.empty() || (!rd.bppAt.empty() && !rd.bppAt.front().file.empty());
     if (!rd.bdRates.empty()) {
         text += perFile(rd.bdRates, metricOf, "BD-rate, % bits against the reference");
-        if (corpus) {
-            text += eol + std::string("BD-rate, mean over the files (files with a figure/without)");
-            text += eol + table(rd.bdRateMeans, metricOf, mean, false);
+        if (rd.files > 1) {
+            text += eol;
+            text += "BD-rate, mean over the files (files with a figure/without)";
+            text += eol + table(rd.bdRateMeans, metricOf, mean);
         }
     }
     if (!rd.bppAt.empty()) {
         text += perFile(rd.bppAt, targetOf, "bpp at equal quality");
-        if (corpus) {
-            text += eol + std::string("bpp at equal quality, mean over the files (files with a figure/without)");
-            text += eol + table(rd.bppAtMeans, targetOf, mean, false);
+        if (rd.files > 1) {
+            text += eol;
+            text += "bpp at equal quality, mean over the files (files with a figure/without)";
+            text += eol + table(rd.bppAtMeans, targetOf, mean);
         }
     }
     if (!rd.spreads.empty()) {
