@@ -23,6 +23,8 @@ declare -gA _tallox_cli_run_options=(
     [--bytes]="file pixels"
     [--samples]=
     [--metrics]=",psnr ssim ssimulacra2 butteraugli"
+    [--reference]="jpeg webp jxl avif j2k"
+    [--at]="psnr_y= ssim= ssimulacra2= butteraugli_3norm="
     [--no-pin]=
     [--no-verify]=
     [--no-decode]=
@@ -60,6 +62,8 @@ declare -gA _tallox_cli_compare_options=(
 declare -gA _tallox_cli_merge_options=(
     [-o]="<file>"
     [--output]="<file>"
+    [--reference]="jpeg webp jxl avif j2k"
+    [--at]="psnr_y= ssim= ssimulacra2= butteraugli_3norm="
     [--help]=
 )
 # The codec names, as the program lists them.

@@ -181,7 +181,8 @@ public:
     CorpusOutput(const OutputOptions& options, CorpusProgress& progress)
         : sink_(
               options, [&progress] { progress.Clear(); }, [] {}),
-          reporter_(MakeReporter(options.format, sink_)) {}
+          reporter_(MakeReporter(options.format, sink_)),
+          rd_(options.rd) {}
 
     void Start(const OutputOptions& options, const std::vector<std::string>& files,
                const std::vector<Row>* recorded) {
@@ -202,6 +203,9 @@ public:
 
     int Finish(CorpusProgress& progress) {
         reporter_->Summary(SummarizeCodecs(rows_));
+        if (const RdSummary rd = SummarizeRateDistortion(rows_, rd_); !rd.empty) {
+            reporter_->RateDistortion(rd);
+        }
         reporter_->End();
         progress.Clear();
         if (sink_.Status() != 0) {
@@ -220,6 +224,7 @@ public:
 private:
     OutputSink sink_;
     std::unique_ptr<Reporter> reporter_;
+    RdOptions rd_;
     std::vector<Row> rows_;
     size_t failed_ = 0;
 };

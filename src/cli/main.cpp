@@ -212,7 +212,7 @@ int main(int argc, char** argv) {
         return RunEncode(options.encode);
     }
     if (options.runMerge) {
-        return cli::RunMerge(options.mergeInputs, options.mergeOutput);
+        return cli::RunMerge(options.mergeInputs, options.mergeOutput, cli::MakeRdOptions(options));
     }
     if (!options.resumePath.empty()) {
         if (options.formatGiven && options.format != "jsonl") {

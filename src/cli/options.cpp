@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "engine/codec.h"
+#include "engine/rd_summary.h"
 
 namespace tallox::cli {
 namespace {
@@ -182,6 +183,49 @@ CLI::Validator ShardPart() {
             ""};
 }
 
+// --reference: a lossy codec of the registry.
+CLI::Validator LossyCodec() {
+    return {[](std::string& text) -> std::string {
+                std::string names;
+                for (const CodecEntry& entry : DefaultRegistry().Entries()) {
+                    if (entry.info.lossy) {
+                        if (entry.info.name == text) {
+                            return {};
+                        }
+                        names.append(names.empty() ? "" : ",").append(entry.info.name);
+                    }
+                }
+                return "'" + text + "' is not a lossy codec: one of " + names;
+            },
+            ""};
+}
+
+// --at: METRIC=VALUE[,VALUE...].
+CLI::Validator QualityTargets() {
+    return {[](std::string& text) -> std::string {
+                const Result<std::vector<QualityTarget>> targets = ParseQualityTargets(text);
+                return targets ? std::string() : targets.error().message;
+            },
+            ""};
+}
+
+// The options of the lossy comparison, on the run and on merge alike.
+void AddRateDistortionOptions(CLI::App& app, CliOptions& options) {
+    app.add_option("--reference", options.reference,
+                   "The lossy codec the others' BD-rates are measured against (default jpeg)")
+        ->type_name("CODEC")
+        ->check(LossyCodec());
+    app.add_option("--at", options.at,
+                   "Report the bpp each lossy codec needs for this quality, interpolated along "
+                   "its sweep: METRIC=V[,V...] with METRIC one of " +
+                       RdMetricNames() + " (repeatable; default ssimulacra2=70,80,90)")
+        ->type_name("METRIC=V[,V...]")
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->allow_extra_args(false)
+        ->check(QualityTargets());
+}
+
 }  // namespace
 
 int UsageError(const std::string& text) {
@@ -286,6 +330,7 @@ std::optional<int> ParseOptions(int argc, char** argv, CliOptions& options) {
             }
             return {};
         });
+    AddRateDistortionOptions(app, options);
     auto* cpuOption =
         app.add_option("--cpu", options.cpu,
                        "Pin the measuring thread (and the isolated worker) to CPU N (default: "
@@ -377,6 +422,7 @@ std::optional<int> ParseOptions(int argc, char** argv, CliOptions& options) {
         ->add_option("-o,--output", options.mergeOutput,
                      "The merged result: FILE.json or FILE.jsonl")
         ->required();
+    AddRateDistortionOptions(*mergeCommand, options);
 
     CLI::App* compareCommand = app.add_subcommand(
         "compare",

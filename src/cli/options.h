@@ -42,6 +42,8 @@ struct CliOptions {
     bool samples = false;
     std::string bytes;                                          // --bytes: "", "file" or "pixels"
     std::string metrics = "psnr,ssim,ssimulacra2,butteraugli";  // --metrics
+    std::string reference = "jpeg";  // --reference: the lossy codec the BD-rates are against
+    std::vector<std::string> at;     // --at METRIC=V,...: each as given, checked
     std::string cpu;  // --cpu, checked against the CPUs the process may use when it pins
     bool noPin = false;
     std::string threadList;

@@ -179,6 +179,9 @@ void CliHost::RowFinished(const Row& row) {
 }
 
 int CliHost::Finish() {
+    if (const RdSummary rd = SummarizeRateDistortion(rows_, options_.rd); !rd.empty) {
+        reporter_->RateDistortion(rd);
+    }
     reporter_->End();
     progress_.Clear();
     return sink_.Status() != 0 || failed_ ? 1 : 0;

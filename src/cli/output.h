@@ -26,6 +26,7 @@ struct OutputOptions {
     std::string settings;             // how the run was asked for, a JSON object (JSON Lines)
     std::vector<std::string> codecs;  // the bar's labels: the selected codecs in the run's order
     int32_t iterations = 0;           // encoder calls per codec
+    RdOptions rd;                     // the reference and targets of the lossy comparison
 };
 
 // "tallox-cli: FILE: TEXT (the system's reason)", without the parts the message lacks.

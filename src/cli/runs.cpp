@@ -91,6 +91,17 @@ Row RowFromRecord(const Json& record, const CodecRegistry& registry) {
     row.ratio = Number(record, "ratio");
     row.calls.medianMs = Number(record, "median_ms");
     row.mbpsMedian = Number(record, "mbps_median");
+    // The figures of the lossy comparison, where the record has them.
+    const auto figure = [&](const char* key) {
+        const auto it = record.find(key);
+        return it != record.end() && it->is_number() ? std::optional(it->get<double>())
+                                                     : std::nullopt;
+    };
+    row.bpp = figure("bpp");
+    row.psnrY = figure("psnr_y");
+    row.ssim = figure("ssim");
+    row.ssimulacra2 = figure("ssimulacra2");
+    row.butteraugli3Norm = figure("butteraugli_3norm");
     if (record.contains("quality") && record["quality"].is_number()) {
         JpegOptions jpeg;
         jpeg.quality = static_cast<int>(Number(record, "quality"));
@@ -207,7 +218,7 @@ int Resume(const std::string& path, const std::string& context, const CodecRegis
     resumption.keptBytes = lines[0].end;
     for (const Line& line : lines) {
         const std::string type = Text(line.object, "type");
-        if (type == "summary") {
+        if (type == "summary" || type == "rate_distortion") {
             break;  // summed up again at the end, over every record
         }
         resumption.keptBytes = line.end;
@@ -288,6 +299,7 @@ std::optional<Shard> ReadShard(const std::string& path) {
         const std::string file = document.value("file", "");
         document.erase("results");
         document.erase("summary");
+        document.erase("rate_distortion");
         document.erase("files");
         shard.contexts.push_back(document);
         for (Json& record : results) {
@@ -382,7 +394,7 @@ std::string Named(const std::string& key) {
 
 namespace {
 
-int Merge(const std::vector<std::string>& inputs, const std::string& output,
+int Merge(const std::vector<std::string>& inputs, const std::string& output, const RdOptions& rd,
           const CodecRegistry& registry) {
     const std::optional<ReportFormat> format = ReportFormatOfPath(output);
     if (format != ReportFormat::Json && format != ReportFormat::JsonLines) {
@@ -494,6 +506,7 @@ int Merge(const std::vector<std::string>& inputs, const std::string& output,
         Say("merge: the shards ran on different machines: their speed summaries are marked "
             "\"mixed_machines\"");
     }
+    const RdSummary lossy = SummarizeRateDistortion(rows, rd);
 
     std::string text;
     if (format == ReportFormat::JsonLines) {
@@ -513,6 +526,9 @@ int Merge(const std::vector<std::string>& inputs, const std::string& output,
         for (const Json& summary : summaries) {
             add("summary", summary);
         }
+        if (!lossy.empty) {
+            text += JsonLinesRateDistortion(lossy);
+        }
     } else {
         Json document = shards.front().contexts.front();
         document.erase("type");
@@ -527,6 +543,11 @@ int Merge(const std::vector<std::string>& inputs, const std::string& output,
         document["files"] = files;
         document["results"] = records;
         document["summary"] = summaries;
+        if (!lossy.empty) {
+            Json object = Json::parse(JsonLinesRateDistortion(lossy));
+            object.erase("type");
+            document["rate_distortion"] = object;
+        }
         text = document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
     }
     std::FILE* stream = std::fopen(output.c_str(), "w");
@@ -546,10 +567,10 @@ int Merge(const std::vector<std::string>& inputs, const std::string& output,
 
 }  // namespace
 
-int RunMerge(const std::vector<std::string>& inputs, const std::string& output,
+int RunMerge(const std::vector<std::string>& inputs, const std::string& output, const RdOptions& rd,
              const CodecRegistry& registry) {
     try {
-        return Merge(inputs, output, registry);
+        return Merge(inputs, output, rd, registry);
     } catch (const Json::exception& error) {
         // A value of the wrong type where the layout has another.
         Say("merge: an input is not a Tallox result file (" + std::string(error.what()) + ")");

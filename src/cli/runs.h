@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/codec.h"
+#include "engine/rd_summary.h"
 #include "engine/run_host.h"
 
 namespace tallox::cli {
@@ -31,11 +32,12 @@ int ReadResumption(const std::string& path, const std::string& context,
 // `tallox-cli merge`: the results of `inputs` (JSON documents or JSON Lines of shards of one
 // run) as one, written to `output` as JSON or, for a name ending in .jsonl, JSON Lines: each
 // input's context, the records in the order of their files, and the summaries computed again
-// over all of them, marked where their speeds come from more than one machine. Returns 0; 1,
+// over all of them, marked where their speeds come from more than one machine, with the
+// rate-distortion summary of `rd` when the records compare lossy codecs. Returns 0; 1,
 // with nothing written, when an input cannot be read, the inputs' settings differ, a shard is
 // missing or given twice, or a record is missing or doubled (each named on stderr); 2 for an
 // output name of no known format.
 int RunMerge(const std::vector<std::string>& inputs, const std::string& output,
-             const CodecRegistry& registry = DefaultRegistry());
+             const RdOptions& rd = {}, const CodecRegistry& registry = DefaultRegistry());
 
 }  // namespace tallox::cli

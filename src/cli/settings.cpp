@@ -74,9 +74,23 @@ BenchmarkSettings MakeSettings(const CliOptions& options, const std::string& fil
     return settings;
 }
 
+RdOptions MakeRdOptions(const CliOptions& options) {
+    RdOptions rd;
+    rd.reference = options.reference;
+    if (!options.at.empty()) {
+        rd.targets.clear();
+        for (const std::string& text : options.at) {
+            const Result<std::vector<QualityTarget>> targets = ParseQualityTargets(text);
+            rd.targets.insert(rd.targets.end(), targets->begin(), targets->end());
+        }
+    }
+    return rd;
+}
+
 OutputOptions MakeOutputOptions(const CliOptions& options, const BenchmarkSettings& settings,
                                 bool corpus) {
     OutputOptions output;
+    output.rd = MakeRdOptions(options);
     output.iterations = settings.iterations;
     output.format = *ReportFormatNamed(options.format);
     for (const PlannedRow& row : PlanRows(settings, DefaultRegistry())) {

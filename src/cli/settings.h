@@ -16,6 +16,9 @@ BenchmarkSettings MakeSettings(const CliOptions& options, const std::string& fil
 
 // The output as the options ask: its format, the bar's labels in the run's order, the context
 // for the formats that print one (a corpus's without an input).
+// The lossy comparison's reference and targets; the targets by default when --at is not given.
+RdOptions MakeRdOptions(const CliOptions& options);
+
 OutputOptions MakeOutputOptions(const CliOptions& options, const BenchmarkSettings& settings,
                                 bool corpus);
 

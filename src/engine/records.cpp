@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <type_traits>
 
 namespace tallox {
 namespace {
@@ -194,8 +195,11 @@ std::string MarkdownTableHeader(const Json& fields) {
     std::string rule = "\n|";
     for (const auto& field : fields.items()) {
         text += " " + field.key() + " |";
-        rule += field.key() == "codec" || field.key() == "file" || field.key() == "error" ? "---|"
-                                                                                          : "---:|";
+        const bool words = field.key() == "codec" || field.key() == "file" ||
+                           field.key() == "error" || field.key() == "reference" ||
+                           field.key() == "metric" || field.key() == "setting" ||
+                           field.key() == "reason";
+        rule += words ? "---|" : "---:|";
     }
     return text + rule + "\n";
 }
@@ -233,6 +237,181 @@ Json SummaryFields(const CodecSummary& s) {
         {"optimize", s.jpeg ? Json(s.jpeg->optimize) : Json(nullptr)},
         {"params", s.params},
         {"bpp", Figure(TotalBpp(s))}};
+}
+
+// The rate-distortion summary's records, as (name, JSON value) each: a file's figure, a mean
+// over the files, a spread.
+Json FileOrNull(const std::string& file) { return file.empty() ? Json(nullptr) : Json(file); }
+
+Json BdRateFields(const RdFigure& f, const std::string& reference) {
+    return Json{{"file", FileOrNull(f.file)},
+                {"codec", f.codec},
+                {"reference", reference},
+                {"metric", f.metric},
+                {"bd_rate_percent", f.value ? Json(*f.value) : Json(nullptr)},
+                {"reason", f.reason.empty() ? Json(nullptr) : Json(f.reason)}};
+}
+
+Json BdRateMeanFields(const RdMean& m, const std::string& reference) {
+    return Json{{"codec", m.codec},   {"reference", reference},
+                {"metric", m.metric}, {"mean_bd_rate_percent", Figure(m.mean)},
+                {"files", m.files},   {"files_without", m.without}};
+}
+
+Json BppAtFields(const RdFigure& f) {
+    return Json{{"file", FileOrNull(f.file)},
+                {"codec", f.codec},
+                {"metric", f.metric},
+                {"target", f.target},
+                {"bpp", f.value ? Json(*f.value) : Json(nullptr)},
+                {"reason", f.reason.empty() ? Json(nullptr) : Json(f.reason)}};
+}
+
+Json BppAtMeanFields(const RdMean& m) {
+    return Json{{"codec", m.codec},           {"metric", m.metric}, {"target", m.target},
+                {"mean_bpp", Figure(m.mean)}, {"files", m.files},   {"files_without", m.without}};
+}
+
+Json SpreadFields(const MetricSpread& s) {
+    return Json{{"codec", s.codec},   {"setting", s.setting},   {"metric", s.metric},
+                {"files", s.files},   {"mean", Figure(s.mean)}, {"sd", Figure(s.sd)},
+                {"p5", Figure(s.p5)}, {"p50", Figure(s.p50)},   {"p95", Figure(s.p95)}};
+}
+
+// The summary as the JSON formats hold it.
+Json RateDistortionJson(const RdSummary& rd) {
+    Json object{{"reference", rd.reference},
+                {"note", rd.note.empty() ? Json(nullptr) : Json(rd.note)}};
+    const auto list = [&](const char* key, const auto& items, const auto& fields) {
+        Json array = Json::array();
+        for (const auto& item : items) {
+            array.push_back(fields(item));
+        }
+        object[key] = array;
+    };
+    list("bd_rate", rd.bdRates, [&](const RdFigure& f) { return BdRateFields(f, rd.reference); });
+    list("bd_rate_mean", rd.bdRateMeans,
+         [&](const RdMean& m) { return BdRateMeanFields(m, rd.reference); });
+    list("bpp_at", rd.bppAt, BppAtFields);
+    list("bpp_at_mean", rd.bppAtMeans, BppAtMeanFields);
+    list("spread", rd.spreads, SpreadFields);
+    return object;
+}
+
+// A quality target as a column's name: "ssimulacra2=70".
+std::string TargetName(const std::string& metric, double target) {
+    char value[32];
+    std::snprintf(value, sizeof value, "%g", target);
+    return metric + "=" + value;
+}
+
+// The summary as aligned text, lines ended by `eol`: per file, a table of codecs against
+// columns (the metrics, or the targets) and the reasons of its empty cells; then the means.
+std::string RateDistortionLines(const RdSummary& rd, const char* eol) {
+    std::string text = std::string(eol) + "Rate-distortion against " + rd.reference + eol;
+    text += std::string(24 + rd.reference.size(), '-') + eol;
+    if (!rd.note.empty()) {
+        text += "Note: " + rd.note + eol;
+    }
+    const auto column = [](const std::string& name) {
+        return std::max<size_t>(name.size(), 11) + 2;
+    };
+    const auto pad = [](std::string cell, size_t width, bool left) {
+        const size_t fill = cell.size() < width ? width - cell.size() : 1;
+        return left ? cell.append(fill, ' ') : std::string(fill, ' ') + cell;
+    };
+    // A table over `items`, which each name their column; `cell` gives an item's text. A
+    // file's figures have their reasons below it.
+    const auto table = [&](const auto& items, const auto& columnOf, const auto& cell) {
+        std::vector<std::string> columns;
+        std::vector<std::string> codecs;
+        for (const auto& item : items) {
+            if (std::find(columns.begin(), columns.end(), columnOf(item)) == columns.end()) {
+                columns.push_back(columnOf(item));
+            }
+            if (std::find(codecs.begin(), codecs.end(), item.codec) == codecs.end()) {
+                codecs.push_back(item.codec);
+            }
+        }
+        std::string lines = pad("codec", 12, true);
+        for (const std::string& name : columns) {
+            lines += pad(name, column(name), false);
+        }
+        lines += eol;
+        std::string why;
+        for (const std::string& codec : codecs) {
+            lines += pad(codec, 12, true);
+            for (const std::string& name : columns) {
+                const auto found = std::find_if(items.begin(), items.end(), [&](const auto& i) {
+                    return i.codec == codec && columnOf(i) == name;
+                });
+                lines += pad(found == items.end() ? "" : cell(*found), column(name), false);
+                if constexpr (std::is_same_v<std::decay_t<decltype(*found)>, RdFigure>) {
+                    if (found != items.end() && !found->value) {
+                        why += "  " + codec + " " + name + ": " + found->reason + eol;
+                    }
+                }
+            }
+            lines += eol;
+        }
+        return lines + why;
+    };
+    const auto metricOf = [](const auto& item) { return item.metric; };
+    const auto targetOf = [](const auto& item) { return TargetName(item.metric, item.target); };
+    const auto figure = [](const RdFigure& f) { return f.value ? Number(*f.value) : "-"; };
+    const auto mean = [](const RdMean& m) {
+        return Measured(m.mean) + " " + std::to_string(m.files) + "/" + std::to_string(m.without);
+    };
+    // Each file's figures of `all`, in their order, under the file's name.
+    const auto perFile = [&](const std::vector<RdFigure>& all, const auto& columnOf,
+                             const char* title) {
+        std::string lines;
+        for (size_t i = 0; i < all.size();) {
+            size_t end = i;
+            while (end < all.size() && all[end].file == all[i].file) {
+                ++end;
+            }
+            lines += eol;
+            lines += title;
+            lines += all[i].file.empty() ? std::string() : ", " + all[i].file;
+            lines += eol;
+            lines += table(std::vector<RdFigure>(all.begin() + static_cast<std::ptrdiff_t>(i),
+                                                 all.begin() + static_cast<std::ptrdiff_t>(end)),
+                           columnOf, figure);
+            i = end;
+        }
+        return lines;
+    };
+    if (!rd.bdRates.empty()) {
+        text += perFile(rd.bdRates, metricOf, "BD-rate, % bits against the reference");
+        if (rd.files > 1) {
+            text += eol;
+            text += "BD-rate, mean over the files (files with a figure/without)";
+            text += eol + table(rd.bdRateMeans, metricOf, mean);
+        }
+    }
+    if (!rd.bppAt.empty()) {
+        text += perFile(rd.bppAt, targetOf, "bpp at equal quality");
+        if (rd.files > 1) {
+            text += eol;
+            text += "bpp at equal quality, mean over the files (files with a figure/without)";
+            text += eol + table(rd.bppAtMeans, targetOf, mean);
+        }
+    }
+    if (!rd.spreads.empty()) {
+        text += eol + std::string("Spread over the files") + eol;
+        text += pad("codec", 12, true) + pad("setting", 16, true) + pad("metric", 18, true) +
+                "files     mean       sd       p5      p50      p95" + eol;
+        for (const MetricSpread& s : rd.spreads) {
+            char figures[128];
+            std::snprintf(figures, sizeof figures, "%5d %8s %8s %8s %8s %8s", s.files,
+                          Measured(s.mean).c_str(), Measured(s.sd).c_str(), Measured(s.p5).c_str(),
+                          Measured(s.p50).c_str(), Measured(s.p95).c_str());
+            text += pad(s.codec, 12, true) + pad(s.setting, 16, true) + pad(s.metric, 18, true) +
+                    figures + eol;
+        }
+    }
+    return text;
 }
 
 // A path under `key`, and under `key`_bytes_hex too when some of its bytes are not UTF-8.
@@ -353,7 +532,8 @@ std::string Dump(const Json& document) {
 
 }  // namespace
 
-std::string JsonDocument(const RunContext& context, const std::vector<Row>& rows) {
+std::string JsonDocument(const RunContext& context, const std::vector<Row>& rows,
+                         const RdSummary* rd) {
     Json input = Json::object();
     AddPath(input, "path", context.inputPath);
     input["bytes"] = context.inputBytes;
@@ -367,12 +547,15 @@ std::string JsonDocument(const RunContext& context, const std::vector<Row>& rows
     document["date"] = context.date;
     AddPath(document, "file", context.inputPath);  // the input's path, for quick reading
     document["results"] = results;
+    if (rd != nullptr && !rd->empty) {
+        document["rate_distortion"] = RateDistortionJson(*rd);
+    }
     return Dump(document);
 }
 
 std::string CorpusJsonDocument(const RunContext& context, const std::vector<std::string>& files,
                                const std::vector<Row>& rows,
-                               const std::vector<CodecSummary>& summaries) {
+                               const std::vector<CodecSummary>& summaries, const RdSummary* rd) {
     Json document = ContextJson(context);
     document["date"] = context.date;
     document["files"] = files;
@@ -386,6 +569,9 @@ std::string CorpusJsonDocument(const RunContext& context, const std::vector<std:
         summary.push_back(SummaryFields(s));
     }
     document["summary"] = summary;
+    if (rd != nullptr && !rd->empty) {
+        document["rate_distortion"] = RateDistortionJson(*rd);
+    }
     return Dump(document);
 }
 
@@ -625,6 +811,60 @@ std::string JsonLinesSummary(const CodecSummary& summary) {
     Json line{{"type", "summary"}};
     line.update(SummaryFields(summary));
     return line.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+std::string JsonLinesRateDistortion(const RdSummary& rd) {
+    Json line{{"type", "rate_distortion"}};
+    line.update(RateDistortionJson(rd));
+    return line.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+std::string RateDistortionText(const RdSummary& rd) { return RateDistortionLines(rd, "\r\n"); }
+
+std::string RateDistortionTable(const RdSummary& rd) { return RateDistortionLines(rd, "\n"); }
+
+std::string RateDistortionCsv(const RdSummary& rd) {
+    std::string text;
+    // A table after an empty line: its header from an empty item's fields, then its lines.
+    const auto table = [&](const auto& items, const auto& fields, const auto& empty) {
+        text += "\n" + CsvHeaderLine(fields(empty));
+        for (const auto& item : items) {
+            text += CsvLine(fields(item));
+        }
+    };
+    const auto bdRate = [&](const RdFigure& f) { return BdRateFields(f, rd.reference); };
+    const auto bdRateMean = [&](const RdMean& m) { return BdRateMeanFields(m, rd.reference); };
+    table(rd.bdRates, bdRate, RdFigure{});
+    table(rd.bdRateMeans, bdRateMean, RdMean{});
+    table(rd.bppAt, BppAtFields, RdFigure{});
+    table(rd.bppAtMeans, BppAtMeanFields, RdMean{});
+    table(rd.spreads, SpreadFields, MetricSpread{});
+    return text;
+}
+
+std::string RateDistortionMarkdown(const RdSummary& rd) {
+    std::string text = "\n## Rate-distortion against " + rd.reference + "\n";
+    if (!rd.note.empty()) {
+        text += "\n" + rd.note + "\n";
+    }
+    const auto table = [&](const char* title, const auto& items, const auto& fields,
+                           const auto& empty) {
+        if (items.empty()) {
+            return;
+        }
+        text += std::string("\n### ") + title + "\n\n" + MarkdownTableHeader(fields(empty));
+        for (const auto& item : items) {
+            text += MarkdownLine(fields(item));
+        }
+    };
+    const auto bdRate = [&](const RdFigure& f) { return BdRateFields(f, rd.reference); };
+    const auto bdRateMean = [&](const RdMean& m) { return BdRateMeanFields(m, rd.reference); };
+    table("BD-rate", rd.bdRates, bdRate, RdFigure{});
+    table("BD-rate, mean over the files", rd.bdRateMeans, bdRateMean, RdMean{});
+    table("bpp at equal quality", rd.bppAt, BppAtFields, RdFigure{});
+    table("bpp at equal quality, mean over the files", rd.bppAtMeans, BppAtMeanFields, RdMean{});
+    table("Spread over the files", rd.spreads, SpreadFields, MetricSpread{});
+    return text;
 }
 
 std::string ContextText(const RunContext& context) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/rd_summary.h"
 #include "engine/run_context.h"
 #include "engine/run_host.h"
 
@@ -28,7 +29,9 @@ std::string MarkdownRecord(const Row& row, bool corpus = false);
 // {"tallox": ..., "machine": ..., "build": ..., "timer": ..., "input": ..., "date": ...,
 //  "file": ..., "results": [...]}. Non-finite numbers are null. A path that is not valid
 // UTF-8 shows its bad bytes as U+FFFD, and is also given exactly as "file_bytes_hex".
-std::string JsonDocument(const RunContext& context, const std::vector<Row>& rows);
+// "rate_distortion" follows the results when `rd` is given and not empty.
+std::string JsonDocument(const RunContext& context, const std::vector<Row>& rows,
+                         const RdSummary* rd = nullptr);
 
 // An aligned table for terminals, 80 columns wide: ratio, encode MB/s at the median and at
 // the fastest call, decode MB/s, spread (MAD over median), verified mark, memory. A failed
@@ -72,10 +75,22 @@ std::string MarkdownSummary(const std::vector<CodecSummary>& summaries);
 std::string TableSummary(const std::vector<CodecSummary>& summaries);
 
 // The JSON document of a run over `files`: the context without an input, "files", the
-// records with their file, and "summary".
+// records with their file, "summary", and "rate_distortion" when `rd` is given and not empty.
 std::string CorpusJsonDocument(const RunContext& context, const std::vector<std::string>& files,
                                const std::vector<Row>& rows,
-                               const std::vector<CodecSummary>& summaries);
+                               const std::vector<CodecSummary>& summaries,
+                               const RdSummary* rd = nullptr);
+
+// The rate-distortion summary in each format, for one that is not empty. Text and the aligned
+// table: a block headed "Rate-distortion against REFERENCE" with a table per file of BD-rates
+// (a column per metric) and of bpp at each target (a column per target), each cell's reason
+// for having no figure below its table, the means over the files ("mean files/without"), and
+// the spreads. CSV: a table each for the BD-rates, their means, the bpp at the targets, their
+// means and the spreads, each after an empty line. Markdown: a section with the same tables.
+std::string RateDistortionText(const RdSummary& rd);
+std::string RateDistortionTable(const RdSummary& rd);
+std::string RateDistortionCsv(const RdSummary& rd);
+std::string RateDistortionMarkdown(const RdSummary& rd);
 
 // The context as lines of text, for `--version --verbose` and saved text reports.
 std::string ContextText(const RunContext& context);
@@ -97,5 +112,8 @@ std::string JsonLinesContext(const RunContext& context, const std::string& setti
                              const std::vector<std::string>* files);
 std::string JsonLinesRecord(const Row& row, const FileIdentity* file);
 std::string JsonLinesSummary(const CodecSummary& summary);
+// The rate-distortion summary as one line of type "rate_distortion", with the fields of the JSON
+// documents' "rate_distortion" object.
+std::string JsonLinesRateDistortion(const RdSummary& rd);
 
 }  // namespace tallox

@@ -52,6 +52,7 @@ public:
     void Summary(const std::vector<CodecSummary>& summaries) override {
         sink_.Write(SummaryText(summaries));
     }
+    void RateDistortion(const RdSummary& rd) override { sink_.Write(RateDistortionText(rd)); }
     void End() override {
         if (details_) {
             std::string text = "\n";
@@ -85,6 +86,7 @@ public:
     void Summary(const std::vector<CodecSummary>& summaries) override {
         sink_.Write(CsvSummary(summaries));
     }
+    void RateDistortion(const RdSummary& rd) override { sink_.Write(RateDistortionCsv(rd)); }
     void End() override {}
 
 private:
@@ -106,6 +108,7 @@ public:
     void Summary(const std::vector<CodecSummary>& summaries) override {
         sink_.Write(MarkdownSummary(summaries));
     }
+    void RateDistortion(const RdSummary& rd) override { sink_.Write(RateDistortionMarkdown(rd)); }
     void End() override {}
 
 private:
@@ -131,6 +134,7 @@ public:
     void Summary(const std::vector<CodecSummary>& summaries) override {
         sink_.Write(TableSummary(summaries));
     }
+    void RateDistortion(const RdSummary& rd) override { sink_.Write(RateDistortionTable(rd)); }
     void End() override {}
 
 private:
@@ -147,10 +151,11 @@ public:
     void FileStarted(const std::string&) override {}
     void Record(const Row& row) override { rows_.push_back(row); }
     void Summary(const std::vector<CodecSummary>& summaries) override { summaries_ = summaries; }
+    void RateDistortion(const RdSummary& rd) override { rd_ = rd; }
     void End() override {
         sink_.Write((start_.corpus
-                         ? CorpusJsonDocument(start_.context, start_.files, rows_, summaries_)
-                         : JsonDocument(start_.context, rows_)) +
+                         ? CorpusJsonDocument(start_.context, start_.files, rows_, summaries_, &rd_)
+                         : JsonDocument(start_.context, rows_, &rd_)) +
                     "\n");
     }
 
@@ -159,6 +164,7 @@ private:
     ReportStart start_;
     std::vector<Row> rows_;
     std::vector<CodecSummary> summaries_;
+    RdSummary rd_;
 };
 
 // A line per object as it comes: the context, each record, each summary. A corpus's records
@@ -185,6 +191,7 @@ public:
             sink_.Write(JsonLinesSummary(summary));
         }
     }
+    void RateDistortion(const RdSummary& rd) override { sink_.Write(JsonLinesRateDistortion(rd)); }
     void End() override {}
 
 private:

@@ -66,8 +66,8 @@ struct ReportStart {
 };
 
 // A run's output in one format. Begin comes first; FileStarted before each file's records
-// (a one-file run's once the input is found measurable); Summary after a corpus's records; End
-// last.
+// (a one-file run's once the input is found measurable); Summary after a corpus's records;
+// RateDistortion after them in any run that compares lossy codecs; End last.
 class Reporter {
 public:
     virtual ~Reporter() = default;
@@ -75,6 +75,7 @@ public:
     virtual void FileStarted(const std::string& path) = 0;
     virtual void Record(const Row& row) = 0;
     virtual void Summary(const std::vector<CodecSummary>& summaries) = 0;
+    virtual void RateDistortion(const RdSummary& rd) = 0;
     virtual void End() = 0;
 };
 

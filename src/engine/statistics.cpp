@@ -136,6 +136,18 @@ double Median(std::span<const double> values) {
            2;
 }
 
+double Percentile(std::span<const double> values, double fraction) {
+    if (values.empty()) {
+        return kNaN;
+    }
+    const std::vector<double> sorted = Sorted(values);
+    const double position = fraction * static_cast<double>(sorted.size() - 1);
+    const auto below = static_cast<size_t>(std::floor(position));
+    const size_t above = std::min(below + 1, sorted.size() - 1);
+    return sorted[below] +
+           (position - static_cast<double>(below)) * (sorted[above] - sorted[below]);
+}
+
 MannWhitney MannWhitneyTest(std::span<const double> a, std::span<const double> b) {
     if (a.empty() || b.empty()) {
         return {0.0, kNaN, false};

@@ -10,6 +10,11 @@ namespace tallox {
 // NaN for no values.
 double Median(std::span<const double> values);
 
+// The `fraction` quantile (0 to 1) by linear interpolation between the closest ranks: the
+// values sorted, position fraction x (n - 1), as spreadsheets' PERCENTILE and NumPy's default
+// take it. The 0.5 quantile is the median. NaN for no values.
+double Percentile(std::span<const double> values, double fraction);
+
 struct MannWhitney {
     // Of the first sample: the pairs (a, b) with a > b, a tie counting one half. The second
     // sample's U is the count of pairs less this.
