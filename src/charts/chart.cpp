@@ -571,27 +571,7 @@ void PaintLines(QPainter& painter, const LinePlot& spec, const std::vector<Serie
         painter.drawLine(QPointF(x.Map(lo), y.Map(lo)), QPointF(x.Map(hi), y.Map(hi)));
     }
 
-    // The legend, in the corner the curves leave free, drawn over whatever is there.
-    painter.setFont(ChartFont(11));
-    const QFontMetricsF metrics(painter.font());
-    const double rowHeight = metrics.height() + 2;
-    const QFontMetricsF boldMetrics(ChartFont(11, true));
-    double legendWidth = 0;
-    std::vector<QString> names;
-    for (const Series& s : series) {
-        names.push_back(s.reference ? s.name + QStringLiteral(" (reference)") : s.name);
-        legendWidth = std::max(
-            legendWidth, (s.reference ? boldMetrics : metrics).horizontalAdvance(names.back()));
-    }
-    const QSizeF legendSize(legendWidth + 36, rowHeight * static_cast<double>(series.size()) + 8);
-    const bool left = spec.legend == Qt::TopLeftCorner || spec.legend == Qt::BottomLeftCorner;
-    const bool top = spec.legend == Qt::TopLeftCorner || spec.legend == Qt::TopRightCorner;
-    const QRectF legend(QPointF(left ? plot.left() + 8 : plot.right() - 8 - legendSize.width(),
-                                top ? plot.top() + 8 : plot.bottom() - 8 - legendSize.height()),
-                        legendSize);
-
     std::vector<QColor> colours;
-    std::vector<QRectF> taken{legend};
     std::vector<std::vector<QPointF>> centres;
     size_t next = 0;
     bool firstReference = true;
@@ -605,7 +585,56 @@ void PaintLines(QPainter& painter, const LinePlot& spec, const std::vector<Serie
         std::vector<QPointF>& c = centres.emplace_back();
         for (const QPointF& p : s.points) {
             c.emplace_back(x.Map(p.x()), y.Map(p.y()));
-            taken.push_back(MarkerRect(c.back(), 4));
+        }
+    }
+
+    // The legend, in the corner where the least of the curves would be hidden under it: the
+    // preferred corner first, on a tie.
+    painter.setFont(ChartFont(11));
+    const QFontMetricsF metrics(painter.font());
+    const double rowHeight = metrics.height() + 2;
+    const QFontMetricsF boldMetrics(ChartFont(11, true));
+    double legendWidth = 0;
+    std::vector<QString> names;
+    for (const Series& s : series) {
+        names.push_back(s.reference ? s.name + QStringLiteral(" (reference)") : s.name);
+        legendWidth = std::max(
+            legendWidth, (s.reference ? boldMetrics : metrics).horizontalAdvance(names.back()));
+    }
+    const QSizeF legendSize(legendWidth + 36, rowHeight * static_cast<double>(series.size()) + 8);
+    const auto cornerRect = [&](Qt::Corner corner) {
+        const bool left = corner == Qt::TopLeftCorner || corner == Qt::BottomLeftCorner;
+        const bool top = corner == Qt::TopLeftCorner || corner == Qt::TopRightCorner;
+        return QRectF(QPointF(left ? plot.left() + 8 : plot.right() - 8 - legendSize.width(),
+                              top ? plot.top() + 8 : plot.bottom() - 8 - legendSize.height()),
+                      legendSize);
+    };
+    // The markers, and the lines between them sampled at every 1/16 of a segment.
+    const auto hidden = [&](const QRectF& rect) {
+        int count = 0;
+        for (const std::vector<QPointF>& c : centres) {
+            for (size_t k = 0; k < c.size(); ++k) {
+                const QPointF to = k + 1 < c.size() ? c[k + 1] : c[k];
+                for (int t = 0; t < 16; ++t) {
+                    count += rect.contains(c[k] + (to - c[k]) * (t / 16.0)) ? 1 : 0;
+                }
+            }
+        }
+        return count;
+    };
+    QRectF legend = cornerRect(spec.legend);
+    int least = hidden(legend);
+    for (const Qt::Corner corner :
+         {Qt::TopRightCorner, Qt::BottomRightCorner, Qt::TopLeftCorner, Qt::BottomLeftCorner}) {
+        if (const int count = hidden(cornerRect(corner)); count < least) {
+            least = count;
+            legend = cornerRect(corner);
+        }
+    }
+    std::vector<QRectF> taken{legend};
+    for (const std::vector<QPointF>& c : centres) {
+        for (const QPointF& point : c) {
+            taken.push_back(MarkerRect(point, 4));
         }
     }
     // The reference last, on top of the others.
