@@ -391,6 +391,7 @@ struct MetricInfo {
     QualityMetric metric;
     const char* suffix;
     const char* name;
+    const char* axisTitle;
     std::optional<double> Row::*field;
     bool lowerIsBetter;
     // The levels of the speed-at-matched-quality chart, from low quality to high; none for a
@@ -403,11 +404,13 @@ const std::vector<MetricInfo>& Metrics() {
         {QualityMetric::Ssimulacra2,
          "ssimulacra2",
          "SSIMULACRA2",
+         "SSIMULACRA2",
          &Row::ssimulacra2,
          false,
          {30, 50, 70, 90}},
         {QualityMetric::Butteraugli3Norm,
          "butteraugli-3norm",
+         "Butteraugli 3-norm",
          "Butteraugli 3-norm",
          &Row::butteraugli3Norm,
          true,
@@ -415,11 +418,24 @@ const std::vector<MetricInfo>& Metrics() {
         {QualityMetric::ButteraugliMax,
          "butteraugli-max",
          "Butteraugli max",
+         "Butteraugli max",
          &Row::butteraugliMax,
          true,
          {}},
-        {QualityMetric::PsnrY, "psnr", "PSNR (Y), dB", &Row::psnrY, false, {30, 35, 40, 45}},
-        {QualityMetric::Ssim, "ssim", "SSIM (Y)", &Row::ssim, false, {0.9, 0.95, 0.98, 0.99}},
+        {QualityMetric::PsnrY,
+         "psnr",
+         "PSNR (Y)",
+         "PSNR (Y), dB",
+         &Row::psnrY,
+         false,
+         {30, 35, 40, 45}},
+        {QualityMetric::Ssim,
+         "ssim",
+         "SSIM (Y)",
+         "SSIM (Y)",
+         &Row::ssim,
+         false,
+         {0.9, 0.95, 0.98, 0.99}},
     };
     return metrics;
 }
@@ -436,10 +452,10 @@ struct SettingPoint {
     double mpps = 0;  // geometric mean
 };
 
-// A lossy codec's settings in bpp order; a codec's curve is its rows whose parameters differ in
-// the first (the quality, distance or ratio swept) alone, and, for speeds, in their threads.
+// A lossy codec's settings in bpp order: its rows whose parameters differ in the first alone
+// (the quality, distance or ratio swept); for speeds, at one thread count.
 struct Curve {
-    std::string name;  // "webp", "jpeg:subsampling=444", "zstd:19 x2"
+    std::string name;  // "webp", "jpeg:subsampling=444"; "webp x2" at two threads
     bool reference = false;
     std::vector<SettingPoint> points;
 };
@@ -476,10 +492,7 @@ std::vector<Curve> LossyCurves(std::span<const Row> rows, const MetricInfo& metr
             continue;
         }
         const std::string name = CurveName(row, withSpeed);
-        // A JPEG row of a --quality sweep has its quality in its settings, not its parameters.
-        const std::string setting =
-            row.params.empty() && row.jpeg ? std::to_string(row.jpeg->quality) : row.params;
-        Sums& s = sums[name][{setting, withSpeed ? row.threads : 1}];
+        Sums& s = sums[name][{row.params, withSpeed ? row.threads : 1}];
         ++s.count;
         s.bpp += *row.bpp;
         s.value += *value;
@@ -715,10 +728,10 @@ void PaintRateDistortion(QPainter& painter, const MetricInfo& metric, std::span<
         QStringLiteral(
             "%1 against bits per pixel, a curve per lossy codec through "
             "its settings%2")
-            .arg(QString::fromLatin1(metric.name).section(QLatin1Char(','), 0, 0),
+            .arg(QString::fromLatin1(metric.name),
                  metric.lowerIsBetter ? QStringLiteral(" (lower is better)") : QString());
     spec.xTitle = QStringLiteral("Bits per pixel (log scale)");
-    spec.yTitle = QString::fromLatin1(metric.name);
+    spec.yTitle = QString::fromLatin1(metric.axisTitle);
     spec.xLog = true;
     spec.yFloor = metric.metric == QualityMetric::Ssimulacra2 ? -1e300 : 0;
     spec.yCeiling = metric.metric == QualityMetric::Ssim ? 1.0 : spec.yCeiling;
@@ -784,7 +797,7 @@ void PaintSpeedAtQuality(QPainter& painter, const MetricInfo& metric, std::span<
     spec.subtitle = QStringLiteral(
                         "Encode speed at %1 %2: bpp interpolated on each curve, MP/s between "
                         "the settings around it")
-                        .arg(QString::fromLatin1(metric.name).section(QLatin1Char(','), 0, 0), [&] {
+                        .arg(QString::fromLatin1(metric.name), [&] {
                             QStringList levels;
                             for (const double level : metric.levels) {
                                 levels << QString::number(level, 'g', 6);
@@ -884,10 +897,9 @@ std::vector<ChartPage> ChartPages(std::span<const Row> rows) {
         {ChartKind::Speed, QualityMetric::Ssimulacra2, "", QStringLiteral("Ratio against speed")}};
     for (const MetricInfo& metric : Metrics()) {
         if (HasSweep(LossyCurves(rows, metric, false, {}))) {
-            pages.push_back({ChartKind::RateDistortion, metric.metric,
-                             std::string("rd-") + metric.suffix,
-                             QStringLiteral("Rate-distortion: ") +
-                                 QString::fromLatin1(metric.name).section(QLatin1Char(','), 0, 0)});
+            pages.push_back(
+                {ChartKind::RateDistortion, metric.metric, std::string("rd-") + metric.suffix,
+                 QStringLiteral("Rate-distortion: ") + QString::fromLatin1(metric.name)});
         }
     }
     if (const std::optional<QualityMetric> metric = SpeedMetric(rows)) {
