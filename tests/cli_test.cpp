@@ -477,13 +477,23 @@ TEST_F(CliTest, CorpusSweepIsSummarizedAndDrawnPerSetting) {
     EXPECT_GT(summary[0]["ratio"].get<double>(), summary[1]["ratio"].get<double>());
     EXPECT_TRUE(summary[2]["quality"].is_null());
 
-    std::ifstream in(chart);
-    const std::string svg{std::istreambuf_iterator<char>(in), {}};
-    size_t markers = 0;
-    for (size_t at = 0; (at = svg.find("<circle", at)) != std::string::npos; ++at) {
-        ++markers;
+    // A marker per summary, JPEG's two as the lossy codecs' diamonds; beside it the
+    // rate-distortion charts of the JPEG settings' means, a curve of two points each.
+    const auto count = [](const fs::path& path, const std::string& element) {
+        std::ifstream in(path);
+        const std::string svg{std::istreambuf_iterator<char>(in), {}};
+        size_t found = 0;
+        for (size_t at = 0; (at = svg.find(element, at)) != std::string::npos; ++at) {
+            ++found;
+        }
+        return found;
+    };
+    EXPECT_EQ(count(chart, "<circle"), 1u);
+    EXPECT_EQ(count(chart, "<path"), 2u);
+    for (const char* metric : {"ssimulacra2", "butteraugli-3norm", "psnr", "ssim"}) {
+        EXPECT_EQ(count(dir / ("summary-rd-" + std::string(metric) + ".svg"), "<circle"), 2u)
+            << metric;
     }
-    EXPECT_EQ(markers, 3u);
 }
 
 TEST_F(CliTest, CorpusFailuresAreRecordsInEveryFormat) {

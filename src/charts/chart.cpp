@@ -15,6 +15,8 @@
 #include <numeric>
 #include <optional>
 
+#include "engine/bd_rate.h"
+#include "engine/codec.h"
 #include "platform/system_info.h"
 
 namespace tallox {
@@ -32,6 +34,12 @@ const QColor kGrid(0xDD, 0xDD, 0xDD);
 const QColor kPoint(0x4C, 0x72, 0xB0);
 const QColor kFront(0xDD, 0x84, 0x52);
 const QColor kReference(0x80, 0x80, 0x80);
+const QColor kLossy(0x81, 0x72, 0xB3);
+// The curves' colours, in the order the codecs' names sort; the reference codec's is kInk.
+const QColor kPalette[] = {{0x4C, 0x72, 0xB0}, {0xDD, 0x84, 0x52}, {0x55, 0xA8, 0x68},
+                           {0xC4, 0x4E, 0x52}, {0x81, 0x72, 0xB3}, {0x93, 0x78, 0x60},
+                           {0xDA, 0x8B, 0xC3}, {0x8C, 0x8C, 0x8C}, {0xCC, 0xB9, 0x74},
+                           {0x64, 0xB5, 0xCD}};
 
 QFont ChartFont(double pixels, bool bold = false) {
     QFont font(QStringLiteral("DejaVu Sans"));
@@ -47,6 +55,7 @@ struct Axis {
     bool log = false;
     double from = 0;
     double to = 1;
+    double minStep = 0;  // 1 for an axis of whole numbers, such as thread counts
 
     double Map(double v) const {
         const double t = log ? (std::log10(v) - std::log10(lo)) / (std::log10(hi) - std::log10(lo))
@@ -72,7 +81,7 @@ struct Axis {
             }
             ticks.clear();  // a narrow range: even steps, as on a linear axis
         }
-        const double step = NiceStep((hi - lo) / 6);
+        const double step = std::max(minStep, NiceStep((hi - lo) / 6));
         for (double v = std::ceil(lo / step - 1e-9) * step; v <= hi + step * 1e-9; v += step) {
             ticks.push_back(std::abs(v) < step * 1e-9 ? 0.0 : v);
         }
@@ -220,26 +229,49 @@ QRectF MarkerRect(QPointF centre, double radius) {
     return {centre.x() - radius, centre.y() - radius, 2 * radius, 2 * radius};
 }
 
+// A lossy codec's row: its codec says so, and a JPEG row has its settings even in a corpus's
+// summary.
+bool IsLossy(const Row& row) {
+    const CodecEntry* entry = DefaultRegistry().Find(row.codec);
+    return row.jpeg.has_value() || (entry != nullptr && entry->info.lossy);
+}
+
+void PaintMessage(QPainter& painter, const QString& text) {
+    painter.setPen(kInk);
+    painter.setFont(ChartFont(12));
+    painter.drawText(QRectF(QPointF(0, 0), kChartSize), Qt::AlignCenter, text);
+}
+
+QPolygonF Diamond(QPointF centre, double radius) {
+    return QPolygonF(
+        {QPointF(centre.x(), centre.y() - radius), QPointF(centre.x() + radius, centre.y()),
+         QPointF(centre.x(), centre.y() + radius), QPointF(centre.x() - radius, centre.y())});
+}
+
 void PaintSpeedChartAt(QPainter& painter, std::span<const Row> rows, const QString& title) {
     const double width = kChartSize.width();
     const double height = kChartSize.height();
-    PaintTitle(painter, width, title,
-               QStringLiteral("Compression ratio against encode speed (median call); "
-                              "the line joins the Pareto front"));
 
     std::vector<const Row*> points;
+    std::vector<bool> lossy;
     const Row* baseline = nullptr;
     for (const Row& row : rows) {
         if (row.yardstick) {
             baseline = Plottable(row.mbpsMedian) ? &row : nullptr;
-        } else if (Plottable(row.mbpsMedian) && Plottable(row.ratio)) {
+        } else if (row.error.empty() && Plottable(row.mbpsMedian) && Plottable(row.ratio)) {
             points.push_back(&row);
+            lossy.push_back(IsLossy(row));
         }
     }
+    const bool anyLossy = std::find(lossy.begin(), lossy.end(), true) != lossy.end();
+    PaintTitle(painter, width, title,
+               anyLossy ? QStringLiteral("Compression ratio against encode speed (median call); "
+                                         "the line joins the lossless Pareto front, "
+                                         "\u25C6 lossy codecs")
+                        : QStringLiteral("Compression ratio against encode speed (median call); "
+                                         "the line joins the Pareto front"));
     if (points.empty()) {
-        painter.setFont(ChartFont(12));
-        painter.drawText(QRectF(0, 0, width, height), Qt::AlignCenter,
-                         QStringLiteral("No measured rows"));
+        PaintMessage(painter, QStringLiteral("No measured rows"));
         return;
     }
     double speedLo = points[0]->mbpsMedian, speedHi = speedLo;
@@ -255,7 +287,7 @@ void PaintSpeedChartAt(QPainter& painter, std::span<const Row> rows, const QStri
         speedHi = std::max(speedHi, baseline->mbpsMedian);
     }
     Axis x = LogAxis(speedLo, speedHi);
-    // Ratios far apart (JPEG beside the lossless codecs) are read on a log scale too.
+    // Ratios far apart (the lossy codecs beside the lossless ones) are read on a log scale too.
     const bool logRatio = ratioHi / ratioLo >= 10;
     Axis y = logRatio ? LogAxis(ratioLo, ratioHi) : LinearAxis(ratioLo, ratioHi, 0);
     x.from = kLeft;
@@ -282,13 +314,22 @@ void PaintSpeedChartAt(QPainter& painter, std::span<const Row> rows, const QStri
         taken.push_back(rect);
     }
 
+    // The front is the lossless codecs' alone: a lossy codec buys its ratio with the image's
+    // quality, so it is no trade-off of the same kind.
     std::vector<SpeedRatio> values;
+    std::vector<size_t> losslessIndex;
     std::vector<QPointF> centres;
-    for (const Row* row : points) {
-        values.push_back({row->mbpsMedian, row->ratio});
-        centres.emplace_back(x.Map(row->mbpsMedian), y.Map(row->ratio));
+    for (size_t i = 0; i < points.size(); ++i) {
+        centres.emplace_back(x.Map(points[i]->mbpsMedian), y.Map(points[i]->ratio));
+        if (!lossy[i]) {
+            values.push_back({points[i]->mbpsMedian, points[i]->ratio});
+            losslessIndex.push_back(i);
+        }
     }
-    const std::vector<size_t> front = ParetoFront(values);
+    std::vector<size_t> front;
+    for (const size_t k : ParetoFront(values)) {
+        front.push_back(losslessIndex[k]);
+    }
     std::vector<bool> onFront(points.size(), false);
     for (const size_t i : front) {
         onFront[i] = true;
@@ -296,7 +337,8 @@ void PaintSpeedChartAt(QPainter& painter, std::span<const Row> rows, const QStri
     constexpr double kRadius = 4;
     constexpr double kFrontRadius = 6;
     for (size_t i = 0; i < points.size(); ++i) {
-        taken.push_back(MarkerRect(centres[i], onFront[i] ? kFrontRadius : kRadius));
+        taken.push_back(
+            MarkerRect(centres[i], onFront[i] ? kFrontRadius : (lossy[i] ? kRadius + 1 : kRadius)));
     }
 
     QPolygonF line;
@@ -310,9 +352,15 @@ void PaintSpeedChartAt(QPainter& painter, std::span<const Row> rows, const QStri
         if (onFront[i]) {
             continue;
         }
-        painter.setPen(QPen(kPoint.darker(130), 1));
-        painter.setBrush(kPoint);
-        painter.drawEllipse(centres[i], kRadius, kRadius);
+        if (lossy[i]) {
+            painter.setPen(QPen(kLossy.darker(140), 1));
+            painter.setBrush(kLossy);
+            painter.drawPolygon(Diamond(centres[i], kRadius + 1));
+        } else {
+            painter.setPen(QPen(kPoint.darker(130), 1));
+            painter.setBrush(kPoint);
+            painter.drawEllipse(centres[i], kRadius, kRadius);
+        }
     }
     for (const size_t i : front) {
         painter.setPen(QPen(kInk, 1.5));
@@ -332,121 +380,486 @@ void PaintSpeedChartAt(QPainter& painter, std::span<const Row> rows, const QStri
         const QString text = ShortLabel(*points[i]);
         const QSizeF size(metrics.horizontalAdvance(text), metrics.height());
         if (const std::optional<QRectF> rect = placer.Place(centres[i], size, 9)) {
-            painter.setPen(onFront[i] ? kInk : kPoint.darker(150));
+            painter.setPen(onFront[i] ? kInk : (lossy[i] ? kLossy : kPoint).darker(150));
             painter.drawText(*rect, Qt::AlignLeft | Qt::AlignTop, text);
         }
     }
 }
 
-QColor SubsamplingColour(Subsampling subsampling) {
-    switch (subsampling) {
-        case Subsampling::k444:
-            return {0x4C, 0x72, 0xB0};
-        case Subsampling::k422:
-            return {0x55, 0xA8, 0x68};
-        case Subsampling::k420:
-            break;
-    }
-    return {0xDD, 0x84, 0x52};
+// A quality figure: how it is read from a row, named and drawn.
+struct MetricInfo {
+    QualityMetric metric;
+    const char* suffix;
+    const char* name;
+    const char* axisTitle;
+    std::optional<double> Row::*field;
+    bool lowerIsBetter;
+    // The levels of the speed-at-matched-quality chart, from low quality to high; none for a
+    // metric that chart does not use.
+    std::vector<double> levels;
+};
+
+const std::vector<MetricInfo>& Metrics() {
+    static const std::vector<MetricInfo> metrics = {
+        {QualityMetric::Ssimulacra2,
+         "ssimulacra2",
+         "SSIMULACRA2",
+         "SSIMULACRA2",
+         &Row::ssimulacra2,
+         false,
+         {30, 50, 70, 90}},
+        {QualityMetric::Butteraugli3Norm,
+         "butteraugli-3norm",
+         "Butteraugli 3-norm",
+         "Butteraugli 3-norm",
+         &Row::butteraugli3Norm,
+         true,
+         {}},
+        {QualityMetric::ButteraugliMax,
+         "butteraugli-max",
+         "Butteraugli max",
+         "Butteraugli max",
+         &Row::butteraugliMax,
+         true,
+         {}},
+        {QualityMetric::PsnrY,
+         "psnr",
+         "PSNR (Y)",
+         "PSNR (Y), dB",
+         &Row::psnrY,
+         false,
+         {30, 35, 40, 45}},
+        {QualityMetric::Ssim,
+         "ssim",
+         "SSIM (Y)",
+         "SSIM (Y)",
+         &Row::ssim,
+         false,
+         {0.9, 0.95, 0.98, 0.99}},
+    };
+    return metrics;
 }
 
-QString SubsamplingText(Subsampling subsampling) {
-    const char* name = SubsamplingName(subsampling);  // "420": "4:2:0"
-    return QString::fromLatin1(name, 1) + QLatin1Char(':') + QLatin1Char(name[1]) +
-           QLatin1Char(':') + QLatin1Char(name[2]);
+const MetricInfo& MetricOf(QualityMetric metric) {
+    return *std::find_if(Metrics().begin(), Metrics().end(),
+                         [&](const MetricInfo& info) { return info.metric == metric; });
 }
 
-// One plot of chart 2: a figure of every sweep row against its bits per pixel, a curve per
-// subsampling, in `area`.
-void PaintQualityPlot(QPainter& painter, const QRectF& area,
-                      const std::map<Subsampling, std::vector<std::pair<double, double>>>& curves,
-                      const QString& yTitle, double yCeiling) {
-    double xHi = 0, yLo = 0, yHi = 0;
-    bool first = true;
-    for (const auto& [subsampling, curve] : curves) {
-        for (const auto& [bpp, value] : curve) {
-            xHi = std::max(xHi, bpp);
-            yLo = first ? value : std::min(yLo, value);
-            yHi = first ? value : std::max(yHi, value);
-            first = false;
-        }
+// One setting of a lossy codec: the mean over the files it was measured on.
+struct SettingPoint {
+    double bpp = 0;
+    double value = 0;
+    double mpps = 0;  // geometric mean
+};
+
+// A lossy codec's settings in bpp order: its rows whose parameters differ in the first alone
+// (the quality, distance or ratio swept); for speeds, at one thread count.
+struct Curve {
+    std::string name;  // "webp", "jpeg:subsampling=444"; "webp x2" at two threads
+    bool reference = false;
+    std::vector<SettingPoint> points;
+};
+
+// "webp" for "75", "jpeg:subsampling=444" for "50:subsampling=444"; with `byThreads`, " x2"
+// after a row of two threads.
+std::string CurveName(const Row& row, bool byThreads) {
+    std::string name = row.codec;
+    if (const size_t colon = row.params.find(':'); colon != std::string::npos) {
+        name += row.params.substr(colon);
     }
-    Axis x = LinearAxis(0, xHi, 0);
-    Axis y = LinearAxis(yLo, yHi, 0);
-    y.hi = std::min(y.hi, yCeiling);
-    x.from = area.left();
-    x.to = area.right();
-    y.from = area.bottom();
-    y.to = area.top();
-    PaintAxes(painter, x, y, QStringLiteral("Bits per pixel"), yTitle);
-    for (const auto& [subsampling, curve] : curves) {
-        QPolygonF line;
-        for (const auto& [bpp, value] : curve) {
-            line << QPointF(x.Map(bpp), y.Map(value));
-        }
-        const QColor colour = SubsamplingColour(subsampling);
-        painter.setPen(QPen(colour, 2));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawPolyline(line);
-        painter.setPen(QPen(colour.darker(140), 1));
-        painter.setBrush(colour);
-        for (const QPointF& point : line) {
-            painter.drawEllipse(point, 3.5, 3.5);
-        }
+    if (byThreads && row.threads > 1) {
+        name += " x" + std::to_string(row.threads);
     }
+    return name;
 }
 
-void PaintQualityChart(QPainter& painter, std::span<const Row> rows, const QString& title) {
-    const double width = kChartSize.width();
-    const double height = kChartSize.height();
-    PaintTitle(painter, width, title,
-               QStringLiteral("JPEG quality sweep: PSNR and SSIM of luma against bits per pixel"));
-    std::map<Subsampling, std::vector<std::pair<double, double>>> psnr, ssim;
+std::vector<Curve> LossyCurves(std::span<const Row> rows, const MetricInfo& metric, bool withSpeed,
+                               const std::string& reference) {
+    struct Sums {
+        int count = 0;
+        double bpp = 0;
+        double value = 0;
+        double logMpps = 0;
+    };
+    // By curve name, then by setting: std::map keeps both in one order every run.
+    std::map<std::string, std::map<std::pair<std::string, int32_t>, Sums>> sums;
+    std::map<std::string, bool> isReference;
     for (const Row& row : rows) {
-        if (!row.jpeg || !row.bpp) {
+        const std::optional<double>& value = row.*metric.field;
+        if (row.yardstick || !row.error.empty() || !IsLossy(row) || !row.bpp ||
+            !Plottable(*row.bpp) || !value || !std::isfinite(*value) ||
+            (withSpeed && (!row.mpps || !Plottable(*row.mpps)))) {
             continue;
         }
-        if (row.psnrY && std::isfinite(*row.psnrY)) {
-            psnr[row.jpeg->subsampling].emplace_back(*row.bpp, *row.psnrY);
-        }
-        if (row.ssim) {
-            ssim[row.jpeg->subsampling].emplace_back(*row.bpp, *row.ssim);
-        }
+        const std::string name = CurveName(row, withSpeed);
+        Sums& s = sums[name][{row.params, withSpeed ? row.threads : 1}];
+        ++s.count;
+        s.bpp += *row.bpp;
+        s.value += *value;
+        s.logMpps += withSpeed ? std::log(*row.mpps) : 0;
+        isReference[name] = row.codec == reference;
     }
-    for (auto* curves : {&psnr, &ssim}) {
-        for (auto& [subsampling, curve] : *curves) {
-            std::sort(curve.begin(), curve.end());
+    std::vector<Curve> curves;
+    for (const auto& [name, settings] : sums) {
+        Curve& curve = curves.emplace_back();
+        curve.name = name;
+        curve.reference = isReference[name];
+        for (const auto& [setting, s] : settings) {
+            const double n = s.count;
+            curve.points.push_back({s.bpp / n, s.value / n, std::exp(s.logMpps / n)});
         }
+        std::sort(curve.points.begin(), curve.points.end(),
+                  [](const SettingPoint& a, const SettingPoint& b) { return a.bpp < b.bpp; });
     }
-    const double half = (width - kLeft - kRight - kLeft) / 2;
-    PaintQualityPlot(painter, QRectF(kLeft, kTop + 10, half, height - kTop - 10 - kBottom), psnr,
-                     QStringLiteral("PSNR (Y), dB"), std::numeric_limits<double>::infinity());
-    PaintQualityPlot(painter,
-                     QRectF(kLeft + half + kLeft, kTop + 10, half, height - kTop - 10 - kBottom),
-                     ssim, QStringLiteral("SSIM (Y)"), 1.0);
+    return curves;
+}
 
-    // The legend: one entry per subsampling, top centre.
+bool HasSweep(const std::vector<Curve>& curves) {
+    return std::any_of(curves.begin(), curves.end(),
+                       [](const Curve& curve) { return curve.points.size() >= 2; });
+}
+
+// What a line chart draws: a polyline with markers per series, the reference's heaviest.
+struct Series {
+    QString name;
+    bool reference = false;
+    std::vector<QPointF> points;  // in the axes' units
+    std::vector<QString> labels;  // beside each point; empty for none
+};
+
+struct LinePlot {
+    QString subtitle;
+    QString xTitle;
+    QString yTitle;
+    bool xLog = false;
+    bool yLog = false;
+    double yFloor = 0;  // a linear y axis goes no lower
+    double yCeiling = std::numeric_limits<double>::infinity();
+    double xStep = 0;       // the x ticks' least step
+    bool diagonal = false;  // y = x, perfect scaling, dashed
+    Qt::Corner legend = Qt::BottomRightCorner;
+};
+
+void PaintLines(QPainter& painter, const LinePlot& spec, const std::vector<Series>& series,
+                const QString& title, const QString& empty) {
+    const double width = kChartSize.width();
+    const double height = kChartSize.height();
+    PaintTitle(painter, width, title, spec.subtitle);
+    double xLo = std::numeric_limits<double>::infinity(), xHi = -xLo;
+    double yLo = xLo, yHi = -xLo;
+    for (const Series& s : series) {
+        for (const QPointF& p : s.points) {
+            xLo = std::min(xLo, p.x());
+            xHi = std::max(xHi, p.x());
+            yLo = std::min(yLo, p.y());
+            yHi = std::max(yHi, p.y());
+        }
+    }
+    if (!std::isfinite(xLo)) {
+        PaintMessage(painter, empty);
+        return;
+    }
+    if (spec.diagonal) {
+        yLo = std::min(yLo, xLo);
+        yHi = std::max(yHi, xHi);
+    }
+    Axis x = spec.xLog ? LogAxis(xLo, xHi) : LinearAxis(xLo, xHi, -1e300);
+    if (spec.xStep > 0) {
+        x = {xLo - 0.5, xHi + 0.5, false};
+        x.minStep = spec.xStep;
+    }
+    Axis y = spec.yLog ? LogAxis(yLo, yHi) : LinearAxis(yLo, yHi, spec.yFloor);
+    y.hi = std::min(y.hi, spec.yCeiling);
+    x.from = kLeft;
+    x.to = width - kRight;
+    y.from = height - kBottom;
+    y.to = kTop;
+    PaintAxes(painter, x, y, spec.xTitle, spec.yTitle);
+    const QRectF plot(QPointF(x.from, y.to), QPointF(x.to, y.from));
+
+    if (spec.diagonal) {
+        const double lo = std::max(x.lo, y.lo);
+        const double hi = std::min(x.hi, y.hi);
+        painter.setPen(QPen(kReference, 1.5, Qt::DashLine));
+        painter.drawLine(QPointF(x.Map(lo), y.Map(lo)), QPointF(x.Map(hi), y.Map(hi)));
+    }
+
+    std::vector<QColor> colours;
+    std::vector<std::vector<QPointF>> centres;
+    size_t next = 0;
+    bool firstReference = true;
+    for (const Series& s : series) {
+        if (s.reference) {
+            colours.push_back(firstReference ? kInk : kReference);
+            firstReference = false;
+        } else {
+            colours.push_back(kPalette[next++ % std::size(kPalette)]);
+        }
+        std::vector<QPointF>& c = centres.emplace_back();
+        for (const QPointF& p : s.points) {
+            c.emplace_back(x.Map(p.x()), y.Map(p.y()));
+        }
+    }
+
+    // The legend, in the corner where the least of the curves would be hidden under it: the
+    // preferred corner first, on a tie.
     painter.setFont(ChartFont(11));
     const QFontMetricsF metrics(painter.font());
-    std::vector<Subsampling> modes;
-    for (const auto* curves : {&psnr, &ssim}) {
-        for (const auto& [subsampling, curve] : *curves) {
-            if (std::find(modes.begin(), modes.end(), subsampling) == modes.end()) {
-                modes.push_back(subsampling);
+    const double rowHeight = metrics.height() + 2;
+    const QFontMetricsF boldMetrics(ChartFont(11, true));
+    double legendWidth = 0;
+    std::vector<QString> names;
+    for (const Series& s : series) {
+        names.push_back(s.reference ? s.name + QStringLiteral(" (reference)") : s.name);
+        legendWidth = std::max(
+            legendWidth, (s.reference ? boldMetrics : metrics).horizontalAdvance(names.back()));
+    }
+    const QSizeF legendSize(legendWidth + 36, rowHeight * static_cast<double>(series.size()) + 8);
+    const auto cornerRect = [&](Qt::Corner corner) {
+        const bool left = corner == Qt::TopLeftCorner || corner == Qt::BottomLeftCorner;
+        const bool top = corner == Qt::TopLeftCorner || corner == Qt::TopRightCorner;
+        return QRectF(QPointF(left ? plot.left() + 8 : plot.right() - 8 - legendSize.width(),
+                              top ? plot.top() + 8 : plot.bottom() - 8 - legendSize.height()),
+                      legendSize);
+    };
+    // The markers, and the lines between them sampled at every 1/16 of a segment.
+    const auto hidden = [&](const QRectF& rect) {
+        int count = 0;
+        for (const std::vector<QPointF>& c : centres) {
+            for (size_t k = 0; k < c.size(); ++k) {
+                const QPointF to = k + 1 < c.size() ? c[k + 1] : c[k];
+                for (int t = 0; t < 16; ++t) {
+                    count += rect.contains(c[k] + (to - c[k]) * (t / 16.0)) ? 1 : 0;
+                }
+            }
+        }
+        return count;
+    };
+    QRectF legend = cornerRect(spec.legend);
+    int least = hidden(legend);
+    for (const Qt::Corner corner :
+         {Qt::TopRightCorner, Qt::BottomRightCorner, Qt::TopLeftCorner, Qt::BottomLeftCorner}) {
+        if (const int count = hidden(cornerRect(corner)); count < least) {
+            least = count;
+            legend = cornerRect(corner);
+        }
+    }
+    std::vector<QRectF> taken{legend};
+    for (const std::vector<QPointF>& c : centres) {
+        for (const QPointF& point : c) {
+            taken.push_back(MarkerRect(point, 4));
+        }
+    }
+    // The reference last, on top of the others.
+    std::vector<size_t> order(series.size());
+    std::iota(order.begin(), order.end(), size_t{0});
+    std::stable_partition(order.begin(), order.end(),
+                          [&](size_t i) { return !series[i].reference; });
+    for (const size_t i : order) {
+        const double lineWidth = series[i].reference ? 3.5 : 2;
+        painter.setPen(QPen(colours[i], lineWidth));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPolyline(QPolygonF(QList<QPointF>(centres[i].begin(), centres[i].end())));
+        painter.setPen(QPen(colours[i].darker(140), 1));
+        painter.setBrush(colours[i]);
+        for (const QPointF& c : centres[i]) {
+            painter.drawEllipse(c, series[i].reference ? 4.5 : 3.5,
+                                series[i].reference ? 4.5 : 3.5);
+        }
+    }
+    LabelPlacer placer(plot.adjusted(2, 2, -2, -2), std::move(taken));
+    for (const size_t i : order) {
+        for (size_t k = 0; k < series[i].labels.size(); ++k) {
+            const QString& text = series[i].labels[k];
+            if (text.isEmpty()) {
+                continue;
+            }
+            const QSizeF size(metrics.horizontalAdvance(text), metrics.height());
+            if (const std::optional<QRectF> rect = placer.Place(centres[i][k], size, 6)) {
+                painter.setPen(colours[i].darker(130));
+                painter.drawText(*rect, Qt::AlignLeft | Qt::AlignTop, text);
             }
         }
     }
-    std::sort(modes.begin(), modes.end());
-    double px = width - kRight - 90.0 * static_cast<double>(modes.size());
-    for (const Subsampling subsampling : modes) {
-        const double py = kTop - 2;
-        painter.setPen(QPen(SubsamplingColour(subsampling), 2));
-        painter.drawLine(QPointF(px, py), QPointF(px + 18, py));
+
+    painter.setPen(QPen(kGrid, 1));
+    painter.setBrush(Qt::white);
+    painter.drawRect(legend);
+    for (size_t i = 0; i < series.size(); ++i) {
+        const double py = legend.top() + 4 + rowHeight * (static_cast<double>(i) + 0.5);
+        painter.setPen(QPen(colours[i], series[i].reference ? 3.5 : 2));
+        painter.drawLine(QPointF(legend.left() + 6, py), QPointF(legend.left() + 28, py));
         painter.setPen(kInk);
-        painter.drawText(QPointF(px + 22, py + metrics.ascent() / 2 - 1),
-                         SubsamplingText(subsampling));
-        px += 90;
+        painter.setFont(ChartFont(11, series[i].reference));
+        painter.drawText(QPointF(legend.left() + 32, py + metrics.ascent() / 2 - 1), names[i]);
     }
+}
+
+// The reference codec's curves first in the legend, then the others by name.
+std::vector<Series> SeriesOf(const std::vector<Curve>& curves) {
+    std::vector<Series> series;
+    for (const bool reference : {true, false}) {
+        for (const Curve& curve : curves) {
+            if (curve.reference == reference) {
+                series.push_back({QString::fromStdString(curve.name), reference, {}, {}});
+            }
+        }
+    }
+    return series;
+}
+
+const Curve& CurveNamed(const std::vector<Curve>& curves, const QString& name) {
+    return *std::find_if(curves.begin(), curves.end(), [&](const Curve& curve) {
+        return QString::fromStdString(curve.name) == name;
+    });
+}
+
+void PaintRateDistortion(QPainter& painter, const MetricInfo& metric, std::span<const Row> rows,
+                         const QString& title, const std::string& reference) {
+    const std::vector<Curve> curves = LossyCurves(rows, metric, false, reference);
+    std::vector<Series> series = SeriesOf(curves);
+    for (Series& s : series) {
+        for (const SettingPoint& p : CurveNamed(curves, s.name).points) {
+            s.points.emplace_back(p.bpp, p.value);
+        }
+    }
+    LinePlot spec;
+    spec.subtitle =
+        QStringLiteral(
+            "%1 against bits per pixel, a curve per lossy codec through "
+            "its settings%2")
+            .arg(QString::fromLatin1(metric.name),
+                 metric.lowerIsBetter ? QStringLiteral(" (lower is better)") : QString());
+    spec.xTitle = QStringLiteral("Bits per pixel (log scale)");
+    spec.yTitle = QString::fromLatin1(metric.axisTitle);
+    spec.xLog = true;
+    spec.yFloor = metric.metric == QualityMetric::Ssimulacra2 ? -1e300 : 0;
+    spec.yCeiling = metric.metric == QualityMetric::Ssim ? 1.0 : spec.yCeiling;
+    spec.legend = metric.lowerIsBetter ? Qt::TopRightCorner : Qt::BottomRightCorner;
+    PaintLines(painter, spec, series, title, QStringLiteral("No lossy rows with this figure"));
+}
+
+// The metric of the speed-at-quality chart: the first with levels that any codec's curve
+// reaches.
+std::optional<QualityMetric> SpeedMetric(std::span<const Row> rows) {
+    for (const MetricInfo& metric : Metrics()) {
+        if (metric.levels.empty()) {
+            continue;
+        }
+        for (const Curve& curve : LossyCurves(rows, metric, true, {})) {
+            std::vector<RdPoint> rd;
+            for (const SettingPoint& p : curve.points) {
+                rd.push_back({p.bpp, p.value});
+            }
+            for (const double level : metric.levels) {
+                if (BppAtQuality(rd, level).value) {
+                    return metric.metric;
+                }
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+// Each codec where its curve reaches each level: the bpp by the curve's interpolation, the
+// MP/s between the two measured settings around the level, linear in log MP/s over the figure.
+void PaintSpeedAtQuality(QPainter& painter, const MetricInfo& metric, std::span<const Row> rows,
+                         const QString& title, const std::string& reference) {
+    const std::vector<Curve> curves = LossyCurves(rows, metric, true, reference);
+    std::vector<Series> series = SeriesOf(curves);
+    for (Series& s : series) {
+        const Curve& curve = CurveNamed(curves, s.name);
+        std::vector<RdPoint> rd;
+        for (const SettingPoint& p : curve.points) {
+            rd.push_back({p.bpp, p.value});
+        }
+        for (const double level : metric.levels) {
+            const std::optional<double> bpp = BppAtQuality(rd, level).value;
+            if (!bpp) {
+                continue;
+            }
+            // BppAtQuality took the curve: its figures rise with bpp, and one pair brackets
+            // the level.
+            size_t k = 0;
+            while (k + 2 < curve.points.size() && curve.points[k + 1].value < level) {
+                ++k;
+            }
+            const SettingPoint& a = curve.points[k];
+            const SettingPoint& b = curve.points[k + 1];
+            const double t = (level - a.value) / (b.value - a.value);
+            s.points.emplace_back(
+                *bpp, std::exp(std::log(a.mpps) + t * (std::log(b.mpps) - std::log(a.mpps))));
+            s.labels.push_back(QString::number(level, 'g', 6));
+        }
+    }
+    std::erase_if(series, [](const Series& s) { return s.points.empty(); });
+    LinePlot spec;
+    spec.subtitle = QStringLiteral(
+                        "Encode speed at %1 %2: bpp interpolated on each curve, MP/s between "
+                        "the settings around it")
+                        .arg(QString::fromLatin1(metric.name), [&] {
+                            QStringList levels;
+                            for (const double level : metric.levels) {
+                                levels << QString::number(level, 'g', 6);
+                            }
+                            return levels.join(QStringLiteral(", "));
+                        }());
+    spec.xTitle = QStringLiteral("Bits per pixel (log scale)");
+    spec.yTitle = QStringLiteral("Encode speed, MP/s (log scale)");
+    spec.xLog = true;
+    spec.yLog = true;
+    spec.legend = Qt::TopRightCorner;
+    PaintLines(painter, spec, series, title, QStringLiteral("No codec reaches these levels"));
+}
+
+// The speed of each codec setting at each thread count, the geometric mean of its MB/s over
+// the files; only settings measured at one thread and at more.
+std::map<std::string, std::map<int32_t, double>> ThreadSpeeds(std::span<const Row> rows) {
+    std::map<std::string, std::map<int32_t, std::pair<int, double>>> sums;
+    for (const Row& row : rows) {
+        if (!row.yardstick && row.error.empty() && Plottable(row.mbpsMedian)) {
+            const std::string name = row.params.empty() ? row.codec : row.codec + ":" + row.params;
+            auto& [count, logSum] = sums[name][row.threads];
+            ++count;
+            logSum += std::log(row.mbpsMedian);
+        }
+    }
+    std::map<std::string, std::map<int32_t, double>> speeds;
+    for (const auto& [name, byThreads] : sums) {
+        if (byThreads.size() >= 2 && byThreads.begin()->first == 1) {
+            for (const auto& [threads, s] : byThreads) {
+                speeds[name][threads] = std::exp(s.second / s.first);
+            }
+        }
+    }
+    return speeds;
+}
+
+void PaintScaling(QPainter& painter, std::span<const Row> rows, const QString& title) {
+    std::vector<Series> series;
+    for (const auto& [name, speeds] : ThreadSpeeds(rows)) {
+        Series& s = series.emplace_back();
+        s.name = QString::fromStdString(name);
+        for (const auto& [threads, mbps] : speeds) {
+            const double speedUp = mbps / speeds.begin()->second;
+            s.points.emplace_back(threads, speedUp);
+            // One thread's is 1 by definition: only the others are labelled.
+            s.labels.push_back(threads == 1
+                                   ? QString()
+                                   : QString::number(speedUp, 'f', 2) + QStringLiteral("\u00D7"));
+        }
+    }
+    LinePlot spec;
+    spec.subtitle = QStringLiteral(
+        "Encode speed-up over one thread (median call); "
+        "the dashed line is perfect scaling");
+    spec.xTitle = QStringLiteral("Threads");
+    spec.yTitle = QStringLiteral("Speed-up");
+    spec.xStep = 1;
+    spec.diagonal = true;
+    spec.legend = Qt::TopLeftCorner;
+    PaintLines(painter, spec, series, title,
+               QStringLiteral("No codec measured at one thread and at more"));
 }
 
 }  // namespace
@@ -479,33 +892,59 @@ std::vector<size_t> ParetoFront(std::span<const SpeedRatio> points) {
     return front;
 }
 
-bool HasQualitySweep(std::span<const Row> rows) {
-    return std::count_if(rows.begin(), rows.end(),
-                         [](const Row& row) { return row.jpeg && row.bpp && row.psnrY; }) >= 2;
+std::vector<ChartPage> ChartPages(std::span<const Row> rows) {
+    std::vector<ChartPage> pages{
+        {ChartKind::Speed, QualityMetric::Ssimulacra2, "", QStringLiteral("Ratio against speed")}};
+    for (const MetricInfo& metric : Metrics()) {
+        if (HasSweep(LossyCurves(rows, metric, false, {}))) {
+            pages.push_back(
+                {ChartKind::RateDistortion, metric.metric, std::string("rd-") + metric.suffix,
+                 QStringLiteral("Rate-distortion: ") + QString::fromLatin1(metric.name)});
+        }
+    }
+    if (const std::optional<QualityMetric> metric = SpeedMetric(rows)) {
+        pages.push_back({ChartKind::SpeedAtQuality, *metric, "speed-quality",
+                         QStringLiteral("Speed at matched quality")});
+    }
+    if (!ThreadSpeeds(rows).empty()) {
+        pages.push_back({ChartKind::Scaling, QualityMetric::Ssimulacra2, "scaling",
+                         QStringLiteral("Scaling with threads")});
+    }
+    return pages;
 }
 
-QSize ChartsSize(std::span<const Row> rows) {
-    return HasQualitySweep(rows) ? QSize(kChartSize.width(), 2 * kChartSize.height()) : kChartSize;
+std::string ChartPath(const std::string& path, const ChartPage& page) {
+    if (page.suffix.empty()) {
+        return path;
+    }
+    // The suffix goes before the extension of the file's name, not before a dot in a folder's.
+    const size_t slash = path.rfind('/');
+    const size_t dot = path.rfind('.');
+    const size_t at =
+        dot != std::string::npos && (slash == std::string::npos || dot > slash) ? dot : path.size();
+    return path.substr(0, at) + "-" + page.suffix + path.substr(at);
 }
 
-void PaintSpeedChart(QPainter& painter, std::span<const Row> rows, const QString& title) {
+void PaintChart(QPainter& painter, const ChartPage& page, std::span<const Row> rows,
+                const QString& title, const std::string& reference) {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
     painter.fillRect(QRectF(QPointF(0, 0), kChartSize), Qt::white);
-    PaintSpeedChartAt(painter, rows, title);
-    painter.restore();
-}
-
-void PaintCharts(QPainter& painter, std::span<const Row> rows, const QString& title) {
-    PaintSpeedChart(painter, rows, title);
-    if (HasQualitySweep(rows)) {
-        painter.save();
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.translate(0, kChartSize.height());
-        painter.fillRect(QRectF(QPointF(0, 0), kChartSize), Qt::white);
-        PaintQualityChart(painter, rows, title);
-        painter.restore();
+    switch (page.kind) {
+        case ChartKind::Speed:
+            PaintSpeedChartAt(painter, rows, title);
+            break;
+        case ChartKind::RateDistortion:
+            PaintRateDistortion(painter, MetricOf(page.metric), rows, title, reference);
+            break;
+        case ChartKind::SpeedAtQuality:
+            PaintSpeedAtQuality(painter, MetricOf(page.metric), rows, title, reference);
+            break;
+        case ChartKind::Scaling:
+            PaintScaling(painter, rows, title);
+            break;
     }
+    painter.restore();
 }
 
 QString ChartTitle(const std::string& inputName) {
@@ -513,36 +952,36 @@ QString ChartTitle(const std::string& inputName) {
         .arg(QString::fromLocal8Bit(inputName), QString::fromStdString(QueryMachine().cpuModel));
 }
 
-bool WriteChartSvg(const std::string& path, std::span<const Row> rows, const QString& title) {
+bool WriteChart(const std::string& path, const ChartPage& page, std::span<const Row> rows,
+                const QString& title, const std::string& reference) {
+    const bool svg = path.size() >= 4 && path.compare(path.size() - 4, 4, ".svg") == 0;
+    if (!svg) {
+        QImage image(kChartSize, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        {
+            QPainter painter(&image);
+            PaintChart(painter, page, rows, title, reference);
+        }
+        return image.save(QString::fromLocal8Bit(path), "PNG");
+    }
     // Painted into memory first, so that a file that cannot be written is known before it is
     // made, and nothing half-written is left.
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
-    const QSize size = ChartsSize(rows);
     QSvgGenerator generator;
     generator.setOutputDevice(&buffer);
-    generator.setSize(size);
-    generator.setViewBox(QRect(QPoint(0, 0), size));
+    generator.setSize(kChartSize);
+    generator.setViewBox(QRect(QPoint(0, 0), kChartSize));
     generator.setTitle(title);
     generator.setDescription(QStringLiteral("Tallox"));
     generator.setResolution(96);
     {
         QPainter painter(&generator);
-        PaintCharts(painter, rows, title);
+        PaintChart(painter, page, rows, title, reference);
     }
     QFile file(QString::fromLocal8Bit(path));
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
            file.write(buffer.data()) == buffer.data().size() && file.flush();
-}
-
-bool WriteChartPng(const std::string& path, std::span<const Row> rows, const QString& title) {
-    QImage image(ChartsSize(rows), QImage::Format_RGB32);
-    image.fill(Qt::white);
-    {
-        QPainter painter(&image);
-        PaintCharts(painter, rows, title);
-    }
-    return image.save(QString::fromLocal8Bit(path), "PNG");
 }
 
 }  // namespace tallox

@@ -128,10 +128,13 @@ std::string CodecListing(bool json) {
     return text;
 }
 
-// Draws `rows` into `path`, SVG or PNG by its ending; false, said on stderr, when it cannot be
-// written.
-bool WritePlot(const std::string& path, const std::vector<Row>& rows, const std::string& subject,
-               char** argv) {
+// Draws each chart the rows give: the speed chart into `path`, SVG or PNG by its ending, and
+// each other beside it (ChartPath). Over a corpus the speed chart is drawn from `summary`, the
+// others from the records; `reference`'s curves are emphasised. False, said on stderr, when one
+// cannot be written.
+bool WritePlot(const std::string& path, const std::vector<Row>& rows,
+               const std::vector<Row>& summary, const std::string& subject,
+               const std::string& reference, char** argv) {
     // Fonts for the chart's text come with a GUI application, which needs no display here.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -139,11 +142,14 @@ bool WritePlot(const std::string& path, const std::vector<Row>& rows, const std:
     int noArguments = 1;
     QGuiApplication application(noArguments, argv);
     const QString title = ChartTitle(subject);
-    const bool svg = fs::path(path).extension() == ".svg";
-    if (!(svg ? WriteChartSvg(path, rows, title) : WriteChartPng(path, rows, title))) {
-        std::fprintf(stderr, "%s\n",
-                     cli::FormatMessage({"cannot write the chart", path, errno}).c_str());
-        return false;
+    for (const ChartPage& page : ChartPages(rows)) {
+        const std::string file = ChartPath(path, page);
+        if (!WriteChart(file, page, page.kind == ChartKind::Speed ? summary : rows, title,
+                        reference)) {
+            std::fprintf(stderr, "%s\n",
+                         cli::FormatMessage({"cannot write the chart", file, errno}).c_str());
+            return false;
+        }
     }
     return true;
 }
@@ -397,7 +403,8 @@ int main(int argc, char** argv) {
             closed(cli::RunCorpus(settings, files, corpusOptions, output, PlatformImaging(),
                                   DefaultRegistry(), &records));
         WarnNoisy(records);
-        // The corpus drawn as its summary: a point per codec at the totals' ratio and MB/s.
+        // The corpus's speed chart drawn as its summary: a point per codec at the totals' ratio
+        // and MB/s.
         const std::string count = "(" + std::to_string(files.size()) + " files)";
         fs::path folder = fs::path(options.paths[0]).lexically_normal();
         if (!folder.has_filename()) {
@@ -406,7 +413,8 @@ int main(int argc, char** argv) {
         const std::string subject =
             options.paths.size() == 1 ? folder.filename().string() + " " + count : count;
         if (!options.plot.empty() &&
-            !WritePlot(options.plot, SummaryRows(records), subject, argv)) {
+            !WritePlot(options.plot, records, SummaryRows(records), subject, options.reference,
+                       argv)) {
             return 1;
         }
         return exitStatus;
@@ -415,7 +423,9 @@ int main(int argc, char** argv) {
     RunBenchmark(settings, host);
     const int exitStatus = closed(host.Finish());
     WarnNoisy(host.Rows());
-    if (!options.plot.empty() && !WritePlot(options.plot, host.Rows(), settings.fileName, argv)) {
+    if (!options.plot.empty() &&
+        !WritePlot(options.plot, host.Rows(), host.Rows(), settings.fileName, options.reference,
+                   argv)) {
         return 1;
     }
     return exitStatus;

@@ -306,8 +306,10 @@ std::optional<int> ParseOptions(int argc, char** argv, CliOptions& options) {
     app.add_flag("--progressive", options.progressive, "Progressive JPEG");
     app.add_flag("--optimize", options.optimize, "JPEG Huffman tables optimised for the image");
     app.add_option("--plot", options.plot,
-                   "Draw the ratio against speed (and, for a quality sweep, PSNR and SSIM "
-                   "against bits per pixel) into FILE.svg or FILE.png");
+                   "Draw the ratio against speed into FILE.svg or FILE.png, and beside it "
+                   "FILE-rd-METRIC (each quality figure against bpp, after a lossy sweep), "
+                   "FILE-speed-quality (speed at matched quality) and FILE-scaling (speed-up "
+                   "against --threads) when the run has their rows");
     app.add_option("--warmup", options.warmup,
                    "Untimed calls of each codec before its timed ones (default 0)")
         ->transform(Decimal(0, std::numeric_limits<int32_t>::max()));

@@ -1,11 +1,15 @@
-// A window beside the dialog, not modal: the ratio-against-speed chart of a run's rows, scaled
-// to the window with its proportions kept.
+// A window beside the dialog, not modal: the charts of a run's rows, one at a time, chosen in a
+// list above them and scaled to the window with their proportions kept. After a sweep of a
+// lossy codec it opens on the first rate-distortion chart.
 #pragma once
 #include <QString>
 #include <QWidget>
 #include <vector>
 
+#include "charts/chart.h"
 #include "engine/run_host.h"
+
+class QComboBox;
 
 namespace tallox {
 
@@ -16,12 +20,24 @@ public:
 
     void SetRows(std::vector<Row> rows, const QString& title);
 
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
 private:
+    // The chosen chart, painted.
+    class View final : public QWidget {
+    public:
+        explicit View(const ChartWindow& window) : window_(window) {}
+
+    protected:
+        void paintEvent(QPaintEvent* event) override;
+
+    private:
+        const ChartWindow& window_;
+    };
+
     std::vector<Row> rows_;
     QString title_;
+    std::vector<ChartPage> pages_;
+    QComboBox* chooser_ = nullptr;
+    View* view_ = nullptr;
 };
 
 }  // namespace tallox

@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QImage>
 #include <QLabel>
@@ -751,6 +752,18 @@ void MainDialogTest::showChartDrawsTheLastRun() {
     QCOMPARE(dlg.findChildren<ChartWindow*>().size(), 1);
     dlg.Push("");  // a new run starts: its rows are not there yet
     QVERIFY(!show->isEnabled());
+
+    // After a sweep of a lossy codec the window opens on a rate-distortion chart; the speed
+    // chart stays in its list.
+    prompts.m_codecs = {{QStringLiteral("webp"), QStringLiteral("30,90")}};
+    ActionOf(dlg, QStringLiteral("More Codecs..."))->trigger();
+    QTest::mouseClick(Button(dlg, "startButton"), Qt::LeftButton);
+    show->trigger();
+    auto* chooser = chart->findChild<QComboBox*>(QStringLiteral("chartChooser"));
+    QVERIFY(chooser != nullptr);
+    QVERIFY2(chooser->currentText().startsWith(QStringLiteral("Rate-distortion")),
+             qPrintable(chooser->currentText()));
+    QCOMPARE(chooser->itemText(0), QStringLiteral("Ratio against speed"));
 }
 
 // Codecs chosen from "More Codecs..." are measured after the six boxes' rows, at every value
