@@ -149,6 +149,32 @@ void WarnNoisy(const std::vector<Row>& rows) {
     }
 }
 
+// A note on stderr when --threads asks for more than one thread of codecs that take none:
+// they are measured once, on one thread.
+void NoteUnthreaded(const BenchmarkSettings& settings) {
+    if (std::all_of(settings.threads.begin(), settings.threads.end(),
+                    [](int32_t threads) { return threads == 1; })) {
+        return;
+    }
+    std::vector<std::string> names;
+    for (const CodecSetting& setting : settings.codecs) {
+        const CodecEntry* entry = DefaultRegistry().Find(setting.name);
+        if (entry != nullptr && !entry->info.threads && !entry->info.yardstick &&
+            std::find(names.begin(), names.end(), setting.name) == names.end()) {
+            names.push_back(setting.name);
+        }
+    }
+    if (!names.empty()) {
+        std::string listed;
+        for (const std::string& name : names) {
+            listed.append(listed.empty() ? "" : ", ").append(name);
+        }
+        std::fprintf(stderr,
+                     "tallox-cli: --threads: %s take%s no threads; measured once, on one thread\n",
+                     listed.c_str(), names.size() == 1 ? "s" : "");
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -248,6 +274,7 @@ int main(int argc, char** argv) {
     if (!corpus && settings.fileName.empty()) {
         return cli::UsageError("'" + settings.filePath + "' names no file");
     }
+    NoteUnthreaded(settings);
     // The measuring thread pinned to one CPU before anything is measured or forked, so that the
     // isolated worker inherits the pin.
     settings.allowedCpus = AllowedCpus();

@@ -256,8 +256,15 @@ void AddPath(Json& object, const std::string& key, const std::string& path) {
 // characters, not the bytes of their UTF-8.
 std::string DisplayName(const std::string& codec, const std::string& label,
                         const std::string& params, bool jpeg, const std::string& suffix = {}) {
-    std::string name =
-        (params.empty() || jpeg ? codec : label.substr(0, label.find('\t'))) + suffix;
+    // A codec without parameters keeps its name, and the thread count its label may carry:
+    // "j2kll \u00d72".
+    const std::string labelled = label.substr(0, label.find('\t'));
+    const size_t times = labelled.rfind(" \u00d7");
+    std::string name = (jpeg              ? codec
+                        : !params.empty() ? labelled
+                        : times == std::string::npos ? codec
+                                                     : codec + labelled.substr(times)) +
+                       suffix;
     const auto characters = static_cast<size_t>(
         std::count_if(name.begin(), name.end(), [](char c) { return (c & 0xC0) != 0x80; }));
     return name.append(characters < 12 ? 12 - characters : 0, ' ');
