@@ -614,5 +614,25 @@ TEST_F(CliTest, PinningAndThreadOptionsAreCheckedAndNoted) {
     }
 }
 
+// The context says how much time the hypervisor stole while the run went on, in every format
+// that carries a context: where /proc/stat counts steal, as numbers.
+TEST_F(CliTest, TheContextCarriesTheStealOverTheRun) {
+    const std::string input = Write("a.bmp", Structured(2000)).string();
+    const std::string arguments = " --codecs rle --iterations 1 --no-progress " + input;
+    const nlohmann::json document =
+        nlohmann::json::parse(Run("--format json" + arguments).out)["conditions"];
+    EXPECT_TRUE(document["steal_seconds"].is_number()) << document;
+    EXPECT_GE(document["steal_share"].get<double>(), 0.0) << document;
+
+    const std::string lines = Run("--format jsonl" + arguments).out;
+    const nlohmann::json last =
+        nlohmann::json::parse(lines.substr(lines.rfind('\n', lines.size() - 2) + 1));
+    EXPECT_EQ(last["type"], "end") << lines;
+    EXPECT_TRUE(last["steal_share"].is_number()) << lines;
+
+    EXPECT_NE(Run("--format markdown" + arguments).out.find("\n- Steal during the run: "),
+              std::string::npos);
+}
+
 }  // namespace
 }  // namespace tallox

@@ -191,6 +191,7 @@ public:
                 failed_ += row.error.empty() ? 0 : 1;
             }
         }
+        runStart_ = options.context;
         reporter_->Begin({options.context, true, files, options.settings});
     }
     void File(const std::string& path) { reporter_->FileStarted(path); }
@@ -202,7 +203,7 @@ public:
 
     int Finish(CorpusProgress& progress) {
         reporter_->Summary(SummarizeCodecs(rows_));
-        reporter_->End();
+        reporter_->End(TicksSince(runStart_));
         progress.Clear();
         if (sink_.Status() != 0) {
             return 1;
@@ -221,6 +222,7 @@ private:
     OutputSink sink_;
     std::unique_ptr<Reporter> reporter_;
     std::vector<Row> rows_;
+    RunContext runStart_;  // the context the run began with, for its steal
     size_t failed_ = 0;
 };
 

@@ -179,7 +179,7 @@ void CliHost::RowFinished(const Row& row) {
 }
 
 int CliHost::Finish() {
-    reporter_->End();
+    reporter_->End(TicksSince(options_.context));
     progress_.Clear();
     return sink_.Status() != 0 || failed_ ? 1 : 0;
 }

@@ -347,7 +347,11 @@ Json ContextJson(const RunContext& context) {
          {{"pinning", context.pinning},
           {"governor", context.governor.empty() ? Json(nullptr) : Json(context.governor)},
           {"frequency_khz", context.frequencyKhz > 0 ? Json(context.frequencyKhz) : Json(nullptr)},
-          {"load_average", context.loadAverage >= 0 ? Json(context.loadAverage) : Json(nullptr)}}},
+          {"load_average", context.loadAverage >= 0 ? Json(context.loadAverage) : Json(nullptr)},
+          {"steal_seconds",
+           context.runTicks ? Json(context.runTicks->StealSeconds()) : Json(nullptr)},
+          {"steal_share",
+           context.runTicks ? Json(context.runTicks->StealShare()) : Json(nullptr)}}},
         {"timer",
          {{"resolution_seconds", context.timerResolutionSeconds},
           {"stopwatch_overhead_seconds", context.stopwatchOverheadSeconds}}}};
@@ -634,6 +638,21 @@ std::string JsonLinesSummary(const CodecSummary& summary) {
     return line.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
+std::string JsonLinesEnd(const std::optional<CpuTicks>& runTicks) {
+    const Json line{{"type", "end"},
+                    {"steal_seconds", runTicks ? Json(runTicks->StealSeconds()) : Json(nullptr)},
+                    {"steal_share", runTicks ? Json(runTicks->StealShare()) : Json(nullptr)}};
+    return line.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+std::string StealText(const std::optional<CpuTicks>& runTicks) {
+    if (!runTicks) {
+        return "-";
+    }
+    return Fixed(runTicks->StealSeconds(), 2) + " s, " + Fixed(runTicks->StealShare() * 100, 1) +
+           " % of CPU time";
+}
+
 std::string ContextText(const RunContext& context) {
     std::string text;
     const auto add = [&](const std::string& name, const std::string& value) {
@@ -662,6 +681,9 @@ std::string ContextText(const RunContext& context) {
     }
     add("governor", context.governor.empty() ? "-" : context.governor);
     add("load average", context.loadAverage >= 0 ? Fixed(context.loadAverage, 2) : "-");
+    if (context.runTicks) {
+        add("steal during run", StealText(context.runTicks));
+    }
     add("date", context.date);
     return text;
 }

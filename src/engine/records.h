@@ -97,5 +97,11 @@ std::string JsonLinesContext(const RunContext& context, const std::string& setti
                              const std::vector<std::string>* files);
 std::string JsonLinesRecord(const Row& row, const FileIdentity* file);
 std::string JsonLinesSummary(const CodecSummary& summary);
+// The last line, once the run has ended: {"type": "end"} with the steal over the run
+// (`steal_seconds`, `steal_share`; null where the system does not count it).
+std::string JsonLinesEnd(const std::optional<CpuTicks>& runTicks);
+
+// The steal over a run, for text and Markdown: "0.12 s, 0.6 % of CPU time"; "-" when unknown.
+std::string StealText(const std::optional<CpuTicks>& runTicks);
 
 }  // namespace tallox

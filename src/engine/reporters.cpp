@@ -52,8 +52,9 @@ public:
     void Summary(const std::vector<CodecSummary>& summaries) override {
         sink_.Write(SummaryText(summaries));
     }
-    void End() override {
+    void End(const std::optional<CpuTicks>& runTicks) override {
         if (details_) {
+            start_.context.runTicks = runTicks;
             std::string text = "\n";
             text += TableHeader();
             text += table_;
@@ -85,7 +86,7 @@ public:
     void Summary(const std::vector<CodecSummary>& summaries) override {
         sink_.Write(CsvSummary(summaries));
     }
-    void End() override {}
+    void End(const std::optional<CpuTicks>&) override {}
 
 private:
     ReportSink& sink_;
@@ -106,7 +107,9 @@ public:
     void Summary(const std::vector<CodecSummary>& summaries) override {
         sink_.Write(MarkdownSummary(summaries));
     }
-    void End() override {}
+    void End(const std::optional<CpuTicks>& runTicks) override {
+        sink_.Write("\n- Steal during the run: " + StealText(runTicks) + "\n");
+    }
 
 private:
     ReportSink& sink_;
@@ -131,7 +134,7 @@ public:
     void Summary(const std::vector<CodecSummary>& summaries) override {
         sink_.Write(TableSummary(summaries));
     }
-    void End() override {}
+    void End(const std::optional<CpuTicks>&) override {}
 
 private:
     ReportSink& sink_;
@@ -147,7 +150,8 @@ public:
     void FileStarted(const std::string&) override {}
     void Record(const Row& row) override { rows_.push_back(row); }
     void Summary(const std::vector<CodecSummary>& summaries) override { summaries_ = summaries; }
-    void End() override {
+    void End(const std::optional<CpuTicks>& runTicks) override {
+        start_.context.runTicks = runTicks;
         sink_.Write((start_.corpus
                          ? CorpusJsonDocument(start_.context, start_.files, rows_, summaries_)
                          : JsonDocument(start_.context, rows_)) +
@@ -185,7 +189,9 @@ public:
             sink_.Write(JsonLinesSummary(summary));
         }
     }
-    void End() override {}
+    void End(const std::optional<CpuTicks>& runTicks) override {
+        sink_.Write(JsonLinesEnd(runTicks));
+    }
 
 private:
     ReportSink& sink_;

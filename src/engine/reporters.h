@@ -67,7 +67,7 @@ struct ReportStart {
 
 // A run's output in one format. Begin comes first; FileStarted before each file's records
 // (a one-file run's once the input is found measurable); Summary after a corpus's records; End
-// last.
+// last, with the machine's CPU time over the run (TicksSince) for the steal in the context.
 class Reporter {
 public:
     virtual ~Reporter() = default;
@@ -75,7 +75,7 @@ public:
     virtual void FileStarted(const std::string& path) = 0;
     virtual void Record(const Row& row) = 0;
     virtual void Summary(const std::vector<CodecSummary>& summaries) = 0;
-    virtual void End() = 0;
+    virtual void End(const std::optional<CpuTicks>& runTicks) = 0;
 };
 
 // The reporter of `format` writing to `sink`. A saved text report (`textDetails`) ends with

@@ -325,7 +325,7 @@ bool MainDialog::SaveReport(const QString& path) {
     for (const Row& row : rows_) {
         reporter->Record(row);
     }
-    reporter->End();
+    reporter->End(context_.runTicks);
     // Written whole to a temporary file that replaces the target only when complete.
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) ||
