@@ -280,7 +280,7 @@ int main(int argc, char** argv) {
     settings.allowedCpus = AllowedCpus();
     std::string pinning = "off (--no-pin)";
     if (!options.noPin) {
-        std::optional<int> cpu = CurrentCpu();
+        std::optional<int> cpu;
         if (!options.cpu.empty()) {
             const CpuOption chosen = ParseCpuOption(options.cpu, settings.allowedCpus);
             if (!chosen.cpu) {
@@ -288,16 +288,12 @@ int main(int argc, char** argv) {
             }
             cpu = chosen.cpu;
         }
-        const PinResult pinned = cpu ? PinCallingThread(*cpu) : PinResult{false, "no CPU known"};
-        if (pinned.pinned) {
-            settings.pinnedCpu = cpu;
-            pinning = "CPU " + std::to_string(*cpu);
-        } else {
-            pinning = "refused: " + pinned.reason;
+        pinning = PinMeasuringThread(settings, cpu);
+        if (!settings.pinnedCpu) {
             std::fprintf(stderr,
                          "tallox-cli: cannot pin the measuring thread (%s); measuring "
                          "unpinned\n",
-                         pinned.reason.c_str());
+                         pinning.c_str());
         }
     }
     cli::OutputOptions output = cli::MakeOutputOptions(options, settings, corpus);

@@ -351,6 +351,20 @@ std::vector<PlannedRow> PlanRows(const BenchmarkSettings& settings, const CodecR
     return rows;
 }
 
+std::string PinMeasuringThread(BenchmarkSettings& settings, std::optional<int> cpu) {
+    settings.allowedCpus = AllowedCpus();
+    settings.pinnedCpu.reset();
+    if (!cpu) {
+        cpu = CurrentCpu();
+    }
+    const PinResult pinned = cpu ? PinCallingThread(*cpu) : PinResult{false, "no CPU known"};
+    if (!pinned.pinned) {
+        return "refused: " + pinned.reason;
+    }
+    settings.pinnedCpu = cpu;
+    return "CPU " + std::to_string(*cpu);
+}
+
 void RunBenchmark(const BenchmarkSettings& settings, RunHost& host, Imaging& imaging,
                   const CodecRegistry& registry) {
     if (settings.fileName.empty()) {
