@@ -545,14 +545,15 @@ TEST_F(CliTest, ImagesAreMeasuredByTheirPixelsAndCutOnesRefused) {
 }
 
 // The image codecs that take threads get a record per count, each lossless one pixel-exact (the
-// lossy one an image of the input's size), libwebp's two threads at most; the table names the count, for a
-// codec without parameters too.
+// lossy one an image of the input's size), libwebp's two threads at most; the table names the
+// count, for a codec without parameters too.
 TEST_F(CliTest, ThreadCountsGiveTheImageCodecsARecordEach) {
     const std::string image =
         (fs::path(TALLOX_SOURCE_DIR) / "tests/data/images/rgba-7x5.png").string();
-    const std::string arguments = "--iterations 1 --no-progress --threads 1,3 "
-                                  "--codecs jxlll:1,jxl:1:effort=1,avifll:10,j2kll,webpll:0 " +
-                                  image;
+    const std::string arguments =
+        "--iterations 1 --no-progress --threads 1,3 "
+        "--codecs jxlll:1,jxl:1:effort=1,avifll:10,j2kll,webpll:0 " +
+        image;
     const Result json = Run("--format json " + arguments);
     ASSERT_EQ(json.status, 0) << json.err;
     using Record = std::tuple<std::string, int, bool>;  // codec, threads, verified
@@ -563,17 +564,16 @@ TEST_F(CliTest, ThreadCountsGiveTheImageCodecsARecordEach) {
             records.emplace_back(record["codec"], record["threads"], record["verified"]);
         }
     }
-    EXPECT_EQ(records,
-              (std::vector<Record>{{"jxlll", 1, true},
-                                   {"jxlll", 3, true},
-                                   {"jxl", 1, true},
-                                   {"jxl", 3, true},
-                                   {"avifll", 1, true},
-                                   {"avifll", 3, true},
-                                   {"j2kll", 1, true},
-                                   {"j2kll", 3, true},
-                                   {"webpll", 1, true},
-                                   {"webpll", 2, true}}));
+    EXPECT_EQ(records, (std::vector<Record>{{"jxlll", 1, true},
+                                            {"jxlll", 3, true},
+                                            {"jxl", 1, true},
+                                            {"jxl", 3, true},
+                                            {"avifll", 1, true},
+                                            {"avifll", 3, true},
+                                            {"j2kll", 1, true},
+                                            {"j2kll", 3, true},
+                                            {"webpll", 1, true},
+                                            {"webpll", 2, true}}));
     const Result table = Run("--format table " + arguments);
     ASSERT_EQ(table.status, 0) << table.err;
     for (const char* label :
@@ -592,8 +592,7 @@ TEST_F(CliTest, PinningAndThreadOptionsAreCheckedAndNoted) {
         const char* error;  // in stderr; null: no note of codecs without threads
         size_t records;     // memcpy's included
     } kCases[] = {
-        {"--cpu 4096 --codecs rle", 2, "--cpu 4096: not a CPU this process may use (allowed: ",
-         0},
+        {"--cpu 4096 --codecs rle", 2, "--cpu 4096: not a CPU this process may use (allowed: ", 0},
         {"--threads 0 --codecs zstd", 2, "'0' is not a thread count (1 to 256)", 0},
         {"--threads 2,257 --codecs zstd", 2, "'257' is not a thread count (1 to 256)", 0},
         {"--threads 2,4 --codecs rle,zstd:1,lz77", 0,

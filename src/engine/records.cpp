@@ -260,8 +260,8 @@ std::string DisplayName(const std::string& codec, const std::string& label,
     // "j2kll \u00d72".
     const std::string labelled = label.substr(0, label.find('\t'));
     const size_t times = labelled.rfind(" \u00d7");
-    std::string name = (jpeg              ? codec
-                        : !params.empty() ? labelled
+    std::string name = (jpeg                         ? codec
+                        : !params.empty()            ? labelled
                         : times == std::string::npos ? codec
                                                      : codec + labelled.substr(times)) +
                        suffix;

@@ -237,9 +237,9 @@ void AddAvifCodecs(CodecRegistry& registry) {
                   std::string("AVIF file (.avif), AV1 lossless, 4:4:4 identity; speed 0 (slow) "
                               "to 10") +
                       kPerCall);
-    lossless.create = [](const std::vector<double>& values,
-                         const CodecEnvironment& environment)
-        -> Result<std::unique_ptr<CodecInstance>> {
+    lossless.create =
+        [](const std::vector<double>& values,
+           const CodecEnvironment& environment) -> Result<std::unique_ptr<CodecInstance>> {
         return std::unique_ptr<CodecInstance>(
             new AvifInstance(true, 0, static_cast<int>(values[0]), true, environment.threads));
     };
@@ -253,9 +253,9 @@ void AddAvifCodecs(CodecRegistry& registry) {
                                  std::string("AVIF file (.avif) at AV1 quantizer 0 (best) to 63 "
                                              "(colour and alpha), speed=0..10, yuv=420|444") +
                                      kPerCall);
-    lossy.create = [](const std::vector<double>& values,
-                      const CodecEnvironment& environment)
-        -> Result<std::unique_ptr<CodecInstance>> {
+    lossy.create =
+        [](const std::vector<double>& values,
+           const CodecEnvironment& environment) -> Result<std::unique_ptr<CodecInstance>> {
         return std::unique_ptr<CodecInstance>(
             new AvifInstance(false, static_cast<int>(values[0]), static_cast<int>(values[1]),
                              values[2] == 444, environment.threads));

@@ -101,9 +101,8 @@ public:
         const JxlPixelFormat format{channels_, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
         JxlEncoderFrameSettings* frame = nullptr;
         const bool set =
-            (runner_ == nullptr ||
-             JxlEncoderSetParallelRunner(encoder_, JxlThreadParallelRunner, runner_) ==
-                 JXL_ENC_SUCCESS) &&
+            (runner_ == nullptr || JxlEncoderSetParallelRunner(encoder_, JxlThreadParallelRunner,
+                                                               runner_) == JXL_ENC_SUCCESS) &&
             JxlEncoderSetBasicInfo(encoder_, &info) == JXL_ENC_SUCCESS &&
             JxlEncoderSetColorEncoding(encoder_, &color) == JXL_ENC_SUCCESS &&
             (frame = JxlEncoderFrameSettingsCreate(encoder_, nullptr)) != nullptr &&
@@ -130,9 +129,8 @@ public:
     }
     Result<size_t> Decode(std::span<const uint8_t> encoded, std::span<uint8_t> decoded) override {
         JxlDecoderReset(decoder_);
-        if ((runner_ != nullptr &&
-             JxlDecoderSetParallelRunner(decoder_, JxlThreadParallelRunner, runner_) !=
-                 JXL_DEC_SUCCESS) ||
+        if ((runner_ != nullptr && JxlDecoderSetParallelRunner(decoder_, JxlThreadParallelRunner,
+                                                               runner_) != JXL_DEC_SUCCESS) ||
             JxlDecoderSubscribeEvents(decoder_, JXL_DEC_BASIC_INFO | JXL_DEC_FULL_IMAGE) !=
                 JXL_DEC_SUCCESS ||
             JxlDecoderSetInput(decoder_, encoded.data(), encoded.size()) != JXL_DEC_SUCCESS) {
@@ -216,8 +214,9 @@ void AddJxlCodecs(CodecRegistry& registry) {
         JxlEntry("jxlll", false, {Effort("-")},
                  "JPEG XL codestream (.jxl), modular lossless; effort 1 (fast) to 9; one thread "
                  "or a runner of N with --threads");
-    lossless.create = [](const std::vector<double>& values, const CodecEnvironment& environment)
-        -> Result<std::unique_ptr<CodecInstance>> {
+    lossless.create =
+        [](const std::vector<double>& values,
+           const CodecEnvironment& environment) -> Result<std::unique_ptr<CodecInstance>> {
         return std::unique_ptr<CodecInstance>(
             new JxlInstance(true, 0.0f, static_cast<int>(values[0]), environment.threads));
     };
@@ -227,11 +226,12 @@ void AddJxlCodecs(CodecRegistry& registry) {
                                 "JPEG XL codestream (.jxl), VarDCT at a Butteraugli distance "
                                 "(1 visually lossless, lower is better), effort=1..9; one "
                                 "thread or a runner of N with --threads");
-    lossy.create = [](const std::vector<double>& values, const CodecEnvironment& environment)
-        -> Result<std::unique_ptr<CodecInstance>> {
-        return std::unique_ptr<CodecInstance>(
-            new JxlInstance(false, static_cast<float>(values[0]), static_cast<int>(values[1]),
-                            environment.threads));
+    lossy.create =
+        [](const std::vector<double>& values,
+           const CodecEnvironment& environment) -> Result<std::unique_ptr<CodecInstance>> {
+        return std::unique_ptr<CodecInstance>(new JxlInstance(false, static_cast<float>(values[0]),
+                                                              static_cast<int>(values[1]),
+                                                              environment.threads));
     };
     registry.Add(std::move(lossy));
 }

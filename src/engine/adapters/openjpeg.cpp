@@ -295,8 +295,9 @@ void AddOpenJpegCodecs(CodecRegistry& registry) {
         "j2kll", false, {},
         "JPEG 2000 in a JP2 file (.jp2), reversible 5/3 lossless; one thread or a pool with "
         "--threads, codec made per call");
-    lossless.create = [](const std::vector<double>&, const CodecEnvironment& environment)
-        -> Result<std::unique_ptr<CodecInstance>> {
+    lossless.create =
+        [](const std::vector<double>&,
+           const CodecEnvironment& environment) -> Result<std::unique_ptr<CodecInstance>> {
         return std::unique_ptr<CodecInstance>(
             new OpenJpegInstance(true, 0.0f, environment.threads));
     };
@@ -307,8 +308,9 @@ void AddOpenJpegCodecs(CodecRegistry& registry) {
                                      "JPEG 2000 in a JP2 file (.jp2), irreversible 9/7 at a target "
                                      "compression ratio; one thread or a pool with --threads, "
                                      "codec made per call");
-    lossy.create = [](const std::vector<double>& values, const CodecEnvironment& environment)
-        -> Result<std::unique_ptr<CodecInstance>> {
+    lossy.create =
+        [](const std::vector<double>& values,
+           const CodecEnvironment& environment) -> Result<std::unique_ptr<CodecInstance>> {
         return std::unique_ptr<CodecInstance>(
             new OpenJpegInstance(false, static_cast<float>(values[0]), environment.threads));
     };

@@ -179,12 +179,14 @@ void AddWebpCodecs(CodecRegistry& registry) {
     lossless.info.parameters = {{"effort", 0, 9, 6, true, "-", {}}};
     lossless.info.library = library;
     lossless.info.description =
-        "WebP lossless (WebPConfigLosslessPreset), exact, one thread or two with --threads; grey spread to RGB; the "
+        "WebP lossless (WebPConfigLosslessPreset), exact, one thread or two with --threads; grey "
+        "spread to RGB; the "
         "library allocates its planes and encoder per call";
     lossless.info.threads = true;
     lossless.info.maxThreads = 2;
-    lossless.create = [](const std::vector<double>& values, const CodecEnvironment& environment)
-        -> Result<std::unique_ptr<CodecInstance>> {
+    lossless.create =
+        [](const std::vector<double>& values,
+           const CodecEnvironment& environment) -> Result<std::unique_ptr<CodecInstance>> {
         return std::unique_ptr<CodecInstance>(
             new WebpInstance(true, static_cast<float>(values[0]), 0, environment.threads));
     };
@@ -200,12 +202,14 @@ void AddWebpCodecs(CodecRegistry& registry) {
                              {"method", 0, 6, 4, true, "", {}}};
     lossy.info.library = library;
     lossy.info.description =
-        "WebP lossy (VP8, 4:2:0), exact, one thread or two with --threads; grey spread to RGB, decoded grey is the "
+        "WebP lossy (VP8, 4:2:0), exact, one thread or two with --threads; grey spread to RGB, "
+        "decoded grey is the "
         "green channel; the library allocates its planes and encoder per call";
     lossy.info.threads = true;
     lossy.info.maxThreads = 2;
-    lossy.create = [](const std::vector<double>& values, const CodecEnvironment& environment)
-        -> Result<std::unique_ptr<CodecInstance>> {
+    lossy.create =
+        [](const std::vector<double>& values,
+           const CodecEnvironment& environment) -> Result<std::unique_ptr<CodecInstance>> {
         return std::unique_ptr<CodecInstance>(new WebpInstance(false, static_cast<float>(values[0]),
                                                                static_cast<int>(values[1]),
                                                                environment.threads));
