@@ -87,6 +87,10 @@ std::string CodecListing(bool json) {
                         {"input", CodecInputName(info.input)},
                         {"lossy", info.lossy},
                         {"yardstick", info.yardstick},
+                        {"threads", info.threads},
+                        {"max_threads", info.threads && info.maxThreads > 0
+                                            ? nlohmann::ordered_json(info.maxThreads)
+                                            : nlohmann::ordered_json(nullptr)},
                         {"parameters", parameters},
                         {"library", info.library},
                         {"description", info.description}});

@@ -1,9 +1,9 @@
 // WebP through libwebp, lossless (webpll) and lossy (webp). The configuration and the picture
-// are made in Prepare; each call imports the pixels into the picture (the
-// library allocates its ARGB or YUV planes there) and runs WebPEncode, which builds its
-// encoder inside the call, as cwebp does per image; the bytes go through a writer straight
-// into the output area. WebP has no grey: a grey image is spread to RGB before each encoding
-// and decoded to RGB, of which the green samples are the grey.
+// are made in Prepare; each call imports the pixels into the picture (the library allocates its
+// ARGB or YUV planes there) and runs WebPEncode, which builds its encoder inside the call, as
+// cwebp does per image; the bytes go through a writer straight into the output area. WebP has
+// no grey: a grey image is spread to RGB before each encoding and decoded to RGB, of which the
+// green samples are the grey.
 //
 // libwebp's threads are a switch, not a count: the encoder's thread_level and the decoder's
 // use_threads each add one worker beside the calling thread (the lossy encoder analyses and
@@ -180,8 +180,7 @@ void AddWebpCodecs(CodecRegistry& registry) {
     lossless.info.library = library;
     lossless.info.description =
         "WebP lossless (WebPConfigLosslessPreset), exact, one thread or two with --threads; grey "
-        "spread to RGB; the "
-        "library allocates its planes and encoder per call";
+        "spread to RGB; the library allocates its planes and encoder per call";
     lossless.info.threads = true;
     lossless.info.maxThreads = 2;
     lossless.create =
@@ -203,8 +202,8 @@ void AddWebpCodecs(CodecRegistry& registry) {
     lossy.info.library = library;
     lossy.info.description =
         "WebP lossy (VP8, 4:2:0), exact, one thread or two with --threads; grey spread to RGB, "
-        "decoded grey is the "
-        "green channel; the library allocates its planes and encoder per call";
+        "decoded grey is the green channel; the library allocates its planes and encoder per "
+        "call";
     lossy.info.threads = true;
     lossy.info.maxThreads = 2;
     lossy.create =
