@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # How steady the per-call median is from one process to the next, pinned and not: runs
-# tallox-cli RUNS times (default 6) in each configuration on the sample image and prints, per
-# codec, the mean of the runs' median_ms and two spreads of it: (max - min) / mean, and the
-# MAD of the medians over their median. memcpy, the yardstick, is left out.
+# tallox-cli RUNS times (default 6) in each configuration (--no-pin, then the measuring thread
+# pinned with --cpu) on the sample image, 200 calls a codec, and prints, per codec, the mean of
+# the runs' median_ms and two spreads of it: (max - min) / mean, and the MAD of the medians over
+# their median. memcpy, the yardstick, is left out.
 # Usage: benchmarks/stability.sh [RUNS] [extra tallox-cli options]
 # Environment: TALLOX_CLI (default build/release/tallox-cli), CODECS (default below), PIN_CPU
 # (the CPU of the pinned configurations, default 1).
@@ -13,17 +14,18 @@ runs="${1:-6}"
 shift || true
 [ -x "$cli" ] || { echo "stability: build tallox-cli first (make build)" >&2; exit 1; }
 
-codecs="${CODECS:-rle,huffman,rice}"  # zstd next: rle,huffman,rice,zstd:1
+codecs="${CODECS:-rle,huffman,rice,zstd:1}"
 cpu="${PIN_CPU:-1}"
 # One configuration a line: "label|command words before the CLI|extra CLI options".
 configs=(
-    "unpinned||"
-    "taskset -c $cpu|taskset -c $cpu|"
+    "--no-pin||--no-pin"
+    "--cpu $cpu||--cpu $cpu"
 )
 
 out="$(mktemp -d)"
 trap 'rm -rf "$out"' EXIT
 head -1 /proc/stat >"$out/stat.before"
+cut -d' ' -f1 /proc/loadavg >"$out/load.before"
 # Runs alternate between the configurations, so that a change in the machine's load over the
 # minutes of the script falls on all of them alike.
 for ((i = 0; i < runs; ++i)); do
@@ -51,9 +53,10 @@ total = ticks("stat.after")[1] - ticks("stat.before")[1]
 model = next((line.split(":", 1)[1].strip() for line in open("/proc/cpuinfo")
               if line.startswith("model name")), "?")
 load = open("/proc/loadavg").read().split()[0]
+before = open(f"{folder}/load.before").read().strip()
 print(f"{model}, {os.cpu_count()} CPUs; "
-      f"{runs} runs per configuration, 200 calls a codec; steal {steal / max(total, 1):.1%} "
-      f"of CPU time during the runs, load average {load} at the end")
+      f"{runs} processes per configuration, 200 calls a codec; steal {steal / max(total, 1):.1%} "
+      f"of CPU time during the runs; load average {before} before, {load} after")
 print()
 
 medians = {}  # codec -> configuration index -> median_ms of each run
@@ -61,7 +64,8 @@ for c in range(len(labels)):
     for i in range(runs):
         for record in json.load(open(f"{folder}/{c}/{i}.json"))["results"]:
             if record["codec"] != "memcpy":
-                runs_of = medians.setdefault(record["codec"], {}).setdefault(c, [])
+                name = " ".join(filter(None, [record["codec"], record.get("params")]))
+                runs_of = medians.setdefault(name, {}).setdefault(c, [])
                 runs_of.append(record["median_ms"])
 
 def mad(values):

@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "codecs/huffman.h"
@@ -577,6 +578,95 @@ TEST_F(CliTest, ImagesAreMeasuredByTheirPixelsAndCutOnesRefused) {
         EXPECT_NE((status == 0 ? result.out : result.err).find(expected), std::string::npos)
             << arguments << ": " << result.out << result.err;
     }
+}
+
+// The image codecs that take threads get a record per count, each lossless one pixel-exact (the
+// lossy one an image of the input's size), libwebp's two threads at most; the table names the
+// count, for a codec without parameters too.
+TEST_F(CliTest, ThreadCountsGiveTheImageCodecsARecordEach) {
+    const std::string image =
+        (fs::path(TALLOX_SOURCE_DIR) / "tests/data/images/rgba-7x5.png").string();
+    const std::string arguments =
+        "--iterations 1 --no-progress --threads 1,3 "
+        "--codecs jxlll:1,jxl:1:effort=1,avifll:10,j2kll,webpll:0 " +
+        image;
+    const Result json = Run("--format json " + arguments);
+    ASSERT_EQ(json.status, 0) << json.err;
+    using Record = std::tuple<std::string, int, bool>;  // codec, threads, verified
+    std::vector<Record> records;
+    const nlohmann::json document = nlohmann::json::parse(json.out);
+    for (const auto& record : document["results"]) {
+        if (record["codec"] != "memcpy") {
+            records.emplace_back(record["codec"], record["threads"], record["verified"]);
+        }
+    }
+    EXPECT_EQ(records, (std::vector<Record>{{"jxlll", 1, true},
+                                            {"jxlll", 3, true},
+                                            {"jxl", 1, true},
+                                            {"jxl", 3, true},
+                                            {"avifll", 1, true},
+                                            {"avifll", 3, true},
+                                            {"j2kll", 1, true},
+                                            {"j2kll", 3, true},
+                                            {"webpll", 1, true},
+                                            {"webpll", 2, true}}));
+    const Result table = Run("--format table " + arguments);
+    ASSERT_EQ(table.status, 0) << table.err;
+    for (const char* label :
+         {"jxlll -1 \u00d73", "avifll -10 \u00d71", "j2kll \u00d73", "webpll -0 \u00d72"}) {
+        EXPECT_NE(table.out.find(label), std::string::npos) << label << "\n" << table.out;
+    }
+}
+
+// Wrong CPUs and thread counts are usage errors that name the allowed values; threads asked of
+// codecs that take none are noted, and those codecs measured once.
+TEST_F(CliTest, PinningAndThreadOptionsAreCheckedAndNoted) {
+    const std::string input = Write("a.bmp", Structured(2000)).string();
+    const struct {
+        const char* arguments;
+        int status;
+        const char* error;  // in stderr; null: no note of codecs without threads
+        size_t records;     // memcpy's included
+    } kCases[] = {
+        {"--cpu 4096 --codecs rle", 2, "--cpu 4096: not a CPU this process may use (allowed: ", 0},
+        {"--threads 0 --codecs zstd", 2, "'0' is not a thread count (1 to 256)", 0},
+        {"--threads 2,257 --codecs zstd", 2, "'257' is not a thread count (1 to 256)", 0},
+        {"--threads 2,4 --codecs rle,zstd:1,lz77", 0,
+         "--threads: rle, lz77 take no threads; measured once, on one thread", 5},
+        {"--threads 1,2 --codecs lz4", 0, "--threads: lz4 takes no threads", 2},
+        {"--threads 2 --codecs zstd:1", 0, nullptr, 2},
+    };
+    for (const auto& [arguments, status, error, records] : kCases) {
+        const Result result = Run(std::string("--format json --iterations 1 --no-progress ") +
+                                  arguments + " " + input);
+        EXPECT_EQ(result.status, status) << arguments << ": " << result.err;
+        EXPECT_EQ(result.err.find(error == nullptr ? "no threads" : error) != std::string::npos,
+                  error != nullptr)
+            << arguments << ": " << result.err;
+        if (status == 0) {
+            EXPECT_EQ(nlohmann::json::parse(result.out)["results"].size(), records) << arguments;
+        }
+    }
+}
+
+// The context says how much time the hypervisor stole while the run went on, in every format
+// that carries a context: where /proc/stat counts steal, as numbers.
+TEST_F(CliTest, TheContextCarriesTheStealOverTheRun) {
+    const std::string input = Write("a.bmp", Structured(2000)).string();
+    const std::string arguments = " --codecs rle --iterations 1 --no-progress " + input;
+    const nlohmann::json document =
+        nlohmann::json::parse(Run("--format json" + arguments).out)["conditions"];
+    EXPECT_TRUE(document["steal_seconds"].is_number()) << document;
+    EXPECT_GE(document["steal_share"].get<double>(), 0.0) << document;
+
+    const std::string lines = Run("--format jsonl" + arguments).out;
+    const nlohmann::json last =
+        nlohmann::json::parse(lines.substr(lines.rfind('\n', lines.size() - 2) + 1));
+    EXPECT_EQ(last["type"], "end") << lines;
+    EXPECT_TRUE(last["steal_share"].is_number()) << lines;
+
+    EXPECT_NE(Run("--format markdown" + arguments).out.find("\n- Steal during the run: "),
+              std::string::npos);
 }
 
 }  // namespace

@@ -192,6 +192,7 @@ public:
                 failed_ += row.error.empty() ? 0 : 1;
             }
         }
+        runStart_ = options.context;
         reporter_->Begin({options.context, true, files, options.settings});
     }
     void File(const std::string& path) { reporter_->FileStarted(path); }
@@ -206,7 +207,7 @@ public:
         if (const RdSummary rd = SummarizeRateDistortion(rows_, rd_); !rd.empty) {
             reporter_->RateDistortion(rd);
         }
-        reporter_->End();
+        reporter_->End(TicksSince(runStart_));
         progress.Clear();
         if (sink_.Status() != 0) {
             return 1;
@@ -226,6 +227,7 @@ private:
     std::unique_ptr<Reporter> reporter_;
     RdOptions rd_;
     std::vector<Row> rows_;
+    RunContext runStart_;  // the context the run began with, for its steal
     size_t failed_ = 0;
 };
 

@@ -92,6 +92,9 @@ std::string CodecListing(bool json) {
                         {"lossy", info.lossy},
                         {"yardstick", info.yardstick},
                         {"threads", info.threads},
+                        {"max_threads", info.threads && info.maxThreads > 0
+                                            ? nlohmann::ordered_json(info.maxThreads)
+                                            : nlohmann::ordered_json(nullptr)},
                         {"parameters", parameters},
                         {"library", info.library},
                         {"description", info.description}});
@@ -177,6 +180,32 @@ void WarnNoisy(const std::vector<Row>& rows) {
             stderr, "tallox-cli: %s\n",
             NoisyRowHint(label.empty() ? row->codec : label, row->calls.medianMs, row->calls.madMs)
                 .c_str());
+    }
+}
+
+// A note on stderr when --threads asks for more than one thread of codecs that take none:
+// they are measured once, on one thread.
+void NoteUnthreaded(const BenchmarkSettings& settings) {
+    if (std::all_of(settings.threads.begin(), settings.threads.end(),
+                    [](int32_t threads) { return threads == 1; })) {
+        return;
+    }
+    std::vector<std::string> names;
+    for (const CodecSetting& setting : settings.codecs) {
+        const CodecEntry* entry = DefaultRegistry().Find(setting.name);
+        if (entry != nullptr && !entry->info.threads && !entry->info.yardstick &&
+            std::find(names.begin(), names.end(), setting.name) == names.end()) {
+            names.push_back(setting.name);
+        }
+    }
+    if (!names.empty()) {
+        std::string listed;
+        for (const std::string& name : names) {
+            listed.append(listed.empty() ? "" : ", ").append(name);
+        }
+        std::fprintf(stderr,
+                     "tallox-cli: --threads: %s take%s no threads; measured once, on one thread\n",
+                     listed.c_str(), names.size() == 1 ? "s" : "");
     }
 }
 
@@ -279,12 +308,13 @@ int main(int argc, char** argv) {
     if (!corpus && settings.fileName.empty()) {
         return cli::UsageError("'" + settings.filePath + "' names no file");
     }
+    NoteUnthreaded(settings);
     // The measuring thread pinned to one CPU before anything is measured or forked, so that the
     // isolated worker inherits the pin.
     settings.allowedCpus = AllowedCpus();
     std::string pinning = "off (--no-pin)";
     if (!options.noPin) {
-        std::optional<int> cpu = CurrentCpu();
+        std::optional<int> cpu;
         if (!options.cpu.empty()) {
             const CpuOption chosen = ParseCpuOption(options.cpu, settings.allowedCpus);
             if (!chosen.cpu) {
@@ -292,16 +322,12 @@ int main(int argc, char** argv) {
             }
             cpu = chosen.cpu;
         }
-        const PinResult pinned = cpu ? PinCallingThread(*cpu) : PinResult{false, "no CPU known"};
-        if (pinned.pinned) {
-            settings.pinnedCpu = cpu;
-            pinning = "CPU " + std::to_string(*cpu);
-        } else {
-            pinning = "refused: " + pinned.reason;
+        pinning = PinMeasuringThread(settings, cpu);
+        if (!settings.pinnedCpu) {
             std::fprintf(stderr,
                          "tallox-cli: cannot pin the measuring thread (%s); measuring "
                          "unpinned\n",
-                         pinned.reason.c_str());
+                         pinning.c_str());
         }
     }
     cli::OutputOptions output = cli::MakeOutputOptions(options, settings, corpus);

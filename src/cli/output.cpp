@@ -182,7 +182,7 @@ int CliHost::Finish() {
     if (const RdSummary rd = SummarizeRateDistortion(rows_, options_.rd); !rd.empty) {
         reporter_->RateDistortion(rd);
     }
-    reporter_->End();
+    reporter_->End(TicksSince(options_.context));
     progress_.Clear();
     return sink_.Status() != 0 || failed_ ? 1 : 0;
 }

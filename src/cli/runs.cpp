@@ -218,7 +218,7 @@ int Resume(const std::string& path, const std::string& context, const CodecRegis
     resumption.keptBytes = lines[0].end;
     for (const Line& line : lines) {
         const std::string type = Text(line.object, "type");
-        if (type == "summary" || type == "rate_distortion") {
+        if (type == "summary" || type == "rate_distortion" || type == "end") {
             break;  // summed up again at the end, over every record
         }
         resumption.keptBytes = line.end;

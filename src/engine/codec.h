@@ -56,6 +56,9 @@ struct CodecInfo {
     // Takes a thread count, so that --threads measures a row per count; the others are
     // measured once, single-threaded.
     bool threads = false;
+    // The most threads it can put to work (libwebp's are a switch: two); larger counts are
+    // measured at this one, once. 0: no limit of its own.
+    int maxThreads = 0;
     bool repaint = true;  // the report is repainted after the row (not after the LZ77 rows)
     // The decoder timed after the encoder; the JPEG row decodes once, for its figures alone.
     bool timedDecoding = true;

@@ -435,8 +435,15 @@ void AddPath(Json& object, const std::string& key, const std::string& path) {
 // characters, not the bytes of their UTF-8.
 std::string DisplayName(const std::string& codec, const std::string& label,
                         const std::string& params, bool jpeg, const std::string& suffix = {}) {
-    std::string name =
-        (params.empty() || jpeg ? codec : label.substr(0, label.find('\t'))) + suffix;
+    // A codec without parameters keeps its name, and the thread count its label may carry:
+    // "j2kll \u00d72".
+    const std::string labelled = label.substr(0, label.find('\t'));
+    const size_t times = labelled.rfind(" \u00d7");
+    std::string name = (jpeg                         ? codec
+                        : !params.empty()            ? labelled
+                        : times == std::string::npos ? codec
+                                                     : codec + labelled.substr(times)) +
+                       suffix;
     const auto characters = static_cast<size_t>(
         std::count_if(name.begin(), name.end(), [](char c) { return (c & 0xC0) != 0x80; }));
     return name.append(characters < 12 ? 12 - characters : 0, ' ');
@@ -519,7 +526,11 @@ Json ContextJson(const RunContext& context) {
          {{"pinning", context.pinning},
           {"governor", context.governor.empty() ? Json(nullptr) : Json(context.governor)},
           {"frequency_khz", context.frequencyKhz > 0 ? Json(context.frequencyKhz) : Json(nullptr)},
-          {"load_average", context.loadAverage >= 0 ? Json(context.loadAverage) : Json(nullptr)}}},
+          {"load_average", context.loadAverage >= 0 ? Json(context.loadAverage) : Json(nullptr)},
+          {"steal_seconds",
+           context.runTicks ? Json(context.runTicks->StealSeconds()) : Json(nullptr)},
+          {"steal_share",
+           context.runTicks ? Json(context.runTicks->StealShare()) : Json(nullptr)}}},
         {"timer",
          {{"resolution_seconds", context.timerResolutionSeconds},
           {"stopwatch_overhead_seconds", context.stopwatchOverheadSeconds}}}};
@@ -867,6 +878,21 @@ std::string RateDistortionMarkdown(const RdSummary& rd) {
     return text;
 }
 
+std::string JsonLinesEnd(const std::optional<CpuTicks>& runTicks) {
+    const Json line{{"type", "end"},
+                    {"steal_seconds", runTicks ? Json(runTicks->StealSeconds()) : Json(nullptr)},
+                    {"steal_share", runTicks ? Json(runTicks->StealShare()) : Json(nullptr)}};
+    return line.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+std::string StealText(const std::optional<CpuTicks>& runTicks) {
+    if (!runTicks) {
+        return "-";
+    }
+    return Fixed(runTicks->StealSeconds(), 2) + " s, " + Fixed(runTicks->StealShare() * 100, 1) +
+           " % of CPU time";
+}
+
 std::string ContextText(const RunContext& context) {
     std::string text;
     const auto add = [&](const std::string& name, const std::string& value) {
@@ -895,6 +921,9 @@ std::string ContextText(const RunContext& context) {
     }
     add("governor", context.governor.empty() ? "-" : context.governor);
     add("load average", context.loadAverage >= 0 ? Fixed(context.loadAverage, 2) : "-");
+    if (context.runTicks) {
+        add("steal during run", StealText(context.runTicks));
+    }
     add("date", context.date);
     return text;
 }

@@ -115,5 +115,11 @@ std::string JsonLinesSummary(const CodecSummary& summary);
 // The rate-distortion summary as one line of type "rate_distortion", with the fields of the JSON
 // documents' "rate_distortion" object.
 std::string JsonLinesRateDistortion(const RdSummary& rd);
+// The last line, once the run has ended: {"type": "end"} with the steal over the run
+// (`steal_seconds`, `steal_share`; null where the system does not count it).
+std::string JsonLinesEnd(const std::optional<CpuTicks>& runTicks);
+
+// The steal over a run, for text and Markdown: "0.12 s, 0.6 % of CPU time"; "-" when unknown.
+std::string StealText(const std::optional<CpuTicks>& runTicks);
 
 }  // namespace tallox

@@ -53,8 +53,9 @@ public:
         sink_.Write(SummaryText(summaries));
     }
     void RateDistortion(const RdSummary& rd) override { sink_.Write(RateDistortionText(rd)); }
-    void End() override {
+    void End(const std::optional<CpuTicks>& runTicks) override {
         if (details_) {
+            start_.context.runTicks = runTicks;
             std::string text = "\n";
             text += TableHeader();
             text += table_;
@@ -87,7 +88,7 @@ public:
         sink_.Write(CsvSummary(summaries));
     }
     void RateDistortion(const RdSummary& rd) override { sink_.Write(RateDistortionCsv(rd)); }
-    void End() override {}
+    void End(const std::optional<CpuTicks>&) override {}
 
 private:
     ReportSink& sink_;
@@ -109,7 +110,9 @@ public:
         sink_.Write(MarkdownSummary(summaries));
     }
     void RateDistortion(const RdSummary& rd) override { sink_.Write(RateDistortionMarkdown(rd)); }
-    void End() override {}
+    void End(const std::optional<CpuTicks>& runTicks) override {
+        sink_.Write("\n- Steal during the run: " + StealText(runTicks) + "\n");
+    }
 
 private:
     ReportSink& sink_;
@@ -135,7 +138,7 @@ public:
         sink_.Write(TableSummary(summaries));
     }
     void RateDistortion(const RdSummary& rd) override { sink_.Write(RateDistortionTable(rd)); }
-    void End() override {}
+    void End(const std::optional<CpuTicks>&) override {}
 
 private:
     ReportSink& sink_;
@@ -152,7 +155,8 @@ public:
     void Record(const Row& row) override { rows_.push_back(row); }
     void Summary(const std::vector<CodecSummary>& summaries) override { summaries_ = summaries; }
     void RateDistortion(const RdSummary& rd) override { rd_ = rd; }
-    void End() override {
+    void End(const std::optional<CpuTicks>& runTicks) override {
+        start_.context.runTicks = runTicks;
         sink_.Write((start_.corpus
                          ? CorpusJsonDocument(start_.context, start_.files, rows_, summaries_, &rd_)
                          : JsonDocument(start_.context, rows_, &rd_)) +
@@ -192,7 +196,9 @@ public:
         }
     }
     void RateDistortion(const RdSummary& rd) override { sink_.Write(JsonLinesRateDistortion(rd)); }
-    void End() override {}
+    void End(const std::optional<CpuTicks>& runTicks) override {
+        sink_.Write(JsonLinesEnd(runTicks));
+    }
 
 private:
     ReportSink& sink_;

@@ -67,7 +67,8 @@ struct ReportStart {
 
 // A run's output in one format. Begin comes first; FileStarted before each file's records
 // (a one-file run's once the input is found measurable); Summary after a corpus's records;
-// RateDistortion after them in any run that compares lossy codecs; End last.
+// RateDistortion after them in any run that compares lossy codecs; End last, with the machine's
+// CPU time over the run (TicksSince) for the steal in the context.
 class Reporter {
 public:
     virtual ~Reporter() = default;
@@ -76,7 +77,7 @@ public:
     virtual void Record(const Row& row) = 0;
     virtual void Summary(const std::vector<CodecSummary>& summaries) = 0;
     virtual void RateDistortion(const RdSummary& rd) = 0;
-    virtual void End() = 0;
+    virtual void End(const std::optional<CpuTicks>& runTicks) = 0;
 };
 
 // The reporter of `format` writing to `sink`. A saved text report (`textDetails`) ends with

@@ -329,17 +329,40 @@ std::vector<PlannedRow> PlanRows(const BenchmarkSettings& settings, const CodecR
             rows.push_back({&entry, values, label, std::nullopt, 1});
             continue;
         }
-        for (const int32_t threads : settings.threads) {
+        // Counts above the codec's own limit are measured at the limit, once.
+        std::vector<int32_t> counts;
+        for (const int32_t asked : settings.threads) {
+            const int32_t threads =
+                entry.info.maxThreads > 0 ? std::min(asked, entry.info.maxThreads) : asked;
+            if (std::find(counts.begin(), counts.end(), threads) == counts.end()) {
+                counts.push_back(threads);
+            }
+        }
+        for (const int32_t threads : counts) {
             // "zstd -19 x4": the count after the name, the tabs kept to the second stop.
             const std::string name = label.substr(0, label.find('\t'));
             rows.push_back({&entry, values,
-                            threads == 1 && settings.threads.size() == 1
+                            threads == 1 && counts.size() == 1
                                 ? label
                                 : TabbedLabel(name + " \u00d7" + std::to_string(threads)),
                             std::nullopt, threads});
         }
     }
     return rows;
+}
+
+std::string PinMeasuringThread(BenchmarkSettings& settings, std::optional<int> cpu) {
+    settings.allowedCpus = AllowedCpus();
+    settings.pinnedCpu.reset();
+    if (!cpu) {
+        cpu = CurrentCpu();
+    }
+    const PinResult pinned = cpu ? PinCallingThread(*cpu) : PinResult{false, "no CPU known"};
+    if (!pinned.pinned) {
+        return "refused: " + pinned.reason;
+    }
+    settings.pinnedCpu = cpu;
+    return "CPU " + std::to_string(*cpu);
 }
 
 void RunBenchmark(const BenchmarkSettings& settings, RunHost& host, Imaging& imaging,

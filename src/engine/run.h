@@ -33,6 +33,11 @@ std::vector<CodecSetting> OrderedSettings(const BenchmarkSettings& settings,
 // other codec setting in the order given. Names the registry does not know are left out.
 std::vector<PlannedRow> PlanRows(const BenchmarkSettings& settings, const CodecRegistry& registry);
 
+// Pins the calling thread, which is to measure, to `cpu` (nothing: the CPU it runs on now) and
+// notes it in `settings`: the CPUs the process may use, read first, and the CPU once pinned.
+// Returns how the measuring thread runs, for the context: "CPU 1", or "refused: REASON".
+std::string PinMeasuringThread(BenchmarkSettings& settings, std::optional<int> cpu);
+
 // `registry` holds the codecs; tests hand in their own to reach the failure paths.
 void RunBenchmark(const BenchmarkSettings& settings, RunHost& host,
                   Imaging& imaging = PlatformImaging(),

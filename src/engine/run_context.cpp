@@ -39,6 +39,7 @@ RunContext CollectRunContext(const std::string& inputPath) {
     context.governor = state.governor.value_or("");
     context.frequencyKhz = state.frequencyKhz.value_or(0);
     context.loadAverage = state.load ? state.load->oneMinute : -1.0;
+    context.startTicks = state.ticks;
     context.timerResolutionSeconds = CounterResolutionSeconds();
     const Stopwatch calibrated;  // the first stopwatch of the process calibrates
     context.stopwatchOverheadSeconds = static_cast<double>(Stopwatch::OverheadTicks()) /
@@ -56,6 +57,14 @@ RunContext CollectRunContext(const std::string& inputPath) {
     std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%SZ", &utc);
     context.date = date;
     return context;
+}
+
+std::optional<CpuTicks> TicksSince(const RunContext& context) {
+    const std::optional<CpuTicks> now = ReadCpuTicks();
+    if (!now || !context.startTicks) {
+        return std::nullopt;
+    }
+    return *now - *context.startTicks;
 }
 
 }  // namespace tallox

@@ -2,9 +2,11 @@
 // so that a saved report can be read on its own later.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/machine_state.h"
 #include "platform/system_info.h"
 
 namespace tallox {
@@ -27,6 +29,11 @@ struct RunContext {
     std::string governor;
     uint64_t frequencyKhz = 0;
     double loadAverage = -1.0;
+    // The whole machine's CPU time from /proc/stat as the context was made, and over the run
+    // once it has ended (TicksSince): the time a hypervisor stole meanwhile. Nothing where the
+    // system does not count steal, and over the run before it ends.
+    std::optional<CpuTicks> startTicks;
+    std::optional<CpuTicks> runTicks;
     double timerResolutionSeconds = 0.0;
     double stopwatchOverheadSeconds = 0.0;  // one start/stop pair, subtracted from every stretch
     std::string inputPath;
@@ -37,5 +44,9 @@ struct RunContext {
 
 // The context of a run over `inputPath` (empty: no input), made now.
 RunContext CollectRunContext(const std::string& inputPath);
+
+// The machine's CPU time from the making of `context` until now; nothing when either reading
+// is missing.
+std::optional<CpuTicks> TicksSince(const RunContext& context);
 
 }  // namespace tallox

@@ -1,5 +1,7 @@
 #include "platform/machine_state.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <charconv>
 #include <fstream>
@@ -47,6 +49,10 @@ CpuTicks CpuTicks::operator-(const CpuTicks& earlier) const {
 
 double CpuTicks::StealShare() const {
     return total == 0 ? 0.0 : static_cast<double>(steal) / static_cast<double>(total);
+}
+
+double CpuTicks::StealSeconds() const {
+    return static_cast<double>(steal) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 std::optional<std::string> ReadCpuGovernor(int cpu, const FileRoots& roots) {

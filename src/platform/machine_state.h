@@ -29,6 +29,8 @@ struct CpuTicks {
     CpuTicks operator-(const CpuTicks& earlier) const;
     // steal / total; 0 when no time passed.
     double StealShare() const;
+    // steal in seconds (summed over the CPUs, as the ticks are).
+    double StealSeconds() const;
 };
 
 struct MachineState {

@@ -26,6 +26,7 @@
 #include "engine/records.h"
 #include "engine/reporters.h"
 #include "engine/run.h"
+#include "platform/affinity.h"
 #include "platform/imaging.h"
 #include "ui/about_dialog.h"
 #include "ui/app_icon.h"
@@ -305,7 +306,13 @@ void MainDialog::OnStart() {
         return;  // as the run itself: no file, nothing changes
     }
     context_ = CollectRunContext(settings.filePath);
+    // The run measures on this thread: pinned as the command line pins its own, and let go
+    // again after, so that the window's threads are not held to one CPU.
+    const std::vector<int> unpinned = CallingThreadCpus();
+    context_.pinning = PinMeasuringThread(settings, std::nullopt);
     RunBenchmark(settings, *this);
+    context_.runTicks = TicksSince(context_);
+    SetCallingThreadCpus(unpinned);
     saveReport_->setEnabled(!rows_.empty());
 }
 
@@ -325,7 +332,7 @@ bool MainDialog::SaveReport(const QString& path) {
     for (const Row& row : rows_) {
         reporter->Record(row);
     }
-    reporter->End();
+    reporter->End(context_.runTicks);
     // Written whole to a temporary file that replaces the target only when complete.
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) ||

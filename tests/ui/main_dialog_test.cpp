@@ -29,6 +29,7 @@
 #include "engine/own_codecs.h"
 #include "engine/report.h"
 #include "engine/run.h"
+#include "platform/affinity.h"
 #include "ui/about_dialog.h"
 #include "ui/chart_window.h"
 #include "ui/codec_list_dialog.h"
@@ -613,7 +614,8 @@ void MainDialogTest::fullRunWithRleFillsTheReport() {
     QVERIFY(prompts.m_messages.empty());
 }
 
-// After a run, "Save Report..." writes its records in the format the file name asks for.
+// After a run, "Save Report..." writes its records in the format the file name asks for, with
+// the context: the run measured on a pinned thread, let go after, and the steal meanwhile.
 void MainDialogTest::savedReportsHoldTheRunsRecords() {
     QTemporaryDir dir;
     const QString path = WriteBitmap(dir, QStringLiteral("small.bmp"), 16, 16);
@@ -625,8 +627,10 @@ void MainDialogTest::savedReportsHoldTheRunsRecords() {
     for (const char* name : {"jpegBox", "huffmanBox", "riceBox"}) {
         Click(Box(dlg, name));  // RLE alone
     }
+    const std::vector<int> before = CallingThreadCpus();
     QTest::mouseClick(Button(dlg, "startButton"), Qt::LeftButton);
     QVERIFY(save->isEnabled());
+    QCOMPARE(CallingThreadCpus(), before);
 
     const struct {
         const char* name;
@@ -636,6 +640,11 @@ void MainDialogTest::savedReportsHoldTheRunsRecords() {
         {"r.csv", "memcpy,25,"},
         {"r.md", "| rle | 25 |"},
         {"r.json", "\"codec\": \"rle\""},
+        {"r.json", "\"pinning\": \"CPU "},
+        {"r.json", "\"steal_share\": "},
+        {"r.txt", "\npinning             CPU "},
+        {"r.txt", "\nsteal during run    "},
+        {"r.md", "\n- Steal during the run: "},
     };
     for (const auto& file : kFiles) {
         prompts.m_answers.push_back(dir.filePath(QString::fromLatin1(file.name)));

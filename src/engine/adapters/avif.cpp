@@ -43,8 +43,12 @@ struct EncoderDelete {
 
 class AvifInstance final : public CodecInstance {
 public:
-    AvifInstance(bool lossless, int quantizer, int speed, bool full444)
-        : lossless_(lossless), quantizer_(quantizer), speed_(speed), full444_(full444) {}
+    AvifInstance(bool lossless, int quantizer, int speed, bool full444, int threads)
+        : lossless_(lossless),
+          quantizer_(quantizer),
+          speed_(speed),
+          full444_(full444),
+          threads_(threads) {}
     ~AvifInstance() override {
         if (image_ != nullptr) {
             avifImageDestroy(image_);
@@ -82,7 +86,7 @@ public:
             (channels_ == 4 && image_->alphaPlane == nullptr)) {
             return Error{"AVIF: cannot allocate the image's planes (out of memory)"};
         }
-        decoder_->maxThreads = 1;
+        decoder_->maxThreads = threads_;
         decoder_->ignoreExif = AVIF_TRUE;
         decoder_->ignoreXMP = AVIF_TRUE;
         return Ok{};
@@ -110,7 +114,7 @@ public:
             return Error{"AVIF: cannot create an encoder (out of memory)"};
         }
         encoder->codecChoice = AVIF_CODEC_CHOICE_AOM;
-        encoder->maxThreads = 1;
+        encoder->maxThreads = threads_;
         encoder->speed = speed_;
         const int quantizer = lossless_ ? AVIF_QUANTIZER_LOSSLESS : quantizer_;
         encoder->minQuantizer = encoder->maxQuantizer = quantizer;
@@ -179,6 +183,7 @@ private:
     int quantizer_;
     int speed_;
     bool full444_;
+    int threads_;
     uint32_t channels_ = 0;
     avifImage* image_ = nullptr;
     avifDecoder* decoder_ = nullptr;
@@ -220,7 +225,9 @@ CodecEntry AvifEntry(const char* name, bool lossy, std::vector<CodecParameter> p
     return entry;
 }
 
-const char kPerCall[] = "; one thread, an aom encoder made per call";
+// maxThreads bounds the threads at work at once, in aom's encoder and in the decoder alike;
+// 1 keeps both on the calling thread.
+const char kPerCall[] = "; one thread or maxThreads with --threads, an aom encoder made per call";
 
 }  // namespace
 
@@ -230,11 +237,13 @@ void AddAvifCodecs(CodecRegistry& registry) {
                   std::string("AVIF file (.avif), AV1 lossless, 4:4:4 identity; speed 0 (slow) "
                               "to 10") +
                       kPerCall);
-    lossless.create = [](const std::vector<double>& values,
-                         const CodecEnvironment&) -> Result<std::unique_ptr<CodecInstance>> {
+    lossless.create =
+        [](const std::vector<double>& values,
+           const CodecEnvironment& environment) -> Result<std::unique_ptr<CodecInstance>> {
         return std::unique_ptr<CodecInstance>(
-            new AvifInstance(true, 0, static_cast<int>(values[0]), true));
+            new AvifInstance(true, 0, static_cast<int>(values[0]), true, environment.threads));
     };
+    lossless.info.threads = true;
     registry.Add(std::move(lossless));
 
     CodecEntry lossy = AvifEntry("avif", true,
@@ -244,11 +253,14 @@ void AddAvifCodecs(CodecRegistry& registry) {
                                  std::string("AVIF file (.avif) at AV1 quantizer 0 (best) to 63 "
                                              "(colour and alpha), speed=0..10, yuv=420|444") +
                                      kPerCall);
-    lossy.create = [](const std::vector<double>& values,
-                      const CodecEnvironment&) -> Result<std::unique_ptr<CodecInstance>> {
-        return std::unique_ptr<CodecInstance>(new AvifInstance(
-            false, static_cast<int>(values[0]), static_cast<int>(values[1]), values[2] == 444));
+    lossy.create =
+        [](const std::vector<double>& values,
+           const CodecEnvironment& environment) -> Result<std::unique_ptr<CodecInstance>> {
+        return std::unique_ptr<CodecInstance>(
+            new AvifInstance(false, static_cast<int>(values[0]), static_cast<int>(values[1]),
+                             values[2] == 444, environment.threads));
     };
+    lossy.info.threads = true;
     registry.Add(std::move(lossy));
 }
 

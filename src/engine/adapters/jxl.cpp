@@ -1,11 +1,14 @@
 // JPEG XL through libjxl: `jxlll` (modular, mathematically lossless) and `jxl` (VarDCT at a
 // Butteraugli distance). One encoder and one decoder, made in Prepare and reset before every
-// call, so that a timed call makes no object of its own; no parallel runner, so the library
-// works on the calling thread alone. libjxl 0.7 takes allocator hooks but passes only its
+// call, so that a timed call makes no object of its own. One thread: no parallel runner, the
+// library works on the calling thread alone; N threads: a runner of N workers made in Prepare,
+// which the encoder and the decoder share (never at once), handed to them again after every
+// reset, which forgets it. libjxl 0.7 takes allocator hooks but passes only its
 // top-level objects through them (8 KB of the several megabytes an encode uses): the run
 // measures the resident set instead.
 #include <jxl/decode.h>
 #include <jxl/encode.h>
+#include <jxl/thread_parallel_runner.h>
 
 #include <string>
 
@@ -46,11 +49,14 @@ const char* EncoderErrorText(JxlEncoderError error) {
 
 class JxlInstance final : public CodecInstance {
 public:
-    JxlInstance(bool lossless, float distance, int effort)
-        : lossless_(lossless), distance_(distance), effort_(effort) {}
+    JxlInstance(bool lossless, float distance, int effort, int threads)
+        : lossless_(lossless), distance_(distance), effort_(effort), threads_(threads) {}
     ~JxlInstance() override {
         JxlEncoderDestroy(encoder_);
         JxlDecoderDestroy(decoder_);
+        if (runner_ != nullptr) {
+            JxlThreadParallelRunnerDestroy(runner_);
+        }
     }
 
     BlockLayout Layout(uint64_t inputBytes) const override {
@@ -67,6 +73,12 @@ public:
         decoder_ = JxlDecoderCreate(nullptr);
         if (encoder_ == nullptr || decoder_ == nullptr) {
             return Error{"JPEG XL: cannot create an encoder or decoder (out of memory)"};
+        }
+        if (threads_ > 1) {
+            runner_ = JxlThreadParallelRunnerCreate(nullptr, static_cast<size_t>(threads_));
+            if (runner_ == nullptr) {
+                return Error{"JPEG XL: cannot start " + std::to_string(threads_) + " threads"};
+            }
         }
         return Ok{};
     }
@@ -89,6 +101,8 @@ public:
         const JxlPixelFormat format{channels_, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
         JxlEncoderFrameSettings* frame = nullptr;
         const bool set =
+            (runner_ == nullptr || JxlEncoderSetParallelRunner(encoder_, JxlThreadParallelRunner,
+                                                               runner_) == JXL_ENC_SUCCESS) &&
             JxlEncoderSetBasicInfo(encoder_, &info) == JXL_ENC_SUCCESS &&
             JxlEncoderSetColorEncoding(encoder_, &color) == JXL_ENC_SUCCESS &&
             (frame = JxlEncoderFrameSettingsCreate(encoder_, nullptr)) != nullptr &&
@@ -115,7 +129,9 @@ public:
     }
     Result<size_t> Decode(std::span<const uint8_t> encoded, std::span<uint8_t> decoded) override {
         JxlDecoderReset(decoder_);
-        if (JxlDecoderSubscribeEvents(decoder_, JXL_DEC_BASIC_INFO | JXL_DEC_FULL_IMAGE) !=
+        if ((runner_ != nullptr && JxlDecoderSetParallelRunner(decoder_, JxlThreadParallelRunner,
+                                                               runner_) != JXL_DEC_SUCCESS) ||
+            JxlDecoderSubscribeEvents(decoder_, JXL_DEC_BASIC_INFO | JXL_DEC_FULL_IMAGE) !=
                 JXL_DEC_SUCCESS ||
             JxlDecoderSetInput(decoder_, encoded.data(), encoded.size()) != JXL_DEC_SUCCESS) {
             return Error{"JPEG XL: cannot start the decoder"};
@@ -162,11 +178,13 @@ private:
     bool lossless_;
     float distance_;
     int effort_;
+    int threads_;
     uint32_t width_ = 0;
     uint32_t height_ = 0;
     uint32_t channels_ = 0;
     JxlEncoder* encoder_ = nullptr;
     JxlDecoder* decoder_ = nullptr;
+    void* runner_ = nullptr;  // nothing for one thread
 };
 
 // A named second parameter of the lossy codec, and the first of the lossless one.
@@ -185,6 +203,7 @@ CodecEntry JxlEntry(const char* name, bool lossy, std::vector<CodecParameter> pa
     entry.info.parameters = std::move(parameters);
     entry.info.library = "libjxl " + VersionText(JxlEncoderVersion());
     entry.info.description = description;
+    entry.info.threads = true;
     return entry;
 }
 
@@ -193,21 +212,26 @@ CodecEntry JxlEntry(const char* name, bool lossy, std::vector<CodecParameter> pa
 void AddJxlCodecs(CodecRegistry& registry) {
     CodecEntry lossless =
         JxlEntry("jxlll", false, {Effort("-")},
-                 "JPEG XL codestream (.jxl), modular lossless; effort 1 (fast) to 9; one thread");
-    lossless.create = [](const std::vector<double>& values,
-                         const CodecEnvironment&) -> Result<std::unique_ptr<CodecInstance>> {
+                 "JPEG XL codestream (.jxl), modular lossless; effort 1 (fast) to 9; one thread "
+                 "or a runner of N with --threads");
+    lossless.create =
+        [](const std::vector<double>& values,
+           const CodecEnvironment& environment) -> Result<std::unique_ptr<CodecInstance>> {
         return std::unique_ptr<CodecInstance>(
-            new JxlInstance(true, 0.0f, static_cast<int>(values[0])));
+            new JxlInstance(true, 0.0f, static_cast<int>(values[0]), environment.threads));
     };
     registry.Add(std::move(lossless));
 
     CodecEntry lossy = JxlEntry("jxl", true, {{"distance", 0.1, 15, 1, false, "d", {}}, Effort("")},
                                 "JPEG XL codestream (.jxl), VarDCT at a Butteraugli distance "
-                                "(1 visually lossless, lower is better), effort=1..9; one thread");
-    lossy.create = [](const std::vector<double>& values,
-                      const CodecEnvironment&) -> Result<std::unique_ptr<CodecInstance>> {
-        return std::unique_ptr<CodecInstance>(
-            new JxlInstance(false, static_cast<float>(values[0]), static_cast<int>(values[1])));
+                                "(1 visually lossless, lower is better), effort=1..9; one "
+                                "thread or a runner of N with --threads");
+    lossy.create =
+        [](const std::vector<double>& values,
+           const CodecEnvironment& environment) -> Result<std::unique_ptr<CodecInstance>> {
+        return std::unique_ptr<CodecInstance>(new JxlInstance(false, static_cast<float>(values[0]),
+                                                              static_cast<int>(values[1]),
+                                                              environment.threads));
     };
     registry.Add(std::move(lossy));
 }

@@ -6,8 +6,9 @@
 // each timed call makes: OpenJPEG's codec objects serve one image each, so every Encode and
 // Decode creates its codec and stream and destroys them, and every Encode the image the
 // encoder reads (a plane of 32-bit samples per channel), which the library takes over.
-// One thread whatever OPJ_NUM_THREADS says. The library's messages are collected, not printed:
-// its last error becomes the call's Error.
+// The threads asked for whatever OPJ_NUM_THREADS says: one is the calling thread alone; more
+// start a pool in each call's codec, which codes the code-blocks in parallel. The library's
+// messages are collected, not printed: its last error becomes the call's Error.
 #include <openjpeg.h>
 
 #include <algorithm>
@@ -100,7 +101,8 @@ using ImagePointer = std::unique_ptr<opj_image_t, ImageDelete>;
 
 class OpenJpegInstance final : public CodecInstance {
 public:
-    OpenJpegInstance(bool lossless, float ratio) : lossless_(lossless), ratio_(ratio) {}
+    OpenJpegInstance(bool lossless, float ratio, int threads)
+        : lossless_(lossless), ratio_(ratio), threads_(threads) {}
 
     BlockLayout Layout(uint64_t inputBytes) const override {
         return {OutputBound(inputBytes), false, false};
@@ -145,7 +147,7 @@ public:
         opj_stream_set_seek_function(stream.get(), &MemoryWindow::Seek);
         opj_stream_set_user_data(stream.get(), &window, nullptr);
         const bool done = opj_setup_encoder(codec.get(), &parameters_, image.get()) &&
-                          opj_codec_set_threads(codec.get(), 1) &&
+                          opj_codec_set_threads(codec.get(), threads_) &&
                           opj_start_compress(codec.get(), image.get(), stream.get()) &&
                           opj_encode(codec.get(), stream.get()) &&
                           opj_end_compress(codec.get(), stream.get());
@@ -175,7 +177,7 @@ public:
         opj_set_default_decoder_parameters(&parameters);
         opj_image_t* header = nullptr;
         const bool read = opj_setup_decoder(codec.get(), &parameters) &&
-                          opj_codec_set_threads(codec.get(), 1) &&
+                          opj_codec_set_threads(codec.get(), threads_) &&
                           opj_read_header(stream.get(), codec.get(), &header);
         const ImagePointer image(header);
         if (!read) {
@@ -264,6 +266,7 @@ private:
 
     bool lossless_;
     float ratio_;
+    int threads_;
     uint32_t channels_ = 0;
     uint32_t width_ = 0;
     uint32_t height_ = 0;
@@ -290,21 +293,28 @@ CodecEntry OpenJpegEntry(const char* name, bool lossy, std::vector<CodecParamete
 void AddOpenJpegCodecs(CodecRegistry& registry) {
     CodecEntry lossless = OpenJpegEntry(
         "j2kll", false, {},
-        "JPEG 2000 in a JP2 file (.jp2), reversible 5/3 lossless; one thread, codec made per call");
-    lossless.create = [](const std::vector<double>&,
-                         const CodecEnvironment&) -> Result<std::unique_ptr<CodecInstance>> {
-        return std::unique_ptr<CodecInstance>(new OpenJpegInstance(true, 0.0f));
+        "JPEG 2000 in a JP2 file (.jp2), reversible 5/3 lossless; one thread or a pool with "
+        "--threads, codec made per call");
+    lossless.create =
+        [](const std::vector<double>&,
+           const CodecEnvironment& environment) -> Result<std::unique_ptr<CodecInstance>> {
+        return std::unique_ptr<CodecInstance>(
+            new OpenJpegInstance(true, 0.0f, environment.threads));
     };
+    lossless.info.threads = true;
     registry.Add(std::move(lossless));
 
     CodecEntry lossy = OpenJpegEntry("j2k", true, {{"ratio", 1, 1000, 20, false, "r", {}}},
                                      "JPEG 2000 in a JP2 file (.jp2), irreversible 9/7 at a target "
-                                     "compression ratio; one thread, codec made per call");
-    lossy.create = [](const std::vector<double>& values,
-                      const CodecEnvironment&) -> Result<std::unique_ptr<CodecInstance>> {
+                                     "compression ratio; one thread or a pool with --threads, "
+                                     "codec made per call");
+    lossy.create =
+        [](const std::vector<double>& values,
+           const CodecEnvironment& environment) -> Result<std::unique_ptr<CodecInstance>> {
         return std::unique_ptr<CodecInstance>(
-            new OpenJpegInstance(false, static_cast<float>(values[0])));
+            new OpenJpegInstance(false, static_cast<float>(values[0]), environment.threads));
     };
+    lossy.info.threads = true;
     registry.Add(std::move(lossy));
 }
 

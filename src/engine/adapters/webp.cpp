@@ -1,9 +1,14 @@
-// WebP through libwebp, lossless (webpll) and lossy (webp), one thread. The configuration
-// and the picture are made in Prepare; each call imports the pixels into the picture (the
-// library allocates its ARGB or YUV planes there) and runs WebPEncode, which builds its
-// encoder inside the call, as cwebp does per image; the bytes go through a writer straight
-// into the output area. WebP has no grey: a grey image is spread to RGB before each encoding
-// and decoded to RGB, of which the green samples are the grey.
+// WebP through libwebp, lossless (webpll) and lossy (webp). The configuration and the picture
+// are made in Prepare; each call imports the pixels into the picture (the library allocates its
+// ARGB or YUV planes there) and runs WebPEncode, which builds its encoder inside the call, as
+// cwebp does per image; the bytes go through a writer straight into the output area. WebP has
+// no grey: a grey image is spread to RGB before each encoding and decoded to RGB, of which the
+// green samples are the grey.
+//
+// libwebp's threads are a switch, not a count: the encoder's thread_level and the decoder's
+// use_threads each add one worker beside the calling thread (the lossy encoder analyses and
+// codes the alpha plane there, the lossless one tries a second set of transforms there at its
+// higher efforts, the lossy decoder filters there), so the codecs take at most two threads.
 #include <webp/decode.h>
 #include <webp/encode.h>
 
@@ -50,8 +55,8 @@ struct Sink {
 class WebpInstance final : public CodecInstance {
 public:
     // `level` is the lossless effort or the lossy quality.
-    WebpInstance(bool lossless, float level, int method)
-        : lossless_(lossless), level_(level), method_(method) {}
+    WebpInstance(bool lossless, float level, int method, int threads)
+        : lossless_(lossless), level_(level), method_(method), threads_(threads) {}
     ~WebpInstance() override { WebPPictureFree(&picture_); }
 
     BlockLayout Layout(uint64_t inputBytes) const override {
@@ -77,10 +82,11 @@ public:
             config_.method = method_;
         }
         // Colour under transparent pixels kept, so that lossless is lossless and lossy is
-        // measured on every sample; one thread.
+        // measured on every sample; the worker thread only when two threads are asked for.
         config_.exact = 1;
-        config_.thread_level = 0;
-        if (!WebPValidateConfig(&config_) || !WebPPictureInit(&picture_)) {
+        config_.thread_level = threads_ > 1 ? 1 : 0;
+        if (!WebPValidateConfig(&config_) || !WebPPictureInit(&picture_) ||
+            !WebPInitDecoderConfig(&decoding_)) {
             return Error{name + ": the configuration is refused"};
         }
         channels_ = shape.channels;
@@ -134,12 +140,11 @@ public:
             pixels * (channels_ == 1 ? 1 : channels) > decoded.size()) {
             return Error{name + ": the stream holds more pixels than the image had"};
         }
-        const uint8_t* done = channels == 4
-                                  ? WebPDecodeRGBAInto(encoded.data(), encoded.size(),
-                                                       target.data(), pixels * 4, width * 4)
-                                  : WebPDecodeRGBInto(encoded.data(), encoded.size(), target.data(),
-                                                      pixels * 3, width * 3);
-        if (done == nullptr) {
+        decoding_.options.use_threads = threads_ > 1 ? 1 : 0;
+        decoding_.output.colorspace = channels == 4 ? MODE_RGBA : MODE_RGB;
+        decoding_.output.is_external_memory = 1;
+        decoding_.output.u.RGBA = {target.data(), width * channels, pixels * channels};
+        if (WebPDecode(encoded.data(), encoded.size(), &decoding_) != VP8_STATUS_OK) {
             return Error{name + ": the stream does not decode"};
         }
         if (channels_ == 1) {
@@ -153,8 +158,10 @@ private:
     bool lossless_;
     float level_;
     int method_;
+    int threads_;
     uint32_t channels_ = 0;
     WebPConfig config_{};
+    WebPDecoderConfig decoding_{};  // the decoder's output is the caller's buffer
     WebPPicture picture_{};
     Sink sink_;
     std::vector<uint8_t> spread_;  // a grey image as RGB, both ways
@@ -172,12 +179,15 @@ void AddWebpCodecs(CodecRegistry& registry) {
     lossless.info.parameters = {{"effort", 0, 9, 6, true, "-", {}}};
     lossless.info.library = library;
     lossless.info.description =
-        "WebP lossless (WebPConfigLosslessPreset), exact, one thread; grey spread to RGB; the "
-        "library allocates its planes and encoder per call";
-    lossless.create = [](const std::vector<double>& values,
-                         const CodecEnvironment&) -> Result<std::unique_ptr<CodecInstance>> {
+        "WebP lossless (WebPConfigLosslessPreset), exact, one thread or two with --threads; grey "
+        "spread to RGB; the library allocates its planes and encoder per call";
+    lossless.info.threads = true;
+    lossless.info.maxThreads = 2;
+    lossless.create =
+        [](const std::vector<double>& values,
+           const CodecEnvironment& environment) -> Result<std::unique_ptr<CodecInstance>> {
         return std::unique_ptr<CodecInstance>(
-            new WebpInstance(true, static_cast<float>(values[0]), 0));
+            new WebpInstance(true, static_cast<float>(values[0]), 0, environment.threads));
     };
     registry.Add(std::move(lossless));
 
@@ -191,12 +201,17 @@ void AddWebpCodecs(CodecRegistry& registry) {
                              {"method", 0, 6, 4, true, "", {}}};
     lossy.info.library = library;
     lossy.info.description =
-        "WebP lossy (VP8, 4:2:0), exact, one thread; grey spread to RGB, decoded grey is the "
-        "green channel; the library allocates its planes and encoder per call";
-    lossy.create = [](const std::vector<double>& values,
-                      const CodecEnvironment&) -> Result<std::unique_ptr<CodecInstance>> {
-        return std::unique_ptr<CodecInstance>(
-            new WebpInstance(false, static_cast<float>(values[0]), static_cast<int>(values[1])));
+        "WebP lossy (VP8, 4:2:0), exact, one thread or two with --threads; grey spread to RGB, "
+        "decoded grey is the green channel; the library allocates its planes and encoder per "
+        "call";
+    lossy.info.threads = true;
+    lossy.info.maxThreads = 2;
+    lossy.create =
+        [](const std::vector<double>& values,
+           const CodecEnvironment& environment) -> Result<std::unique_ptr<CodecInstance>> {
+        return std::unique_ptr<CodecInstance>(new WebpInstance(false, static_cast<float>(values[0]),
+                                                               static_cast<int>(values[1]),
+                                                               environment.threads));
     };
     registry.Add(std::move(lossy));
 }
