@@ -81,6 +81,7 @@ public:
         }
         Row row = ErrorRow(codec_.info.name, label_, text);
         row.params = params_;
+        row.yardstick = codec_.info.yardstick;  // no codec of the summaries, failed or not
         sink_(row);
     }
 
@@ -277,6 +278,7 @@ CorpusResult RunCorpus(const BenchmarkSettings& settings, const std::vector<std:
                         worker->Run(i * units.size() + u, record)) {
                     Row row = ErrorRow(units[u].entry->info.name, units[u].label, *failure);
                     row.params = units[u].params;
+                    row.yardstick = units[u].entry->info.yardstick;
                     record(row);
                 }
             });

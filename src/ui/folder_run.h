@@ -5,12 +5,16 @@
 #include <QString>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "engine/benchmark_settings.h"
 #include "engine/corpus_run.h"
+#include "engine/reporters.h"
+
+class QPlainTextEdit;
 
 namespace tallox {
 
@@ -38,7 +42,7 @@ signals:
     // All in the thread of the object, in the run's order.
     void fileStarted(int file, const QString& path);
     void recorded(const tallox::Row& row);
-    void progressed(int64_t steps);
+    void progressed(qint64 steps);
     void finished(const tallox::CorpusResult& result);
 
 private:
@@ -49,6 +53,22 @@ private:
     int64_t steps_ = 0;
     std::atomic<bool> stop_ = false;
     std::thread thread_;
+};
+
+// A folder run's text report as it grows, the records' lines under each file's name and the
+// summaries at the end, each piece appended to `text` and to the end of `edit` (which shows
+// "\n" for the report's "\r\n") rather than the whole text set again.
+class FolderReport final : public ReportSink {
+public:
+    FolderReport(std::string& text, QPlainTextEdit* edit, const RunContext& context,
+                 const std::vector<std::string>& files);
+    Reporter& Report() { return *reporter_; }
+    void Write(std::string_view text) override;
+
+private:
+    std::string& text_;
+    QPlainTextEdit* edit_;
+    std::unique_ptr<Reporter> reporter_;
 };
 
 }  // namespace tallox
