@@ -370,8 +370,12 @@ void MainDialog::StartFolder() {
                 progressBar_->setFormat(QStringLiteral("%1 / %2").arg(file + 1).arg(count));
                 folderReport_->Report().FileStarted(path.toLocal8Bit().toStdString());
             });
-    connect(folderRun_, &FolderRun::recorded, this,
-            [this](const Row& row) { folderReport_->Report().Record(row); });
+    // The yardstick has no line of the report, nor when it failed: the codecs' lines say why.
+    connect(folderRun_, &FolderRun::recorded, this, [this](const Row& row) {
+        if (!row.yardstick) {
+            folderReport_->Report().Record(row);
+        }
+    });
     connect(folderRun_, &FolderRun::progressed, this,
             [this, bar](qint64 steps) { progressBar_->setValue(bar(steps)); });
     connect(folderRun_, &FolderRun::finished, this,
