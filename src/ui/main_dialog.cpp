@@ -323,11 +323,8 @@ void MainDialog::OnStart() {
     if (settings.fileName.empty()) {
         return;  // as the run itself: no file, nothing changes
     }
-    if (folderRun_ != nullptr) {
-        return;
-    }
     if (QFileInfo(QString::fromLocal8Bit(settings.filePath)).isDir()) {
-        StartFolder();
+        StartFolder();  // Start stays disabled until it has finished
         return;
     }
     corpusFiles_.clear();
