@@ -335,7 +335,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> files{settings.filePath};
     size_t corpusFiles = 1;  // before a shard takes its part
     if (corpus) {
-        files = cli::CollectFiles(options.paths, options.recursive, options.includes);
+        files = CollectFiles(options.paths, options.recursive, options.includes);
         if (files.empty()) {
             std::fprintf(stderr, "tallox-cli: no file matches %s in the folders given\n",
                          options.includes.size() == 1 ? options.includes[0].c_str()
@@ -422,8 +422,8 @@ int main(int argc, char** argv) {
     };
     if (corpus) {
         std::vector<Row> records;
-        cli::CorpusOptions corpusOptions{options.stopOnError, !options.noIsolate,
-                                         options.timeoutSeconds};
+        CorpusOptions corpusOptions{options.stopOnError, !options.noIsolate,
+                                    options.timeoutSeconds};
         corpusOptions.recorded = options.resumePath.empty() ? nullptr : &resumption.recorded;
         const int exitStatus =
             closed(cli::RunCorpus(settings, files, corpusOptions, output, PlatformImaging(),

@@ -7,6 +7,7 @@
 
 #include "cli/compare.h"
 #include "cli/encode.h"
+#include "engine/corpus_run.h"
 #include "platform/imaging.h"
 
 namespace tallox::cli {
@@ -14,9 +15,7 @@ namespace tallox::cli {
 struct CliOptions {
     std::vector<std::string> paths;
     bool recursive = false;
-    // Every image format the run reads, by the usual names.
-    std::vector<std::string> includes{"*.bmp", "*.png",  "*.ppm", "*.pgm",  "*.pbm",  "*.pam",
-                                      "*.jpg", "*.jpeg", "*.tif", "*.tiff", "*.webp", "*.gif"};
+    std::vector<std::string> includes = ImageFilePatterns();
     bool stopOnError = false;
     bool isolate = false;
     bool noIsolate = false;

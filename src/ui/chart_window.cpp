@@ -20,8 +20,9 @@ ChartWindow::ChartWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     resize(kChartSize.width(), kChartSize.height() + chooser_->sizeHint().height() + 16);
 }
 
-void ChartWindow::SetRows(std::vector<Row> rows, const QString& title) {
+void ChartWindow::SetRows(std::vector<Row> rows, std::vector<Row> summary, const QString& title) {
     rows_ = std::move(rows);
+    summary_ = std::move(summary);
     title_ = title;
     pages_ = ChartPages(rows_);
     const QSignalBlocker blocker(chooser_);
@@ -48,7 +49,9 @@ void ChartWindow::View::paintEvent(QPaintEvent* /*event*/) {
     painter.translate((width() - scale * kChartSize.width()) / 2,
                       (height() - scale * kChartSize.height()) / 2);
     painter.scale(scale, scale);
-    PaintChart(painter, window_.pages_[static_cast<size_t>(index)], window_.rows_, window_.title_);
+    const ChartPage& page = window_.pages_[static_cast<size_t>(index)];
+    PaintChart(painter, page, page.kind == ChartKind::Speed ? window_.summary_ : window_.rows_,
+               window_.title_);
 }
 
 }  // namespace tallox

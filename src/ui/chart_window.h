@@ -18,7 +18,9 @@ class ChartWindow final : public QWidget {
 public:
     explicit ChartWindow(QWidget* parent = nullptr);
 
-    void SetRows(std::vector<Row> rows, const QString& title);
+    // The charts of `rows`: the speed chart drawn from `summary` (over a folder its SummaryRows;
+    // for one file the rows themselves), the others from the rows.
+    void SetRows(std::vector<Row> rows, std::vector<Row> summary, const QString& title);
 
 private:
     // The chosen chart, painted.
@@ -34,6 +36,7 @@ private:
     };
 
     std::vector<Row> rows_;
+    std::vector<Row> summary_;
     QString title_;
     std::vector<ChartPage> pages_;
     QComboBox* chooser_ = nullptr;

@@ -23,6 +23,7 @@
 #include <optional>
 
 #include "charts/chart.h"
+#include "engine/rd_summary.h"
 #include "engine/records.h"
 #include "engine/reporters.h"
 #include "engine/run.h"
@@ -88,7 +89,8 @@ QString ToDisplay(const std::string& text) {
     return QString::fromLocal8Bit(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
 }
 
-// The path of the one local file a drag carries; nothing for several, remote ones or text.
+// The path of the one local file or folder a drag carries; nothing for several, remote ones or
+// text.
 std::optional<QString> DroppedFile(const QMimeData* data) {
     if (data == nullptr || !data->hasUrls() || data->urls().size() != 1 ||
         !data->urls().front().isLocalFile()) {
@@ -191,6 +193,11 @@ void MainDialog::CreateControls() {
     accurateMeteringBox_ = box("accurateMeteringBox", "Accurate Metering", {13, 263, 75, 10});
     auto* start =
         place(new QPushButton(QStringLiteral("Start"), this), "startButton", {44, 279, 50, 14});
+    startButton_ = start;
+    auto* folder = place(new QPushButton(QStringLiteral("Folder..."), this), "folderButton",
+                         {92, 264, 38, 13});
+    stopButton_ = place(new QPushButton(QStringLiteral("Stop"), this), "stopButton",
+                        {98, 279, 32, 14}, false);
 
     reportEdit_ = place(new QPlainTextEdit(this), "reportEdit", {141, 7, 279, 294});
     reportEdit_->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -217,6 +224,11 @@ void MainDialog::CreateControls() {
         connect(checkBox, &QCheckBox::clicked, this, [this, name] { OnToggle(name); });
     }
     connect(start, &QPushButton::clicked, this, [this] { OnStart(); });
+    connect(folder, &QPushButton::clicked, this, [this] { OnChooseFolder(); });
+    connect(stopButton_, &QPushButton::clicked, this, [this] {
+        folderRun_->Stop();
+        stopButton_->setEnabled(false);
+    });
     connect(qualityEdit_, &QLineEdit::textChanged, this, [this] { OnQualityEdited(); });
 }
 
@@ -281,6 +293,14 @@ void MainDialog::ChooseFile(const QString& path) {
     preview_->SetImage(image ? &*image : nullptr);
 }
 
+void MainDialog::ChooseFolder(const QString& path) {
+    const QFileInfo folder(path);
+    settings.filePath = folder.absoluteFilePath().toLocal8Bit().toStdString();
+    settings.fileName = folder.fileName().toLocal8Bit().toStdString();
+    WriteToControls();
+    preview_->SetImage(nullptr);
+}
+
 void MainDialog::Push(const std::string& text) {
     if (text.empty()) {  // a run starts
         rows_.clear();
@@ -305,6 +325,11 @@ void MainDialog::OnStart() {
     if (settings.fileName.empty()) {
         return;  // as the run itself: no file, nothing changes
     }
+    if (QFileInfo(QString::fromLocal8Bit(settings.filePath)).isDir()) {
+        StartFolder();  // Start stays disabled until it has finished
+        return;
+    }
+    corpusFiles_.clear();
     context_ = CollectRunContext(settings.filePath);
     // The run measures on this thread: pinned as the command line pins its own, and let go
     // again after, so that the window's threads are not held to one CPU.
@@ -314,6 +339,79 @@ void MainDialog::OnStart() {
     context_.runTicks = TicksSince(context_);
     SetCallingThreadCpus(unpinned);
     saveReport_->setEnabled(!rows_.empty());
+}
+
+void MainDialog::StartFolder() {
+    std::vector<std::string> files = CollectFiles({settings.filePath}, false, ImageFilePatterns());
+    if (files.empty()) {
+        prompts_.ShowMessageBox(this,
+                                QStringLiteral("The folder %1 holds no image file.")
+                                    .arg(QString::fromLocal8Bit(settings.filePath)),
+                                QMessageBox::Warning);
+        return;
+    }
+    rows_.clear();
+    rowsFileName_ = settings.fileName;
+    corpusFiles_ = files;
+    showChart_->setEnabled(false);
+    saveReport_->setEnabled(false);
+    context_ = CollectRunContext(std::string());
+    report.clear();
+    WriteToControls();
+    folderReport_ = std::make_unique<FolderReport>(report, reportEdit_, context_, files);
+
+    folderRun_ = new FolderRun(settings, std::move(files), this);
+    const auto bar = [](int64_t steps) {
+        return static_cast<int>(std::min<int64_t>(steps, INT_MAX));
+    };
+    progressBar_->setRange(0, bar(folderRun_->Steps()));
+    progressBar_->setValue(0);
+    // Which file of how many, on the bar while the folder runs.
+    const int count = static_cast<int>(folderRun_->Files().size());
+    progressBar_->setFormat(QStringLiteral("0 / %1").arg(count));
+    progressBar_->setTextVisible(true);
+    connect(folderRun_, &FolderRun::fileStarted, this,
+            [this, count](int file, const QString& path) {
+                progressBar_->setFormat(QStringLiteral("%1 / %2").arg(file + 1).arg(count));
+                folderReport_->Report().FileStarted(path.toLocal8Bit().toStdString());
+            });
+    // The yardstick has no line of the report, nor when it failed: the codecs' lines say why.
+    connect(folderRun_, &FolderRun::recorded, this, [this](const Row& row) {
+        if (!row.yardstick) {
+            folderReport_->Report().Record(row);
+        }
+    });
+    connect(folderRun_, &FolderRun::progressed, this,
+            [this, bar](qint64 steps) { progressBar_->setValue(bar(steps)); });
+    connect(folderRun_, &FolderRun::finished, this,
+            [this](const CorpusResult& result) { OnFolderFinished(result); });
+    startButton_->setEnabled(false);
+    stopButton_->setEnabled(true);
+    folderRun_->Start();
+}
+
+void MainDialog::OnFolderFinished(const CorpusResult& result) {
+    context_.runTicks = TicksSince(context_);
+    folderReport_->Report().Summary(result.summaries);
+    if (const RdSummary rd = SummarizeRateDistortion(result.rows, RdOptions{}); !rd.empty) {
+        folderReport_->Report().RateDistortion(rd);
+    }
+    folderReport_->Report().End(context_.runTicks);
+    folderReport_.reset();
+    rows_ = result.rows;
+    saveReport_->setEnabled(!rows_.empty());
+    showChart_->setEnabled(!rows_.empty());
+    progressBar_->setTextVisible(false);
+    stopButton_->setEnabled(false);
+    startButton_->setEnabled(true);
+    folderRun_->deleteLater();
+    folderRun_ = nullptr;
+}
+
+void MainDialog::OnChooseFolder() {
+    if (const std::optional<QString> path = prompts_.GetFolder(this)) {
+        ChooseFolder(*path);
+    }
 }
 
 bool MainDialog::SaveReport(const QString& path) {
@@ -327,10 +425,22 @@ bool MainDialog::SaveReport(const QString& path) {
     std::string text;
     StringSink sink(text, false);
     const std::unique_ptr<Reporter> reporter = MakeReporter(*format, sink, true);
-    reporter->Begin({context_, false, {}, {}});
-    reporter->FileStarted(settings.filePath);
-    for (const Row& row : rows_) {
-        reporter->Record(row);
+    const bool corpus = !corpusFiles_.empty();
+    reporter->Begin({context_, corpus, corpusFiles_, {}});
+    if (!corpus) {
+        reporter->FileStarted(settings.filePath);
+    }
+    for (size_t i = 0; i < rows_.size(); ++i) {
+        if (corpus && (i == 0 || rows_[i].file != rows_[i - 1].file)) {
+            reporter->FileStarted(rows_[i].file);
+        }
+        reporter->Record(rows_[i]);
+    }
+    if (corpus) {
+        reporter->Summary(SummarizeCodecs(rows_));
+    }
+    if (const RdSummary rd = SummarizeRateDistortion(rows_, RdOptions{}); !rd.empty) {
+        reporter->RateDistortion(rd);
     }
     reporter->End(context_.runTicks);
     // Written whole to a temporary file that replaces the target only when complete.
@@ -384,7 +494,11 @@ void MainDialog::dragEnterEvent(QDragEnterEvent* event) {
 void MainDialog::dropEvent(QDropEvent* event) {
     if (const std::optional<QString> path = DroppedFile(event->mimeData())) {
         event->acceptProposedAction();
-        ChooseFile(*path);
+        if (QFileInfo(*path).isDir()) {
+            ChooseFolder(*path);
+        } else {
+            ChooseFile(*path);
+        }
     }
 }
 
@@ -392,7 +506,11 @@ void MainDialog::OnShowChart() {
     if (chart_ == nullptr) {
         chart_ = new ChartWindow(this);
     }
-    chart_->SetRows(rows_, ChartTitle(rowsFileName_));
+    const bool corpus = !corpusFiles_.empty();
+    chart_->SetRows(rows_, corpus ? SummaryRows(rows_) : rows_,
+                    ChartTitle(corpus ? rowsFileName_ + " (" + std::to_string(corpusFiles_.size()) +
+                                            " files)"
+                                      : rowsFileName_));
     chart_->show();
     chart_->raise();
     chart_->activateWindow();

@@ -4,12 +4,15 @@
 #include <QDialog>
 #include <QPointer>
 #include <QString>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/benchmark_settings.h"
+#include "engine/corpus_run.h"
 #include "engine/run_context.h"
 #include "engine/run_host.h"
+#include "ui/folder_run.h"
 #include "ui/progress_bar_control.h"
 #include "ui/user_prompts.h"
 
@@ -18,6 +21,7 @@ class QCheckBox;
 class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
+class QPushButton;
 
 namespace tallox {
 
@@ -34,6 +38,10 @@ public:
 
     // Takes `path` as the input, as if it had been chosen with "...": name, path and preview.
     void ChooseFile(const QString& path);
+    // Takes the folder at `path` as the input: Start then measures each of its image files (not
+    // its subfolders'), showing each file's rows as it finishes and the summary per codec at
+    // the end; Stop ends the run after the measurement under way.
+    void ChooseFolder(const QString& path);
 
     // Shows every member in its control.
     void WriteToControls();
@@ -49,7 +57,8 @@ public:
     void ShowMessage(const RunMessage& message) override;
 
     // Writes the last run's records to `path`, in the format its extension names: .txt (the
-    // report, the statistics table and the context), .csv, .json or .md. False, with the
+    // report, the statistics table and the context), .csv, .json or .md; a folder's run with
+    // each record's file and the summary per codec. False, with the
     // message shown, when the extension is none of these or the file cannot be written.
     bool SaveReport(const QString& path);
 
@@ -60,13 +69,17 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
-    // A local file dropped onto the dialog is chosen as "..." chooses it.
+    // A local file dropped onto the dialog is chosen as "..." chooses it; a folder as
+    // "Folder..." does.
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
 private:
     void CreateControls();
     void OnStart();
+    void OnChooseFolder();
+    void StartFolder();
+    void OnFolderFinished(const CorpusResult& result);
     void OnAbout();
     void OnSaveReport();
     void OnBrowse();
@@ -93,6 +106,8 @@ private:
     QCheckBox* accurateMeteringBox_ = nullptr;
     QPlainTextEdit* reportEdit_ = nullptr;
     QProgressBar* progressBar_ = nullptr;
+    QPushButton* startButton_ = nullptr;
+    QPushButton* stopButton_ = nullptr;
     ProgressBarControl progress_;
     // The last run's rows (its memcpy yardstick first), its context and its input's name, for
     // saved reports and its chart.
@@ -102,6 +117,11 @@ private:
     QAction* saveReport_ = nullptr;
     QAction* showChart_ = nullptr;
     QPointer<ChartWindow> chart_;
+    // The folder run under way and its growing report; the last run's files when it measured
+    // a folder.
+    FolderRun* folderRun_ = nullptr;
+    std::unique_ptr<FolderReport> folderReport_;
+    std::vector<std::string> corpusFiles_;
 };
 
 }  // namespace tallox

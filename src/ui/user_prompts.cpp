@@ -8,6 +8,14 @@ namespace tallox {
 
 const char kMessageCaption[] = "Tallox";
 
+std::optional<QString> UserPrompts::GetFolder(QWidget* parent) {
+    const QString path = QFileDialog::getExistingDirectory(parent);
+    if (path.isEmpty()) {
+        return std::nullopt;
+    }
+    return path;
+}
+
 namespace {
 
 class StandardUserPrompts final : public UserPrompts {

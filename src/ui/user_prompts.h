@@ -20,6 +20,9 @@ public:
     virtual ~UserPrompts() = default;
     // The full path of the chosen file, or nothing when the user did not confirm the dialog.
     virtual std::optional<QString> GetOpenFileName(QWidget* parent, const QString& filter) = 0;
+    // The full path of the chosen folder, or nothing when the user did not confirm the dialog.
+    // QFileDialog's, unless a stand-in answers.
+    virtual std::optional<QString> GetFolder(QWidget* parent);
     // The path to save to, or nothing when the user did not confirm the dialog.
     virtual std::optional<QString> GetSaveFileName(QWidget* parent, const QString& filter) = 0;
     // The codecs beyond the report's six, chosen from `registry` with their values starting

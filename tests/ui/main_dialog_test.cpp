@@ -8,6 +8,9 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
@@ -697,7 +700,11 @@ void MainDialogTest::f1OpensTheAboutBox() {
 
 void MainDialogTest::droppedFileIsChosenAsBrowseChoosesIt() {
     QTemporaryDir dir;
-    const QString path = WriteBitmap(dir, QStringLiteral("dropped.bmp"), 40, 30);
+    // A PNG: the byte codecs take its decoded pixels, not its compressed file.
+    QImage image(40, 30, QImage::Format_RGB32);
+    image.fill(Qt::blue);
+    const QString path = dir.filePath(QStringLiteral("dropped.png"));
+    QVERIFY(image.save(path, "PNG"));
     RecordingPrompts prompts;
     MainDialog dlg(prompts);
     // Offered to the dialog as a drag would be: entered, then dropped. Only one local file is
@@ -720,11 +727,29 @@ void MainDialogTest::droppedFileIsChosenAsBrowseChoosesIt() {
     QVERIFY(dlg.settings.fileName.empty());
 
     QVERIFY(drop({QUrl::fromLocalFile(path)}));
-    QCOMPARE(QString::fromStdString(dlg.settings.fileName), QStringLiteral("dropped.bmp"));
+    QCOMPARE(QString::fromStdString(dlg.settings.fileName), QStringLiteral("dropped.png"));
     QCOMPARE(QString::fromStdString(dlg.settings.filePath), QFileInfo(path).absoluteFilePath());
     QCOMPARE(dlg.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text(),
-             QStringLiteral("dropped.bmp"));
+             QStringLiteral("dropped.png"));
     QVERIFY(dlg.findChild<PreviewFrame*>()->HasImage());
+
+    // Run as dropped: every codec's record, the yardstick's too, measured the image's pixels.
+    QTest::mouseClick(Button(dlg, "startButton"), Qt::LeftButton);
+    QVERIFY2(dlg.report.find("RLE\t\t") != std::string::npos, dlg.report.c_str());
+    const QString saved = dir.filePath(QStringLiteral("dropped.json"));
+    QVERIFY(dlg.SaveReport(saved));
+    QFile file(saved);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QJsonArray results =
+        QJsonDocument::fromJson(file.readAll())[QStringLiteral("results")].toArray();
+    QStringList codecs;
+    for (const QJsonValue& result : results) {
+        codecs << result[QStringLiteral("codec")].toString();
+        QCOMPARE(result[QStringLiteral("basis")].toString(), QStringLiteral("pixels"));
+    }
+    QCOMPARE(codecs,
+             (QStringList{QStringLiteral("memcpy"), QStringLiteral("jpeg"), QStringLiteral("rle"),
+                          QStringLiteral("huffman"), QStringLiteral("rice")}));
     QVERIFY(prompts.m_messages.empty());
 }
 

@@ -10,7 +10,7 @@
 
 #include "engine/run_host.h"
 
-namespace tallox::cli {
+namespace tallox {
 
 using RowSink = std::function<void(const Row& row)>;
 
@@ -46,4 +46,4 @@ private:
     int socket_ = -1;  // the parent's end: requests out, records in
 };
 
-}  // namespace tallox::cli
+}  // namespace tallox

@@ -1,4 +1,4 @@
-#include "cli/isolate.h"
+#include "engine/isolated_worker.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -13,130 +13,12 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
-#include <type_traits>
 #include <utility>
 
-namespace tallox::cli {
+#include "engine/wire_row.h"
+
+namespace tallox {
 namespace {
-
-// A row as it crosses from the child: numbers as they are, texts cut to their fields, each
-// record one packet. The record that ends a request carries `end` alone.
-struct WireRow {
-    bool end;
-    bool yardstick;
-    int32_t threads;
-    bool threadsShared;
-    bool noisy;
-    // The first kMaxSamples per-call times, when the run keeps them.
-    uint32_t sampleCount;
-    double samplesMs[4096];
-    char basis[8];
-    std::optional<double> ssimulacra2;
-    std::optional<double> butteraugliMax;
-    std::optional<double> butteraugli3Norm;
-    std::optional<double> cpuUserSeconds;
-    std::optional<double> cpuSystemSeconds;
-    char codec[16];
-    char label[32];
-    char params[64];
-    char library[64];
-    char memorySource[16];
-    char text[128];
-    char error[512];
-    int32_t iterations;
-    uint32_t inputBytes;
-    uint32_t outputBytes;
-    uint32_t verifiedBytes;
-    double elapsedSeconds;
-    double framesPerSecond;
-    double ratio;
-    CallStatistics calls;
-    double mbpsMedian;
-    double mbpsBest;
-    std::optional<CallStatistics> decodeCalls;
-    double decodeMbpsMedian;
-    std::optional<uint64_t> memoryBytes;
-    std::optional<bool> verified;
-    std::optional<JpegOptions> jpeg;
-    std::optional<double> psnrRgb;
-    std::optional<double> psnrY;
-    std::optional<double> ssim;
-    std::optional<double> bpp;
-    std::optional<double> mpps;
-};
-static_assert(std::is_trivially_copyable_v<WireRow>);
-
-template <size_t N>
-void Put(char (&field)[N], const std::string& text) {
-    const size_t n = std::min(text.size(), N - 1);
-    std::memcpy(field, text.data(), n);
-    field[n] = '\0';
-}
-
-// The figures, which Row and WireRow hold under the same names and types, copied either way.
-template <typename From, typename To>
-void CopyFigures(const From& from, To& to) {
-    to.yardstick = from.yardstick;
-    to.threads = from.threads;
-    to.threadsShared = from.threadsShared;
-    to.cpuUserSeconds = from.cpuUserSeconds;
-    to.cpuSystemSeconds = from.cpuSystemSeconds;
-    to.noisy = from.noisy;
-    to.ssimulacra2 = from.ssimulacra2;
-    to.butteraugliMax = from.butteraugliMax;
-    to.butteraugli3Norm = from.butteraugli3Norm;
-    to.iterations = from.iterations;
-    to.inputBytes = from.inputBytes;
-    to.outputBytes = from.outputBytes;
-    to.verifiedBytes = from.verifiedBytes;
-    to.elapsedSeconds = from.elapsedSeconds;
-    to.framesPerSecond = from.framesPerSecond;
-    to.ratio = from.ratio;
-    to.calls = from.calls;
-    to.mbpsMedian = from.mbpsMedian;
-    to.mbpsBest = from.mbpsBest;
-    to.decodeCalls = from.decodeCalls;
-    to.decodeMbpsMedian = from.decodeMbpsMedian;
-    to.memoryBytes = from.memoryBytes;
-    to.verified = from.verified;
-    to.jpeg = from.jpeg;
-    to.psnrRgb = from.psnrRgb;
-    to.psnrY = from.psnrY;
-    to.ssim = from.ssim;
-    to.bpp = from.bpp;
-    to.mpps = from.mpps;
-}
-
-WireRow ToWire(const Row& row) {
-    WireRow w{};
-    Put(w.codec, row.codec);
-    Put(w.label, row.label);
-    Put(w.params, row.params);
-    Put(w.library, row.library);
-    Put(w.memorySource, row.memorySource);
-    w.sampleCount = static_cast<uint32_t>(std::min<size_t>(row.samplesMs.size(), 4096));
-    std::copy_n(row.samplesMs.begin(), w.sampleCount, w.samplesMs);
-    Put(w.basis, row.basis);
-    Put(w.text, row.text);
-    Put(w.error, row.error);
-    CopyFigures(row, w);
-    return w;
-}
-
-Row FromWire(const WireRow& w) {
-    Row row;
-    row.codec = w.codec;
-    row.label = w.label;
-    row.params = w.params;
-    row.library = w.library;
-    row.memorySource = w.memorySource;
-    row.samplesMs.assign(w.samplesMs, w.samplesMs + std::min<uint32_t>(w.sampleCount, 4096));
-    row.basis = w.basis;
-    row.text = w.text;
-    row.error = w.error;
-    CopyFigures(w, row);
-    return row;
-}
 
 // One packet; false when the other end is gone.
 template <typename Packet>
@@ -281,4 +163,4 @@ std::optional<std::string> IsolatedWorker::Run(uint64_t request, const RowSink& 
     }
 }
 
-}  // namespace tallox::cli
+}  // namespace tallox
