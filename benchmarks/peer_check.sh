@@ -88,9 +88,10 @@ open(sys.argv[2], "wb").write(b"P6\n%d %d\n255\n" % (width, height) + b"".join(r
 PY
 megapixels="$(python3 -c 'import sys; w,h = open(sys.argv[1],"rb").read(32).split()[1:3]; print(int(w)*int(h)/1e6)' "$work/image.ppm")"
 
-# tallox-cli's encode MP/s (median, best) and decode MP/s (median) of one image codec setting.
-tallox_image() {
-    taskset -c "$cpu" "$cli" --codecs "$1" --iterations "$image_calls" --format json \
+# tallox-cli's encode MP/s (median, best) and decode MP/s (median) of one image codec setting
+# over CALLS calls each way.
+tallox_image() {  # setting, calls
+    taskset -c "$cpu" "$cli" --codecs "$1" --iterations "$2" --format json \
         --no-progress "$work/image.png" 2>/dev/null | python3 -c '
 import json, sys
 r = json.load(sys.stdin)["results"][-1]
@@ -118,30 +119,32 @@ jxl_tool() {
 echo
 printf '%-14s %10s %10s %10s %7s %10s %10s %7s  %s\n' "image MP/s" "enc med" "enc best" \
     "peer best" ratio "dec med" "peer dec" ratio peer
-image_row() {  # name, tallox setting, peer encode best, peer decode median, note
-    read -r em eb dm < <(tallox_image "$2")
+image_row() {  # name, tallox setting, calls, peer encode best, peer decode median, note
+    local name=$1 setting=$2 count=$3
+    shift 3
+    read -r em eb dm < <(tallox_image "$setting" "$count")
     python3 -c 'import sys
 n, em, eb, pb, dm, pd, note = sys.argv[1:]
 ratio = "%.3f" % (float(eb) / float(pb)) if pb not in ("", "-") else "-"
 dratio = "%.3f" % (float(dm) / float(pd)) if pd not in ("", "-") else "-"
 print("%-14s %10s %10s %10s %7s %10s %10s %7s  %s" % (n, em, eb, pb or "-", ratio, dm, pd or "-", dratio, note))' \
-        "$1" "$em" "$eb" "$3" "$dm" "$4" "$5"
+        "$name" "$em" "$eb" "$1" "$dm" "$2" "$3"
 }
-read -r _ webp_enc < <(taskset -c "$cpu" "$work/peer_plain" webp 75 "$work/image.ppm" "$image_calls")
+read -r _ webp_enc < <(taskset -c "$cpu" "$work/peer_plain" webp 75 "$work/image.ppm" "$calls")
 read -r webp_dec _ < <(taskset -c "$cpu" "$work/peer_plain" webpdec 75 "$work/image.ppm" "$calls")
-image_row "webp q75" webp:75 "$(python3 -c "print('%.2f' % ($webp_enc / 3))")" \
+image_row "webp q75" webp:75 "$calls" "$(python3 -c "print('%.2f' % ($webp_enc / 3))")" \
     "$(python3 -c "print('%.2f' % ($webp_dec / 3))")" \
     "plain libwebp loop; cwebp/dwebp cold: $(cold 's/Time to encode picture: \([0-9.]*\)s/\1/p' cwebp -v -q 75 "$work/image.png" -o "$work/o.webp") / $(cold 's/Time to decode picture: \([0-9.]*\)s/\1/p' dwebp -v "$work/o.webp" -ppm -o /dev/null)"
 cjxl "$work/image.png" "$work/o.jxl" -d 1 -e 7 --num_threads=1 >/dev/null 2>&1
-image_row "jxl d1 e7" jxl:1:effort=7 "$(jxl_tool best cjxl "$work/image.png" "$work/o.jxl" -d 1 -e 7)" \
+image_row "jxl d1 e7" jxl:1:effort=7 "$image_calls" "$(jxl_tool best cjxl "$work/image.png" "$work/o.jxl" -d 1 -e 7)" \
     "$(jxl_tool typical djxl "$work/o.jxl" "$work/o.ppm")" "cjxl/djxl --num_reps"
 cjxl "$work/image.png" "$work/ll.jxl" -d 0 -e 7 --num_threads=1 >/dev/null 2>&1
-image_row "jxlll e7" jxlll:7 "$(jxl_tool best cjxl "$work/image.png" "$work/ll.jxl" -d 0 -e 7)" \
+image_row "jxlll e7" jxlll:7 "$image_calls" "$(jxl_tool best cjxl "$work/image.png" "$work/ll.jxl" -d 0 -e 7)" \
     "$(jxl_tool typical djxl "$work/ll.jxl" "$work/o.ppm")" "cjxl/djxl --num_reps"
-image_row "j2k 20:1" j2k:20 "" "" \
+image_row "j2k 20:1" j2k:20 "$image_calls" "" "" \
     "opj cold: $(cold 's/encode time: \([0-9]*\) ms.*/\1e-3/p' opj_compress -i "$work/image.png" -o "$work/o.jp2" -r 20) / $(cold 's/decode time: \([0-9]*\) ms.*/\1e-3/p' opj_decompress -i "$work/o.jp2" -o "$work/o.ppm")"
 start=$(date +%s.%N)
 taskset -c "$cpu" avifenc -j 1 -s 6 --min 24 --max 24 -y 420 "$work/image.png" "$work/o.avif" >/dev/null 2>&1
 wall=$(python3 -c "import sys; print('%.2f' % ($megapixels / ($(date +%s.%N) - $start)))")
-image_row "avif q24 s6" avif:24:speed=6 "" "" "avifenc process wall: $wall"
-echo "image: $megapixels Mpx, $image_calls calls; encode: tallox best / peer best; decode: tallox median / peer median (djxl: geometric mean)"
+image_row "avif q24 s6" avif:24:speed=6 "$image_calls" "" "" "avifenc process wall: $wall"
+echo "image: $megapixels Mpx; WebP $calls calls, the others $image_calls; encode: tallox best / peer best; decode: tallox median / peer median (djxl: geometric mean)"

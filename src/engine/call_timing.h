@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <optional>
+#include <type_traits>
 #include <vector>
 
 #include "engine/stopwatch.h"
@@ -48,8 +49,9 @@ inline CallPlan MakePlan(int64_t iterations, double minimumSeconds, double maxim
 }
 
 // Runs `call` as `plan` says, each call between two reads of the counter, less their cost, its
-// ticks appended to `ticks`; `after` runs after each call, outside its interval. Stops at once,
-// false, when a call returns false. The list grows only between calls, and only when the plan
+// ticks appended to `ticks`; `after` runs after each call, outside its interval, and one that
+// returns false ends the loop there, the calls so far standing for it. Stops at once, false,
+// when a call returns false. The list grows only between calls, and only when the plan
 // has a minimum time: reserve `plan.iterations` first.
 template <typename Call, typename After>
 bool TimeCalls(const CallPlan& plan, std::vector<int64_t>& ticks, Call&& call, After&& after) {
@@ -67,7 +69,13 @@ bool TimeCalls(const CallPlan& plan, std::vector<int64_t>& ticks, Call&& call, A
         }
         ticks.push_back(elapsed > 0 ? elapsed : 0);
         timed += ticks.back();
-        after();
+        if constexpr (std::is_same_v<std::invoke_result_t<After&>, bool>) {
+            if (!after()) {
+                break;  // asked to stop
+            }
+        } else {
+            after();
+        }
     }
     return true;
 }

@@ -211,6 +211,8 @@ CorpusResult RunCorpus(const BenchmarkSettings& settings, const std::vector<std:
             observer.CodecFinished();
         }
     };
+    // The file under way, read once for all its codecs (by the worker, in its own memory).
+    std::optional<std::pair<size_t, RunInput>> read;
     const auto measure = [&](size_t i, size_t u, const RowSink& sink) {
         asCodec(i, u, [&] {
             BenchmarkSettings one = settings;
@@ -223,7 +225,11 @@ CorpusResult RunCorpus(const BenchmarkSettings& settings, const std::vector<std:
             one.codecs = {units[u].setting};
             SinkHost host(*units[u].entry, units[u].label, units[u].params, observer.Progress(),
                           sink);
-            RunBenchmark(one, host, imaging, registry);
+            if (!read || read->first != i) {
+                read.reset();  // one file's image in memory at a time
+                read.emplace(i, ReadRunInput(one, imaging));
+            }
+            RunBenchmark(one, host, imaging, registry, &read->second);
         });
     };
     std::optional<IsolatedWorker> worker;

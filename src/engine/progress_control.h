@@ -16,6 +16,9 @@ public:
     virtual void SetPos(int position);
     virtual void SetStep(int step);
     virtual void StepIt();
+    // Whether the run is asked to end. The timed loops ask between calls, never inside one, and
+    // then end after the call just made: the calls so far stand for the row, as under --max-time.
+    virtual bool StopRequested() const { return false; }
 
     int Minimum() const { return minimum_; }
     int Maximum() const { return maximum_; }

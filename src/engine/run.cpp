@@ -118,9 +118,11 @@ bool CheckDecoding(const CodecInfo& info, CodecInstance& codec, const BenchmarkS
 // Measures one row: the codec made and prepared, its input read afresh (a pixel codec's taken
 // from the loaded image), the warm-up, the timed calls with the progress steps, the decoding,
 // and the row appended. False, with the message shown, when the run must end.
-bool MeasureRow(const PlannedRow& planned, const BenchmarkSettings& settings, const Image* image,
-                const PixelImage* pixels, Imaging& imaging, RunHost& host, std::string& report) {
+bool MeasureRow(const PlannedRow& planned, const BenchmarkSettings& settings,
+                const RunInput& source, Imaging& imaging, RunHost& host, std::string& report) {
     const CodecInfo& info = planned.entry->info;
+    const Image* image = source.image ? &*source.image : nullptr;
+    const PixelImage* pixels = source.pixels ? &*source.pixels : nullptr;
     const auto fail = [&](const Error& error) {
         host.ShowMessage({error.message, {}, error.systemError});
         return false;
@@ -154,10 +156,7 @@ bool MeasureRow(const PlannedRow& planned, const BenchmarkSettings& settings, co
     // The byte codecs take a bitmap's file bytes, read afresh for each, and any other image's
     // decoded pixels; the report's JPEG row its 24-bit RGB, the other pixel codecs the image's
     // own samples.
-    const bool pixelBasis =
-        pixels != nullptr &&
-        (settings.basis == BenchmarkSettings::Basis::Pixels ||
-         (settings.basis == BenchmarkSettings::Basis::Auto && !IsBitmapFile(settings.filePath)));
+    const bool pixelBasis = source.pixelBasis;
     if (info.input == CodecInput::Bytes && !pixelBasis) {
         if (const Status read = ReadInput(
                 settings.filePath, [&](uint64_t length) { return codec.Layout(length); }, block);
@@ -223,7 +222,11 @@ bool MeasureRow(const PlannedRow& planned, const BenchmarkSettings& settings, co
                              settings.maximumSeconds)
                        : MeasureCalls(
                              0, settings.iterations, settings.minimumSeconds, ticks, encode,
-                             [&] { progress.StepIt(); }, settings.maximumSeconds);
+                             [&] {
+                                 progress.StepIt();
+                                 return !progress.StopRequested();
+                             },
+                             settings.maximumSeconds);
     const CpuTimes cpu = ReadCpuTimes() - cpuBefore;
     if (!elapsed) {
         return fail(*failure);
@@ -365,8 +368,37 @@ std::string PinMeasuringThread(BenchmarkSettings& settings, std::optional<int> c
     return "CPU " + std::to_string(*cpu);
 }
 
+RunInput ReadRunInput(const BenchmarkSettings& settings, Imaging& imaging) {
+    RunInput input;
+    // A file that cannot be measured at all ends the run before anything is loaded: whatever
+    // the codecs, the message then names the real cause.
+    if (const Status read = CheckInput(settings.filePath); !read) {
+        input.refusal = RunMessage{read.error().message, settings.filePath,
+                                   read.error().systemError};
+        return input;
+    }
+    // Loaded on every run, JPEG selected or not. Whether it decoded is the pixel codecs' concern.
+    input.image = imaging.Load(settings.filePath);
+    // An image file is decoded once more, by content, into its own samples; one that is cut
+    // short or would not fit in memory is refused here rather than measured as if whole.
+    ImageResult decoded = DecodeImageFile(settings.filePath);
+    if (auto* error = std::get_if<ImageError>(&decoded)) {
+        if (error->message.starts_with("truncated") || error->message.starts_with("too large")) {
+            input.refusal = RunMessage{error->message, settings.filePath, 0};
+        }
+    } else if (input.image && std::get<PixelImage>(decoded).width == input.image->width &&
+               std::get<PixelImage>(decoded).height == input.image->height) {
+        input.pixels = std::move(std::get<PixelImage>(decoded));
+    }
+    input.pixelBasis =
+        input.pixels &&
+        (settings.basis == BenchmarkSettings::Basis::Pixels ||
+         (settings.basis == BenchmarkSettings::Basis::Auto && !IsBitmapFile(settings.filePath)));
+    return input;
+}
+
 void RunBenchmark(const BenchmarkSettings& settings, RunHost& host, Imaging& imaging,
-                  const CodecRegistry& registry) {
+                  const CodecRegistry& registry, const RunInput* input) {
     if (settings.fileName.empty()) {
         return;
     }
@@ -374,31 +406,14 @@ void RunBenchmark(const BenchmarkSettings& settings, RunHost& host, Imaging& ima
     host.Push(report);
     host.Repaint();
 
-    // A file that cannot be measured at all ends the run before anything is loaded: whatever
-    // the codecs, the message then names the real cause.
-    if (const Status read = CheckInput(settings.filePath); !read) {
-        host.ShowMessage({read.error().message, settings.filePath, read.error().systemError});
-        return;
+    // Released at every end of the run.
+    std::optional<RunInput> read;
+    if (input == nullptr) {
+        input = &read.emplace(ReadRunInput(settings, imaging));
     }
-
-    // Loaded on every run, JPEG selected or not, and released at every end of the run. Whether
-    // it decoded is the pixel codecs' concern.
-    const std::optional<Image> image = imaging.Load(settings.filePath);
-    // An image file is decoded once more, by content, into its own samples; one that is cut
-    // short or would not fit in memory is refused here rather than measured as if whole.
-    std::optional<PixelImage> pixels;
-    {
-        ImageResult decoded = DecodeImageFile(settings.filePath);
-        if (auto* error = std::get_if<ImageError>(&decoded)) {
-            if (error->message.starts_with("truncated") ||
-                error->message.starts_with("too large")) {
-                host.ShowMessage({error->message, settings.filePath, 0});
-                return;
-            }
-        } else if (image && std::get<PixelImage>(decoded).width == image->width &&
-                   std::get<PixelImage>(decoded).height == image->height) {
-            pixels = std::move(std::get<PixelImage>(decoded));
-        }
+    if (input->refusal) {
+        host.ShowMessage(*input->refusal);
+        return;
     }
 
     const std::vector<PlannedRow> rows = PlanRows(settings, registry);
@@ -418,8 +433,7 @@ void RunBenchmark(const BenchmarkSettings& settings, RunHost& host, Imaging& ima
     host.Repaint();
 
     for (const PlannedRow& row : rows) {
-        if (!MeasureRow(row, settings, image ? &*image : nullptr, pixels ? &*pixels : nullptr,
-                        imaging, host, report)) {
+        if (!MeasureRow(row, settings, *input, imaging, host, report)) {
             return;  // the progress position is kept; the image is released
         }
     }

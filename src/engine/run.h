@@ -9,6 +9,7 @@
 #include "engine/benchmark_settings.h"
 #include "engine/codec.h"
 #include "engine/run_host.h"
+#include "platform/image_input.h"
 #include "platform/imaging.h"
 
 namespace tallox {
@@ -38,9 +39,26 @@ std::vector<PlannedRow> PlanRows(const BenchmarkSettings& settings, const CodecR
 // Returns how the measuring thread runs, for the context: "CPU 1", or "refused: REASON".
 std::string PinMeasuringThread(BenchmarkSettings& settings, std::optional<int> cpu);
 
-// `registry` holds the codecs; tests hand in their own to reach the failure paths.
+// What a run measures of its file, read once for all its rows: the image as the report's rows
+// take it (24-bit RGB), the image's own samples when the file is an image Tallox reads, whether
+// the byte codecs take those samples in place of the file's bytes, or why the file cannot be
+// measured at all.
+struct RunInput {
+    std::optional<Image> image;
+    std::optional<PixelImage> pixels;
+    bool pixelBasis = false;
+    std::optional<RunMessage> refusal;
+};
+
+// Reads `settings.filePath` as a run of `settings` does.
+RunInput ReadRunInput(const BenchmarkSettings& settings, Imaging& imaging);
+
+// `registry` holds the codecs; tests hand in their own to reach the failure paths. `input`, read
+// by ReadRunInput with the same file and basis, spares reading the file again (a corpus reads
+// each file once for all its codecs); without it the run reads the file itself.
 void RunBenchmark(const BenchmarkSettings& settings, RunHost& host,
                   Imaging& imaging = PlatformImaging(),
-                  const CodecRegistry& registry = DefaultRegistry());
+                  const CodecRegistry& registry = DefaultRegistry(),
+                  const RunInput* input = nullptr);
 
 }  // namespace tallox

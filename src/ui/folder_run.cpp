@@ -37,6 +37,7 @@ public:
         Post([result](FolderRun& run) { emit run.finished(result); });
     }
     ProgressControl& Progress() override { return *this; }
+    bool StopRequested() const override { return run_.stop_.load(std::memory_order_relaxed); }
 
 protected:
     void Stepped() override {

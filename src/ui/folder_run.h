@@ -31,7 +31,8 @@ public:
     FolderRun& operator=(const FolderRun&) = delete;
 
     void Start();
-    // Ends the run once the measurement under way has finished; its records so far stand.
+    // Ends the run after the encoder call under way: that codec's record keeps the calls made so
+    // far (its decoding and verification still follow), and the records before it stand.
     void Stop() { stop_ = true; }
 
     const std::vector<std::string>& Files() const { return files_; }
