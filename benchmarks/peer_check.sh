@@ -26,13 +26,15 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 g++ -O2 -std=c++20 "$root/benchmarks/peer_plain.cpp" -o "$work/peer_plain" -lzstd -llz4 -lwebp
 
-# tallox-cli's median and best MB/s of one codec setting.
+# tallox-cli's median and best MB/s of one codec setting. The records go to a file, read once
+# the run has ended: a reader started beside it would share its CPU while it measures.
 tallox() {
     taskset -c "$cpu" "$cli" --codecs "$1" --iterations "$calls" --no-decode --format json \
-        --no-progress "$file" | python3 -c '
+        --no-progress "$file" >"$work/records.json"
+    python3 -c '
 import json, sys
 rows = [r for r in json.load(sys.stdin)["results"] if r["codec"] != "memcpy" or sys.argv[1] == "memcpy"]
-print("%.1f %.1f" % (rows[-1]["mbps_median"], rows[-1]["mbps_best"]))' "$1"
+print("%.1f %.1f" % (rows[-1]["mbps_median"], rows[-1]["mbps_best"]))' "$1" <"$work/records.json"
 }
 
 # The command-line tool's benchmark mode: the compression speed it prints last (its best).
@@ -92,10 +94,11 @@ megapixels="$(python3 -c 'import sys; w,h = open(sys.argv[1],"rb").read(32).spli
 # over CALLS calls each way.
 tallox_image() {  # setting, calls
     taskset -c "$cpu" "$cli" --codecs "$1" --iterations "$2" --format json \
-        --no-progress "$work/image.png" 2>/dev/null | python3 -c '
+        --no-progress "$work/image.png" 2>/dev/null >"$work/records.json"
+    python3 -c '
 import json, sys
 r = json.load(sys.stdin)["results"][-1]
-print("%.2f %.2f %.2f" % (r["mpps"], r["mbps_best"] / 3, r["decode_mbps_median"] / 3))'
+print("%.2f %.2f %.2f" % (r["mpps"], r["mbps_best"] / 3, r["decode_mbps_median"] / 3))' <"$work/records.json"
 }
 
 # A single cold call's time in seconds, found by sed in the tool's output, as MP/s.
