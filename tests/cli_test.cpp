@@ -1,7 +1,6 @@
 // tallox-cli as a user runs it: exit statuses, the report on stdout, messages on stderr.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,6 +28,7 @@
 #include "engine/own_codecs.h"
 #include "engine/report.h"
 #include "engine/run.h"
+#include "support/command.h"
 #include "support/temp_folder.h"
 
 namespace tallox {
@@ -48,19 +48,9 @@ protected:
     // and stderr captured apart.
     Result Run(const std::string& arguments, const std::string& prefix = "") {
         const fs::path err = dir / "stderr.txt";
-        const std::string command =
-            prefix + std::string(TALLOX_CLI_PATH) + " " + arguments + " 2>" + err.string();
-        Result result;
-        std::FILE* pipe = popen(command.c_str(), "r");
-        char buffer[4096];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-            result.out.append(buffer, n);
-        }
-        const int status = pclose(pipe);
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        result.err = ReadFile(err);
-        return result;
+        test::CommandResult ran = test::RunCommand(prefix + std::string(TALLOX_CLI_PATH) + " " +
+                                                   arguments + " 2>" + err.string());
+        return {ran.status, std::move(ran.out), ReadFile(err)};
     }
 
     static std::string ReadFile(const fs::path& path) {

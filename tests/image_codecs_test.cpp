@@ -12,6 +12,7 @@
 
 #include "engine/codec.h"
 #include "engine/input_file.h"
+#include "support/command.h"
 #include "support/guarded_area.h"
 #include "support/test_data.h"
 
@@ -247,14 +248,8 @@ TEST(ImageCodecs, CommandLineMeasuresAndVerifiesEveryOne) {
                                 " --codecs png:6,qoi,webpll:6,webp:75,jpegls --iterations 2"
                                 " --format json " +
                                 test::SampleImagePath() + " 2>/dev/null";
-    std::FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string out;
-    char buffer[4096];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-        out.append(buffer, n);
-    }
-    ASSERT_EQ(pclose(pipe), 0) << out;
+    const auto [status, out] = test::RunCommand(command);
+    ASSERT_EQ(status, 0) << out;
     const nlohmann::json records = nlohmann::json::parse(out);
     std::vector<std::string> codecs;
     for (const nlohmann::json& row : records["results"]) {

@@ -3,14 +3,14 @@
 #include "engine/rd_summary.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cmath>
-#include <cstdio>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "support/command.h"
 
 namespace tallox {
 namespace {
@@ -131,24 +131,9 @@ TEST(RdSummary, FiguresAndReasons) {
     EXPECT_TRUE(spread);
 }
 
-struct Ran {
-    int status = -1;
-    std::string out;
-};
-
-Ran RunCli(const std::string& arguments) {
-    Ran ran;
-    const std::string command =
-        std::string(TALLOX_CLI_PATH) + " --no-progress --iterations 1 --no-decode " + arguments;
-    std::FILE* pipe = popen(command.c_str(), "r");
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        ran.out.append(buffer, n);
-    }
-    const int status = pclose(pipe);
-    ran.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return ran;
+test::CommandResult RunCli(const std::string& arguments) {
+    return test::RunCommand(std::string(TALLOX_CLI_PATH) +
+                            " --no-progress --iterations 1 --no-decode " + arguments);
 }
 
 // The "rate_distortion" line of a JSON Lines run.
@@ -179,7 +164,7 @@ TEST(RdSummary, CommandLine) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments);
-        const Ran ran = RunCli(c.arguments);
+        const test::CommandResult ran = RunCli(c.arguments);
         EXPECT_EQ(ran.status, c.status);
         EXPECT_NE(ran.out.find(c.said), std::string::npos) << ran.out;
     }

@@ -18,6 +18,7 @@
 #include <tuple>
 #include <vector>
 
+#include "support/command.h"
 #include "support/temp_folder.h"
 
 namespace tallox {
@@ -98,19 +99,9 @@ protected:
     // Runs tallox-cli with `arguments` (shell words), stdout and stderr captured apart.
     Result Run(const std::string& arguments) {
         const fs::path err = dir / "stderr.txt";
-        const std::string command =
-            std::string(TALLOX_CLI_PATH) + " " + arguments + " 2>" + err.string();
-        Result result;
-        std::FILE* pipe = popen(command.c_str(), "r");
-        char buffer[4096];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-            result.out.append(buffer, n);
-        }
-        const int status = pclose(pipe);
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        result.err = ReadFile(err);
-        return result;
+        test::CommandResult ran =
+            test::RunCommand(std::string(TALLOX_CLI_PATH) + " " + arguments + " 2>" + err.string());
+        return {ran.status, std::move(ran.out), ReadFile(err)};
     }
 
     // A corpus of `count` different bitmaps: the sample image's lower rows, fewer in each, with
