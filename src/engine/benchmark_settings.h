@@ -35,11 +35,12 @@ struct BenchmarkSettings {
     // The thread counts each codec that takes threads is measured at, a row per count; the
     // others are measured once, single-threaded.
     std::vector<int32_t> threads{1};
+    bool samples = false;  // keep every timed call's time in the row
     // The CPU the front end pinned the measuring thread to, and the CPUs the process may use as
     // it read them before pinning: a row of several threads runs on that many of them, the
     // pinned one first, and goes back to the one CPU after. Nothing: not pinned.
-    bool samples = false;  // keep every timed call's time in the row
     std::optional<int> pinnedCpu;
+    std::vector<int> allowedCpus;
     // What the byte codecs compress: a bitmap's file bytes and any other image's decoded
     // pixels (Auto), or always the one or the other. A file that is no image: its bytes.
     enum class Basis { Auto, File, Pixels } basis = Basis::Auto;
@@ -48,7 +49,6 @@ struct BenchmarkSettings {
     bool ssim = true;
     bool ssimulacra2 = true;
     bool butteraugli = true;
-    std::vector<int> allowedCpus;
 
     bool Selected(std::string_view name) const {
         return std::any_of(codecs.begin(), codecs.end(),
