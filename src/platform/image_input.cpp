@@ -63,19 +63,11 @@ ImageError EndsEarly(size_t have, const char* what) {
 // The file's bytes, its content, as the byte codecs read them: opened by its name's bytes, and
 // only when it is a regular file (a FIFO would block, a device not end).
 std::variant<QByteArray, ImageError> ReadFileBytes(const std::string& path) {
-    QFile file;
-    if (std::optional<std::string> reason = OpenRegularFile(path, file)) {
+    std::variant<QByteArray, std::string> read = ReadRegularFile(path);
+    if (auto* reason = std::get_if<std::string>(&read)) {
         return ImageError{std::move(*reason)};
     }
-    try {
-        QByteArray bytes = file.readAll();
-        if (file.error() != QFileDevice::NoError) {
-            return ImageError{"cannot read: " + file.errorString().toStdString()};
-        }
-        return bytes;
-    } catch (const std::bad_alloc&) {
-        return ImageError{"cannot read: the file does not fit in memory"};
-    }
+    return std::move(std::get<QByteArray>(read));
 }
 
 uint32_t Big32(const uint8_t* p) {

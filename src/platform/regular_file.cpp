@@ -4,9 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QByteArray>
 #include <QFile>
 #include <cerrno>
 #include <cstring>
+#include <new>
+#include <utility>
 
 namespace tallox {
 
@@ -25,6 +28,22 @@ std::optional<std::string> OpenRegularFile(const std::string& path, QFile& file)
         return "cannot open: " + file.errorString().toStdString();
     }
     return std::nullopt;
+}
+
+std::variant<QByteArray, std::string> ReadRegularFile(const std::string& path) {
+    QFile file;
+    if (std::optional<std::string> reason = OpenRegularFile(path, file)) {
+        return std::move(*reason);
+    }
+    try {
+        QByteArray bytes = file.readAll();
+        if (file.error() != QFileDevice::NoError) {
+            return "cannot read: " + file.errorString().toStdString();
+        }
+        return bytes;
+    } catch (const std::bad_alloc&) {
+        return std::string("cannot read: the file does not fit in memory");
+    }
 }
 
 }  // namespace tallox
