@@ -540,11 +540,11 @@ struct LinePlot {
     Qt::Corner legend = Qt::BottomRightCorner;
 };
 
-void PaintLines(QPainter& painter, const LinePlot& spec, const std::vector<Series>& series,
+void PaintLines(QPainter& painter, const LinePlot& layout, const std::vector<Series>& series,
                 const QString& title, const QString& empty) {
     const double width = kChartSize.width();
     const double height = kChartSize.height();
-    PaintTitle(painter, width, title, spec.subtitle);
+    PaintTitle(painter, width, title, layout.subtitle);
     double xLo = std::numeric_limits<double>::infinity(), xHi = -xLo;
     double yLo = xLo, yHi = -xLo;
     for (const Series& s : series) {
@@ -559,25 +559,25 @@ void PaintLines(QPainter& painter, const LinePlot& spec, const std::vector<Serie
         PaintMessage(painter, empty);
         return;
     }
-    if (spec.diagonal) {
+    if (layout.diagonal) {
         yLo = std::min(yLo, xLo);
         yHi = std::max(yHi, xHi);
     }
-    Axis x = spec.xLog ? LogAxis(xLo, xHi) : LinearAxis(xLo, xHi, -1e300);
-    if (spec.xStep > 0) {
+    Axis x = layout.xLog ? LogAxis(xLo, xHi) : LinearAxis(xLo, xHi, -1e300);
+    if (layout.xStep > 0) {
         x = {xLo - 0.5, xHi + 0.5, false};
-        x.minStep = spec.xStep;
+        x.minStep = layout.xStep;
     }
-    Axis y = spec.yLog ? LogAxis(yLo, yHi) : LinearAxis(yLo, yHi, spec.yFloor);
-    y.hi = std::min(y.hi, spec.yCeiling);
+    Axis y = layout.yLog ? LogAxis(yLo, yHi) : LinearAxis(yLo, yHi, layout.yFloor);
+    y.hi = std::min(y.hi, layout.yCeiling);
     x.from = kLeft;
     x.to = width - kRight;
     y.from = height - kBottom;
     y.to = kTop;
-    PaintAxes(painter, x, y, spec.xTitle, spec.yTitle);
+    PaintAxes(painter, x, y, layout.xTitle, layout.yTitle);
     const QRectF plot(QPointF(x.from, y.to), QPointF(x.to, y.from));
 
-    if (spec.diagonal) {
+    if (layout.diagonal) {
         const double lo = std::max(x.lo, y.lo);
         const double hi = std::min(x.hi, y.hi);
         painter.setPen(QPen(kReference, 1.5, Qt::DashLine));
@@ -635,7 +635,7 @@ void PaintLines(QPainter& painter, const LinePlot& spec, const std::vector<Serie
         }
         return count;
     };
-    QRectF legend = cornerRect(spec.legend);
+    QRectF legend = cornerRect(layout.legend);
     int least = hidden(legend);
     for (const Qt::Corner corner :
          {Qt::TopRightCorner, Qt::BottomRightCorner, Qt::TopLeftCorner, Qt::BottomLeftCorner}) {
@@ -723,20 +723,20 @@ void PaintRateDistortion(QPainter& painter, const MetricInfo& metric, std::span<
             s.points.emplace_back(p.bpp, p.value);
         }
     }
-    LinePlot spec;
-    spec.subtitle =
+    LinePlot layout;
+    layout.subtitle =
         QStringLiteral(
             "%1 against bits per pixel, a curve per lossy codec through "
             "its settings%2")
             .arg(QString::fromLatin1(metric.name),
                  metric.lowerIsBetter ? QStringLiteral(" (lower is better)") : QString());
-    spec.xTitle = QStringLiteral("Bits per pixel (log scale)");
-    spec.yTitle = QString::fromLatin1(metric.axisTitle);
-    spec.xLog = true;
-    spec.yFloor = metric.metric == QualityMetric::Ssimulacra2 ? -1e300 : 0;
-    spec.yCeiling = metric.metric == QualityMetric::Ssim ? 1.0 : spec.yCeiling;
-    spec.legend = metric.lowerIsBetter ? Qt::TopRightCorner : Qt::BottomRightCorner;
-    PaintLines(painter, spec, series, title, QStringLiteral("No lossy rows with this figure"));
+    layout.xTitle = QStringLiteral("Bits per pixel (log scale)");
+    layout.yTitle = QString::fromLatin1(metric.axisTitle);
+    layout.xLog = true;
+    layout.yFloor = metric.metric == QualityMetric::Ssimulacra2 ? -1e300 : 0;
+    layout.yCeiling = metric.metric == QualityMetric::Ssim ? 1.0 : layout.yCeiling;
+    layout.legend = metric.lowerIsBetter ? Qt::TopRightCorner : Qt::BottomRightCorner;
+    PaintLines(painter, layout, series, title, QStringLiteral("No lossy rows with this figure"));
 }
 
 // The metric of the speed-at-quality chart: the first with levels that any codec's curve
@@ -793,8 +793,8 @@ void PaintSpeedAtQuality(QPainter& painter, const MetricInfo& metric, std::span<
         }
     }
     std::erase_if(series, [](const Series& s) { return s.points.empty(); });
-    LinePlot spec;
-    spec.subtitle = QStringLiteral(
+    LinePlot layout;
+    layout.subtitle = QStringLiteral(
                         "Encode speed at %1 %2: bpp interpolated on each curve, MP/s between "
                         "the settings around it")
                         .arg(QString::fromLatin1(metric.name), [&] {
@@ -804,12 +804,12 @@ void PaintSpeedAtQuality(QPainter& painter, const MetricInfo& metric, std::span<
                             }
                             return levels.join(QStringLiteral(", "));
                         }());
-    spec.xTitle = QStringLiteral("Bits per pixel (log scale)");
-    spec.yTitle = QStringLiteral("Encode speed, MP/s (log scale)");
-    spec.xLog = true;
-    spec.yLog = true;
-    spec.legend = Qt::TopRightCorner;
-    PaintLines(painter, spec, series, title, QStringLiteral("No codec reaches these levels"));
+    layout.xTitle = QStringLiteral("Bits per pixel (log scale)");
+    layout.yTitle = QStringLiteral("Encode speed, MP/s (log scale)");
+    layout.xLog = true;
+    layout.yLog = true;
+    layout.legend = Qt::TopRightCorner;
+    PaintLines(painter, layout, series, title, QStringLiteral("No codec reaches these levels"));
 }
 
 // The speed of each codec setting at each thread count, the geometric mean of its MB/s over
@@ -849,16 +849,16 @@ void PaintScaling(QPainter& painter, std::span<const Row> rows, const QString& t
                                    : QString::number(speedUp, 'f', 2) + QStringLiteral("\u00D7"));
         }
     }
-    LinePlot spec;
-    spec.subtitle = QStringLiteral(
+    LinePlot layout;
+    layout.subtitle = QStringLiteral(
         "Encode speed-up over one thread (median call); "
         "the dashed line is perfect scaling");
-    spec.xTitle = QStringLiteral("Threads");
-    spec.yTitle = QStringLiteral("Speed-up");
-    spec.xStep = 1;
-    spec.diagonal = true;
-    spec.legend = Qt::TopLeftCorner;
-    PaintLines(painter, spec, series, title,
+    layout.xTitle = QStringLiteral("Threads");
+    layout.yTitle = QStringLiteral("Speed-up");
+    layout.xStep = 1;
+    layout.diagonal = true;
+    layout.legend = Qt::TopLeftCorner;
+    PaintLines(painter, layout, series, title,
                QStringLiteral("No codec measured at one thread and at more"));
 }
 
