@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -128,6 +129,35 @@ Result<size_t> DecodeGuarded(CodecInstance& codec, const std::vector<uint8_t>& s
     return size;
 }
 
+// `pixels` of `shape` through `setting`: prepared, encoded twice (EncodeTwice) and decoded into
+// the guarded room. The decoded samples, or nothing, the fault reported, when a step fails or
+// gives other than the input's size.
+std::optional<std::vector<uint8_t>> RoundTrip(const CodecSetting& setting, const Shape& shape,
+                                              const std::vector<uint8_t>& pixels) {
+    Prepared prepared = Prepare(setting, shape, pixels.size());
+    if (!prepared.status) {
+        ADD_FAILURE() << prepared.status.error().message;
+        return std::nullopt;
+    }
+    const std::vector<uint8_t> stream = EncodeTwice(prepared, pixels);
+    if (stream.empty()) {
+        ADD_FAILURE() << "no stream";
+        return std::nullopt;
+    }
+    std::vector<uint8_t> decoded;
+    const Result<size_t> size = DecodeGuarded(*prepared.codec, stream, pixels.size(), decoded);
+    if (!size) {
+        ADD_FAILURE() << size.error().message;
+        return std::nullopt;
+    }
+    EXPECT_EQ(*size, pixels.size());
+    if (*size != pixels.size()) {
+        return std::nullopt;
+    }
+    decoded.resize(*size);
+    return decoded;
+}
+
 TEST(ImageCodecsB, RoundTripEveryShapeAndChannelCount) {
     const Shape kShapes[] = {{1, 1, 1}, {1, 1, 3},   {1, 1, 4},   {7, 5, 1},  {7, 5, 3},
                              {7, 5, 4}, {33, 17, 1}, {33, 17, 3}, {33, 17, 4}};
@@ -144,16 +174,9 @@ TEST(ImageCodecsB, RoundTripEveryShapeAndChannelCount) {
                                      std::to_string(shape.channels);
             SCOPED_TRACE(what);
             const std::vector<uint8_t> pixels = Pattern(shape);
-            Prepared prepared = Prepare(setting, shape, pixels.size());
-            ASSERT_TRUE(prepared.status.ok()) << prepared.status.error().message;
-            const std::vector<uint8_t> stream = EncodeTwice(prepared, pixels);
-            ASSERT_FALSE(stream.empty());
-            std::vector<uint8_t> decoded;
-            const Result<size_t> size =
-                DecodeGuarded(*prepared.codec, stream, pixels.size(), decoded);
-            ASSERT_TRUE(size.ok()) << size.error().message;
-            ASSERT_EQ(*size, pixels.size());
-            const std::span<const uint8_t> image(decoded.data(), *size);
+            const std::optional<std::vector<uint8_t>> decoded = RoundTrip(setting, shape, pixels);
+            ASSERT_TRUE(decoded.has_value());
+            const std::span<const uint8_t> image(*decoded);
             if (!entry->info.lossy) {
                 EXPECT_TRUE(std::equal(pixels.begin(), pixels.end(), image.begin()));
             } else if (shape.width == 33) {
@@ -212,17 +235,11 @@ TEST(ImageCodecsB, NoiseFitsTheOutputArea) {
         for (const uint32_t channels : {1u, 3u, 4u}) {
             SCOPED_TRACE(std::string(text) + " " + std::to_string(channels) + " channels");
             const std::vector<uint8_t> pixels = test::RandomBytes(96 * 64 * channels, channels);
-            Prepared prepared = Prepare(SettingOf(text), {96, 64, channels}, pixels.size());
-            ASSERT_TRUE(prepared.status.ok()) << prepared.status.error().message;
-            const std::vector<uint8_t> stream = EncodeTwice(prepared, pixels);
-            ASSERT_FALSE(stream.empty());
-            std::vector<uint8_t> decoded;
-            const Result<size_t> size =
-                DecodeGuarded(*prepared.codec, stream, pixels.size(), decoded);
-            ASSERT_TRUE(size.ok()) << size.error().message;
-            ASSERT_EQ(*size, pixels.size());
+            const std::optional<std::vector<uint8_t>> decoded =
+                RoundTrip(SettingOf(text), {96, 64, channels}, pixels);
+            ASSERT_TRUE(decoded.has_value());
             if (!DefaultRegistry().Find(SettingOf(text).name)->info.lossy) {
-                EXPECT_TRUE(std::equal(pixels.begin(), pixels.end(), decoded.begin()));
+                EXPECT_EQ(*decoded, pixels);
             }
         }
     }
