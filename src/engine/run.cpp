@@ -210,8 +210,11 @@ bool MeasureRow(const PlannedRow& planned, const BenchmarkSettings& settings,
     }
     const bool hooked = codec.HeapPeak().has_value();
     codec.ResetHeapPeak();
-    const uint64_t residentBefore = hooked ? 0 : ResidentBytes().value_or(0);
-    const bool peakReset = !hooked && residentBefore > 0 && ResetPeakResident();
+    // Tallox's own encoders and the yardstick use their block alone; the others, unhooked, are
+    // measured by the resident set's growth over the timed calls.
+    const bool blockOnly = info.family == "tallox" || info.yardstick;
+    const uint64_t residentBefore = hooked || blockOnly ? 0 : ResidentBytes().value_or(0);
+    const bool peakReset = residentBefore > 0 && ResetPeakResident();
     ProgressControl& progress = host.Progress();
     std::vector<int64_t> ticks;
     const CpuTimes cpuBefore = ReadCpuTimes();
@@ -254,7 +257,7 @@ bool MeasureRow(const PlannedRow& planned, const BenchmarkSettings& settings,
     if (hooked) {
         row.memoryBytes = block.Size() + *codec.HeapPeak();
         row.memorySource = "block+heap";
-    } else if (info.family == "tallox" || info.yardstick) {
+    } else if (blockOnly) {
         row.memoryBytes = block.Size();
         row.memorySource = "block";
     } else if (peak > 0) {
