@@ -7,6 +7,7 @@
 #include <atomic>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/temp_folder.h"
@@ -111,6 +112,36 @@ TEST(CorpusRunTest, ObserverSeesFilesRecordsAndTheEndInOrder) {
         for (const Row& row : result.rows) {
             EXPECT_EQ(row.error.empty(), RecordingObserver::Name(row.file) != "b.png") << row.error;
         }
+    }
+}
+
+// A measurement made in the worker comes back whole: every per-call time, however many, and
+// the same figures as the one made in the run's own process.
+TEST(CorpusRunTest, IsolatedRecordsCarryEveryCall) {
+    const test::TempFolder folder("tallox_corpus_run");
+    const std::vector<std::string> files{folder.Write("a.bin", std::vector<uint8_t>(64, 7))};
+    BenchmarkSettings settings;
+    settings.codecs = {{"rle", {}}, {"zstd", {3}}};
+    settings.iterations = 9000;  // the times of three packets
+    settings.samples = true;
+    settings.verify = true;
+    settings.baseline = true;
+    RecordingObserver observer;
+    CorpusOptions options;
+    const CorpusResult isolated = RunCorpus(settings, files, options, observer);
+    options.isolate = false;
+    const CorpusResult direct = RunCorpus(settings, files, options, observer);
+    ASSERT_EQ(isolated.rows.size(), 3u);  // memcpy, rle, zstd
+    ASSERT_EQ(direct.rows.size(), isolated.rows.size());
+    for (size_t i = 0; i < isolated.rows.size(); ++i) {
+        const Row& a = isolated.rows[i];
+        const Row& b = direct.rows[i];
+        EXPECT_EQ(a.samplesMs.size(), 9000u) << a.codec;
+        EXPECT_EQ(a.iterations, 9000) << a.codec;
+        EXPECT_EQ(std::tie(a.codec, a.label, a.params, a.library, a.basis, a.outputBytes,
+                           a.verified, a.memoryBytes, a.error),
+                  std::tie(b.codec, b.label, b.params, b.library, b.basis, b.outputBytes,
+                           b.verified, b.memoryBytes, b.error));
     }
 }
 

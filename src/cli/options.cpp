@@ -315,7 +315,7 @@ std::optional<int> ParseOptions(int argc, char** argv, CliOptions& options) {
         ->transform(Decimal(0, std::numeric_limits<int32_t>::max()));
     app.add_flag("--samples", options.samples,
                  "Keep every timed call's time in the JSON and JSON Lines records (samples_ms), "
-                 "for tallox-cli compare; an isolated corpus run keeps the first 4,096 per record");
+                 "for tallox-cli compare");
     app.add_option("--bytes", options.bytes,
                    "What the byte codecs compress: file (the file's bytes) or pixels (the decoded "
                    "image's samples); default: a bitmap's file bytes, any other image's pixels")

@@ -14,20 +14,35 @@
 #include <cstring>
 #include <optional>
 #include <utility>
+#include <variant>
 
 #include "engine/wire_row.h"
 
 namespace tallox {
 namespace {
 
-// One packet; false when the other end is gone.
-template <typename Packet>
-bool Send(int fd, const Packet& packet) {
+// One packet of `size` bytes; false when the other end is gone.
+bool Send(int fd, const void* packet, size_t size) {
     ssize_t n;
     do {
-        n = send(fd, &packet, sizeof packet, MSG_NOSIGNAL);
+        n = send(fd, packet, size, MSG_NOSIGNAL);
     } while (n < 0 && errno == EINTR);
-    return n == static_cast<ssize_t>(sizeof packet);
+    return n == static_cast<ssize_t>(size);
+}
+
+// A row: its record, then its per-call times, kWireSamples to a packet.
+bool SendRow(int fd, const Row& row) {
+    const WireRow wire = ToWire(row);
+    if (!Send(fd, &wire, sizeof wire)) {
+        return false;
+    }
+    for (size_t at = 0; at < row.samplesMs.size(); at += kWireSamples) {
+        const size_t n = std::min(kWireSamples, row.samplesMs.size() - at);
+        if (!Send(fd, row.samplesMs.data() + at, n * sizeof(double))) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // The child's side: one request at a time, each row sent whole as it comes and the request
@@ -44,10 +59,10 @@ bool Send(int fd, const Packet& packet) {
             _exit(0);
         }
         bool sent = true;
-        measure(request, [&](const Row& row) { sent = sent && Send(fd, ToWire(row)); });
+        measure(request, [&](const Row& row) { sent = sent && SendRow(fd, row); });
         WireRow end{};
         end.end = true;
-        if (!sent || !Send(fd, end)) {
+        if (!sent || !Send(fd, &end, sizeof end)) {
             _exit(1);
         }
     }
@@ -116,19 +131,8 @@ std::string IsolatedWorker::Reap() {
     return "exited with status " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
 }
 
-std::optional<std::string> IsolatedWorker::Run(uint64_t request, const RowSink& sink) {
-    if (child_ < 0) {
-        if (std::optional<std::string> failure = Start()) {
-            return failure;
-        }
-    }
-    if (!Send(socket_, request)) {
-        return Reap();
-    }
-
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                             std::chrono::duration<double>(timeoutSeconds_));
+std::variant<size_t, std::string> IsolatedWorker::Receive(void* into, size_t capacity,
+                                                         Clock::time_point deadline) {
     for (;;) {
         int waitMs = -1;
         if (timeoutSeconds_ > 0) {
@@ -146,20 +150,57 @@ std::optional<std::string> IsolatedWorker::Run(uint64_t request, const RowSink& 
             std::snprintf(text, sizeof text, "timed out after %g s", timeoutSeconds_);
             return text;
         }
-        WireRow w{};
-        const ssize_t n = ready < 0 ? -1 : recv(socket_, &w, sizeof w, 0);
+        // MSG_TRUNC: a packet longer than `capacity` gives its whole length.
+        const ssize_t n = ready < 0 ? -1 : recv(socket_, into, capacity, MSG_TRUNC);
         if (n < 0 && errno == EINTR) {
             continue;
         }
-        // The end of the stream, an error, or a packet that is not a record: the child is gone
-        // or cannot be followed.
-        if (n != static_cast<ssize_t>(sizeof w)) {
+        // The end of the stream or an error: the child is gone or cannot be followed.
+        if (n <= 0) {
             return Reap();
+        }
+        return static_cast<size_t>(n);
+    }
+}
+
+std::optional<std::string> IsolatedWorker::Run(uint64_t request, const RowSink& sink) {
+    if (child_ < 0) {
+        if (std::optional<std::string> failure = Start()) {
+            return failure;
+        }
+    }
+    if (!Send(socket_, &request, sizeof request)) {
+        return Reap();
+    }
+    const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                             std::chrono::duration<double>(timeoutSeconds_));
+    // A packet of another length than the one expected next: the child cannot be followed.
+    const auto expect = [&](void* into, size_t size) -> std::optional<std::string> {
+        std::variant<size_t, std::string> got = Receive(into, size, deadline);
+        if (auto* failure = std::get_if<std::string>(&got)) {
+            return std::move(*failure);
+        }
+        return std::get<size_t>(got) == size ? std::nullopt : std::optional(Reap());
+    };
+    for (;;) {
+        WireRow w;
+        if (std::optional<std::string> failure = expect(&w, sizeof w)) {
+            return failure;
         }
         if (w.end) {
             return std::nullopt;
         }
-        sink(FromWire(w));
+        Row row = FromWire(w);
+        while (row.samplesMs.size() < w.sampleCount) {
+            const size_t at = row.samplesMs.size();
+            const size_t n = std::min<uint64_t>(kWireSamples, w.sampleCount - at);
+            row.samplesMs.resize(at + n);
+            if (std::optional<std::string> failure =
+                    expect(row.samplesMs.data() + at, n * sizeof(double))) {
+                return failure;
+            }
+        }
+        sink(row);
     }
 }
 

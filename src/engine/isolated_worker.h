@@ -3,10 +3,12 @@
 #pragma once
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
+#include <variant>
 
 #include "engine/run_host.h"
 
@@ -28,14 +30,20 @@ public:
     IsolatedWorker(const IsolatedWorker&) = delete;
     IsolatedWorker& operator=(const IsolatedWorker&) = delete;
 
-    // Has the child run measure(request): every row it hands to its sink comes back as a fixed
-    // record and goes to `sink` here as it arrives. The reason, when the child did not finish
+    // Has the child run measure(request): every row it hands to its sink comes back in packets
+    // and goes to `sink` here as it arrives. The reason, when the child did not finish
     // the request: "crashed (SIGSEGV)" for a signal, "timed out after S s" when the request ran
     // longer than the limit and the child was killed, "exited with status N" otherwise.
     std::optional<std::string> Run(uint64_t request, const RowSink& sink);
 
 private:
+    using Clock = std::chrono::steady_clock;
+
     std::optional<std::string> Start();
+    // The next packet, up to `capacity` bytes of it into `into`: its whole length, or why none
+    // came by `deadline` (when requests have a limit), the child then reaped.
+    std::variant<size_t, std::string> Receive(void* into, size_t capacity,
+                                              Clock::time_point deadline);
     // Kills the child and waits for it; how it ended. Killing a child that has already ended
     // changes nothing of the way it ended.
     std::string Reap();

@@ -57,8 +57,7 @@ WireRow ToWire(const Row& row) {
     Put(w.params, row.params);
     Put(w.library, row.library);
     Put(w.memorySource, row.memorySource);
-    w.sampleCount = static_cast<uint32_t>(std::min<size_t>(row.samplesMs.size(), kWireSamples));
-    std::copy_n(row.samplesMs.begin(), w.sampleCount, w.samplesMs);
+    w.sampleCount = row.samplesMs.size();
     Put(w.basis, row.basis);
     Put(w.text, row.text);
     Put(w.error, row.error);
@@ -73,8 +72,6 @@ Row FromWire(const WireRow& w) {
     row.params = w.params;
     row.library = w.library;
     row.memorySource = w.memorySource;
-    row.samplesMs.assign(w.samplesMs,
-                         w.samplesMs + std::min<uint32_t>(w.sampleCount, kWireSamples));
     row.basis = w.basis;
     row.text = w.text;
     row.error = w.error;

@@ -1,16 +1,19 @@
-// A Row as one fixed-size packet, for a measurement made in another process: numbers as they
-// are, texts cut to their fields, so that a record crosses a socket whole in one send.
+// A Row as packets, for a measurement made in another process: a fixed record of its numbers
+// as they are and its texts cut to their fields, then its per-call times in packets of their
+// own, so that each packet crosses a socket whole in one send and only what is used is sent.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <type_traits>
 
 #include "engine/run_host.h"
 
 namespace tallox {
 
-// The per-call times a record carries at most; a longer list keeps its first ones.
+// The per-call times one packet carries at most; a row's times follow it in as many packets as
+// they fill.
 inline constexpr size_t kWireSamples = 4096;
 
 // The record that ends a request carries `end` alone.
@@ -20,9 +23,7 @@ struct WireRow {
     int32_t threads;
     bool threadsShared;
     bool noisy;
-    // The first kWireSamples per-call times, when the run keeps them.
-    uint32_t sampleCount;
-    double samplesMs[kWireSamples];
+    uint64_t sampleCount;  // the per-call times in the packets that follow
     char basis[8];
     std::optional<double> ssimulacra2;
     std::optional<double> butteraugliMax;
@@ -59,7 +60,9 @@ struct WireRow {
 };
 static_assert(std::is_trivially_copyable_v<WireRow>);
 
+// The row's record; its samplesMs go in packets of their own.
 WireRow ToWire(const Row& row);
+// The row of `wire`, its samplesMs still empty.
 Row FromWire(const WireRow& wire);
 
 }  // namespace tallox
