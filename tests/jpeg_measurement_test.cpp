@@ -31,7 +31,7 @@ class ScriptedImaging final : public Imaging {
 public:
     explicit ScriptedImaging(std::vector<std::string>& events) : events_(events) {}
 
-    std::optional<Image> Load(const std::string&) override {
+    std::optional<Image> DecodeImage(std::span<const uint8_t>) override {
         events_.push_back("load");
         if (!decodes) {
             return std::nullopt;
@@ -50,7 +50,7 @@ public:
 
     std::optional<Image> DecodeJpeg(const std::vector<uint8_t>&) override {
         events_.push_back("decode");
-        return Load({});
+        return DecodeImage({});
     }
 
     bool decodes = true;

@@ -30,7 +30,7 @@ using test::RecordingHost;
 // message; they count the loads.
 class NoImaging final : public Imaging {
 public:
-    std::optional<Image> Load(const std::string&) override {
+    std::optional<Image> DecodeImage(std::span<const uint8_t>) override {
         ++loads;
         return std::nullopt;
     }

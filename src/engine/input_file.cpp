@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -22,42 +22,63 @@ const char kTooLargeMessage[] =
 
 namespace {
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
+// A file descriptor, closed with the object.
+class Descriptor {
+public:
+    Descriptor() = default;
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor() {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+    }
+    int get() const { return fd_; }
+    void Open(const std::string& path, int flags) { fd_ = open(path.c_str(), flags); }
+
+private:
+    int fd_ = -1;
 };
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 // Opens a regular file for reading without ever blocking: anything else is refused before it
 // is read (opening a FIFO for reading would wait for a writer; O_NONBLOCK makes it return).
-Status OpenRegular(const std::string& path, File& file, uint64_t& length) {
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+Status OpenRegular(const std::string& path, Descriptor& file, uint64_t& length) {
+    file.Open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (file.get() < 0) {
         return Error{kOpenFailedMessage, errno};
     }
     struct stat info {};
-    if (fstat(fd, &info) != 0) {
-        const int error = errno;
-        close(fd);
-        return Error{kReadFailedMessage, error};
+    if (fstat(file.get(), &info) != 0) {
+        return Error{kReadFailedMessage, errno};
     }
     if (!S_ISREG(info.st_mode)) {
-        close(fd);
         return Error{kReadFailedMessage, S_ISDIR(info.st_mode) ? EISDIR : 0};
     }
-    file.reset(fdopen(fd, "rb"));
-    if (!file) {
-        const int error = errno;
-        close(fd);
-        return Error{kOpenFailedMessage, error};
-    }
     length = static_cast<uint64_t>(info.st_size);
+    return Ok{};
+}
+
+// Reads `length` bytes of `file` into `into`; a file that shrank since its length was taken
+// gives a short read, which fails.
+Status ReadWhole(const Descriptor& file, uint8_t* into, uint64_t length) {
+    while (length > 0) {
+        const ssize_t n = read(file.get(), into, std::min<uint64_t>(length, 1u << 30));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return Error{kReadFailedMessage, n < 0 ? errno : 0};
+        }
+        into += n;
+        length -= static_cast<uint64_t>(n);
+    }
     return Ok{};
 }
 
 }  // namespace
 
 Status CheckInput(const std::string& path) {
-    File file;
+    Descriptor file;
     uint64_t length = 0;
     return OpenRegular(path, file, length);
 }
@@ -118,7 +139,7 @@ Status ReadInput(const std::string& path, bool withWorkTable, WorkingBlock& bloc
 Status ReadInput(const std::string& path, const std::function<BlockLayout(uint64_t)>& layoutFor,
                  WorkingBlock& block) {
     block = WorkingBlock();
-    File file;
+    Descriptor file;
     uint64_t length = 0;
     if (Status status = OpenRegular(path, file, length); !status) {
         return status;
@@ -129,13 +150,32 @@ Status ReadInput(const std::string& path, const std::function<BlockLayout(uint64
     if (Status status = block.Allocate(length, layoutFor(length)); !status) {
         return status;
     }
-    // A file that shrank since its length was taken gives a short read.
-    if (std::fread(block.input_, 1, length, file.get()) != length) {
-        const int error = std::ferror(file.get()) ? errno : 0;
+    if (Status status = ReadWhole(file, block.input_, length); !status) {
         block = WorkingBlock();
-        return Error{kReadFailedMessage, error};
+        return status;
     }
     block.len_ = static_cast<uint32_t>(length);
+    return Ok{};
+}
+
+Status ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes) {
+    bytes.clear();
+    Descriptor file;
+    uint64_t length = 0;
+    if (Status status = OpenRegular(path, file, length); !status) {
+        return status;
+    }
+    if (length > std::numeric_limits<uint32_t>::max()) {
+        return Error{kTooLargeMessage, 0};
+    }
+    if (length > AvailableMemory()) {
+        return Error{kAllocationFailedMessage, 0};
+    }
+    bytes.resize(length);
+    if (Status status = ReadWhole(file, bytes.data(), length); !status) {
+        bytes.clear();
+        return status;
+    }
     return Ok{};
 }
 

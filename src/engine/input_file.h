@@ -5,6 +5,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "engine/codec.h"
 #include "engine/result.h"
@@ -61,6 +62,9 @@ Status ReadInput(const std::string& path, bool withWorkTable, WorkingBlock& bloc
 // The same for a codec that lays out its block as `layoutFor` says for the input's length.
 Status ReadInput(const std::string& path, const std::function<BlockLayout(uint64_t)>& layoutFor,
                  WorkingBlock& block);
+
+// The whole file at `path` into `bytes`, refused as ReadInput refuses it.
+Status ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes);
 
 // Copies `bytes` (an image's samples) into `block`, laid out as `layout` says.
 Status FillBlock(std::span<const uint8_t> bytes, const BlockLayout& layout, WorkingBlock& block);

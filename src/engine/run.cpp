@@ -6,6 +6,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/butteraugli.h"
 #include "engine/call_timing.h"
@@ -375,16 +376,22 @@ RunInput ReadRunInput(const BenchmarkSettings& settings, Imaging& imaging) {
     RunInput input;
     // A file that cannot be measured at all ends the run before anything is loaded: whatever
     // the codecs, the message then names the real cause.
-    if (const Status read = CheckInput(settings.filePath); !read) {
-        input.refusal = RunMessage{read.error().message, settings.filePath,
-                                   read.error().systemError};
+    if (const Status check = CheckInput(settings.filePath); !check) {
+        input.refusal = RunMessage{check.error().message, settings.filePath,
+                                   check.error().systemError};
+        return input;
+    }
+    // Read once here, decoded twice and dropped; each byte codec still reads the file afresh
+    // into its own block, and one that cannot be read whole fails there, with its message.
+    std::vector<uint8_t> bytes;
+    if (!ReadFileBytes(settings.filePath, bytes)) {
         return input;
     }
     // Loaded on every run, JPEG selected or not. Whether it decoded is the pixel codecs' concern.
-    input.image = imaging.Load(settings.filePath);
+    input.image = imaging.DecodeImage(bytes);
     // An image file is decoded once more, by content, into its own samples; one that is cut
     // short or would not fit in memory is refused here rather than measured as if whole.
-    ImageResult decoded = DecodeImageFile(settings.filePath);
+    ImageResult decoded = DecodeImageBytes(bytes.data(), bytes.size());
     if (auto* error = std::get_if<ImageError>(&decoded)) {
         if (error->message.starts_with("truncated") || error->message.starts_with("too large")) {
             input.refusal = RunMessage{error->message, settings.filePath, 0};
@@ -393,10 +400,11 @@ RunInput ReadRunInput(const BenchmarkSettings& settings, Imaging& imaging) {
                std::get<PixelImage>(decoded).height == input.image->height) {
         input.pixels = std::move(std::get<PixelImage>(decoded));
     }
+    // A bitmap's bytes are the byte codecs' input unless the pixels are asked for.
     input.pixelBasis =
         input.pixels &&
         (settings.basis == BenchmarkSettings::Basis::Pixels ||
-         (settings.basis == BenchmarkSettings::Basis::Auto && !IsBitmapFile(settings.filePath)));
+         (settings.basis == BenchmarkSettings::Basis::Auto && input.pixels->format != "bmp"));
     return input;
 }
 

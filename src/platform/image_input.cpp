@@ -434,7 +434,11 @@ ImageResult DecodeWithQt(const QByteArray& bytes) {
             return ImageError{"not decoded: " + reader.errorString().toStdString()};
         }
     }
-    return ToSamples(decoded);
+    ImageResult result = ToSamples(decoded);
+    if (auto* image = std::get_if<PixelImage>(&result)) {
+        image->format = format.toStdString();
+    }
+    return result;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -527,6 +531,7 @@ ImageResult DecodePam(const uint8_t* b, size_t size) {
     image.width = static_cast<uint32_t>(width);
     image.height = static_cast<uint32_t>(height);
     image.channels = channels;
+    image.format = "pam";
     try {
         image.samples.resize(width * height * channels);
     } catch (const std::bad_alloc&) {
@@ -580,39 +585,10 @@ ImageResult DecodeImageFile(const std::string& path) {
                             static_cast<size_t>(content.size()));
 }
 
-std::optional<std::string> ImageFormatOfFile(const std::string& path) {
-    QFile file;
-    if (OpenRegularFile(path, file)) {
-        return std::nullopt;
-    }
-    // A PAM header is a few lines; the file's first 64 KiB hold any sensible one.
-    const QByteArray head = file.peek(64 * 1024);
-    const auto* bytes = reinterpret_cast<const uint8_t*>(head.constData());
-    if (IsPam(bytes, static_cast<size_t>(head.size()))) {
-        return std::holds_alternative<PamHeader>(ReadPamHeader(bytes, head.size()))
-                   ? std::optional<std::string>("pam")
-                   : std::nullopt;
-    }
-    QImageReader reader(&file);
-    reader.setDecideFormatFromContent(true);
-    const QByteArray format = reader.format();
-    if (!IsReadableImageFormat(format.toStdString())) {
-        return std::nullopt;
-    }
-    // The header must read too: a reader may claim a file by its first bytes alone.
-    const std::optional<Sides> sides = DeclaredSides(reader);
-    if (!sides || sides->width == 0 || sides->height == 0) {
-        return std::nullopt;
-    }
-    return format.toStdString();
-}
-
 bool IsReadableImageFormat(std::string_view format) {
     static constexpr std::string_view kFormats[] = {"bmp", "png",  "jpeg", "jpg", "gif", "webp",
                                                     "tiff", "tif", "pbm",  "pgm", "ppm"};
     return std::find(std::begin(kFormats), std::end(kFormats), format) != std::end(kFormats);
 }
-
-bool IsBitmapFile(const std::string& path) { return ImageFormatOfFile(path) == "bmp"; }
 
 }  // namespace tallox

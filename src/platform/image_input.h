@@ -42,6 +42,7 @@ struct PixelImage {
     uint32_t height = 0;
     uint32_t channels = 0;         // 1, 3 or 4
     std::vector<uint8_t> samples;  // width * height * channels bytes
+    std::string format;            // Qt's name ("bmp", "png", "jpeg", ...) or "pam"
 };
 
 // Why an input gave no image, in words for the user: "truncated: 3,000 of 49,206 bytes".
@@ -57,15 +58,7 @@ ImageResult DecodeImageFile(const std::string& path);
 // The image in `size` bytes at `data`, which the call only reads.
 ImageResult DecodeImageBytes(const uint8_t* data, size_t size);
 
-// The format of the image in the file, by its content and without decoding its pixels:
-// Qt's name ("bmp", "png", "jpeg", "tiff", "webp", "gif", "ppm", ...) or "pam"; nothing when
-// the file cannot be read or holds no pixel image this unit decodes.
-std::optional<std::string> ImageFormatOfFile(const std::string& path);
-
 // Whether Tallox reads images of Qt's format `format` ("png", "jpeg", ...), as listed above.
 bool IsReadableImageFormat(std::string_view format);
-
-// Whether the file's content is a Windows bitmap, the input of Tallox's own byte codecs.
-bool IsBitmapFile(const std::string& path);
 
 }  // namespace tallox

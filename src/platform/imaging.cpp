@@ -26,19 +26,12 @@ int g_previousAllocationLimit = 0;
 
 class PlatformImagingServices final : public Imaging {
 public:
-    std::optional<Image> Load(const std::string& path) override {
-        if (path.empty()) {
-            return std::nullopt;  // names no file; Qt would warn on the console
-        }
-        // Opened by its bytes, as the lossless codecs open it, so that a name in any encoding
-        // is the same file; only a regular file is read (a FIFO would block, a device not end).
-        // Decoded from memory, where Qt's readers probe the format faster than through the file
+    std::optional<Image> DecodeImage(std::span<const uint8_t> bytes) override {
+        // Decoded from memory, where Qt's readers probe the format faster than through a file
         // (12 against 35 microseconds for a small bitmap).
-        std::variant<QByteArray, std::string> bytes = ReadRegularFile(path);
-        if (!std::holds_alternative<QByteArray>(bytes)) {
-            return std::nullopt;
-        }
-        QBuffer buffer(&std::get<QByteArray>(bytes));
+        QByteArray content = QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()),
+                                                     static_cast<qsizetype>(bytes.size()));
+        QBuffer buffer(&content);
         buffer.open(QIODevice::ReadOnly);
         // The content decides the format, whatever the name says.
         QImageReader reader(&buffer);
@@ -83,6 +76,21 @@ public:
 };
 
 }  // namespace
+
+std::optional<Image> Imaging::Load(const std::string& path) {
+    if (path.empty()) {
+        return std::nullopt;  // names no file; Qt would warn on the console
+    }
+    // Opened by its bytes, as the lossless codecs open it, so that a name in any encoding is the
+    // same file; only a regular file is read (a FIFO would block, a device not end).
+    const std::variant<QByteArray, std::string> bytes = ReadRegularFile(path);
+    if (!std::holds_alternative<QByteArray>(bytes)) {
+        return std::nullopt;
+    }
+    const QByteArray& content = std::get<QByteArray>(bytes);
+    return DecodeImage({reinterpret_cast<const uint8_t*>(content.constData()),
+                        static_cast<size_t>(content.size())});
+}
 
 const char* SubsamplingName(Subsampling subsampling) {
     switch (subsampling) {

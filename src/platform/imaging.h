@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -37,8 +38,10 @@ struct JpegOptions {
 class Imaging {
 public:
     virtual ~Imaging() = default;
-    // The decoded image, or nothing when the file does not decode.
-    virtual std::optional<Image> Load(const std::string& path) = 0;
+    // The image in `bytes`, a file's content, or nothing when they do not decode.
+    virtual std::optional<Image> DecodeImage(std::span<const uint8_t> bytes) = 0;
+    // The image in the file at `path`, or nothing when it cannot be read or does not decode.
+    std::optional<Image> Load(const std::string& path);
     // Replaces `jpeg`'s bytes with the image saved as JPEG with `options`, keeping its
     // capacity, so that saves after the first allocate nothing. False on failure.
     virtual bool SaveJpeg(const Image& image, const JpegOptions& options,
