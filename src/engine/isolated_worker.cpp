@@ -132,7 +132,7 @@ std::string IsolatedWorker::Reap() {
 }
 
 std::variant<size_t, std::string> IsolatedWorker::Receive(void* into, size_t capacity,
-                                                         Clock::time_point deadline) {
+                                                          Clock::time_point deadline) {
     for (;;) {
         int waitMs = -1;
         if (timeoutSeconds_ > 0) {

@@ -377,8 +377,8 @@ RunInput ReadRunInput(const BenchmarkSettings& settings, Imaging& imaging) {
     // A file that cannot be measured at all ends the run before anything is loaded: whatever
     // the codecs, the message then names the real cause.
     if (const Status check = CheckInput(settings.filePath); !check) {
-        input.refusal = RunMessage{check.error().message, settings.filePath,
-                                   check.error().systemError};
+        input.refusal =
+            RunMessage{check.error().message, settings.filePath, check.error().systemError};
         return input;
     }
     // Read once here, decoded twice and dropped; each byte codec still reads the file afresh
