@@ -1,10 +1,12 @@
 #include "engine/records.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <span>
 #include <type_traits>
 
 namespace tallox {
@@ -34,9 +36,11 @@ std::string Precise(double value) {
     if (!std::isfinite(value)) {
         return Number(value);
     }
+    // As "%.9g" prints it, without the C library's format parsing and locale.
     char text[64];
-    std::snprintf(text, sizeof text, "%.9g", value);
-    return text;
+    const std::to_chars_result end =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::general, 9);
+    return std::string(text, end.ptr);
 }
 
 // A field's value as text: strings as they are, fractions through `fraction`, and the words
@@ -65,51 +69,55 @@ std::optional<double> DecodeMbps(const Row& row) {
 // The record's fields in their order, as (name, JSON value); the text formats print the same.
 Json Fields(const Row& r, bool corpus) {
     const auto optional = [](const auto& value) { return value ? Json(*value) : Json(nullptr); };
+    std::pair<const char*, Json> named[] = {
+        {"file", r.file},
+        {"codec", r.codec},
+        {"iterations", r.iterations},
+        {"input_bytes", r.inputBytes},
+        {"output_bytes", r.outputBytes},
+        {"elapsed_seconds", r.elapsedSeconds},
+        {"frames_per_second", r.framesPerSecond},
+        {"mb_per_second", MegabytesPerSecond(r)},
+        {"ratio", r.ratio},
+        {"calls", r.iterations},
+        {"min_ms", r.calls.minMs},
+        {"median_ms", r.calls.medianMs},
+        {"mad_ms", r.calls.madMs},
+        {"max_ms", r.calls.maxMs},
+        {"mbps_median", r.mbpsMedian},
+        {"mbps_best", r.mbpsBest},
+        {"verified", optional(r.verified)},
+        {"verified_bytes", r.verified ? Json(r.verifiedBytes) : Json(nullptr)},
+        {"decode_mbps_median", optional(DecodeMbps(r))},
+        {"memory_bytes", optional(r.memoryBytes)},
+        {"quality", r.jpeg ? Json(r.jpeg->quality) : Json(nullptr)},
+        {"subsampling", r.jpeg ? Json(SubsamplingName(r.jpeg->subsampling)) : Json(nullptr)},
+        {"progressive", r.jpeg ? Json(r.jpeg->progressive) : Json(nullptr)},
+        {"optimize", r.jpeg ? Json(r.jpeg->optimize) : Json(nullptr)},
+        {"psnr_rgb", optional(r.psnrRgb)},
+        {"psnr_y", optional(r.psnrY)},
+        {"ssim", optional(r.ssim)},
+        {"bpp", optional(r.bpp)},
+        {"params", r.params},
+        {"library", r.library},
+        {"memory_source", r.memorySource.empty() ? Json(nullptr) : Json(r.memorySource)},
+        {"threads", r.threads},
+        {"mpps", optional(r.mpps)},
+        {"threads_shared", r.threadsShared},
+        {"cpu_user_seconds", optional(r.cpuUserSeconds)},
+        {"cpu_system_seconds", optional(r.cpuSystemSeconds)},
+        {"noisy", r.noisy},
+        {"ssimulacra2", optional(r.ssimulacra2)},
+        {"butteraugli_max", optional(r.butteraugliMax)},
+        {"butteraugli_3norm", optional(r.butteraugli3Norm)},
+        {"basis", r.basis.empty() ? Json(nullptr) : Json(r.basis)}};
+    // Appended in order, without the lookups an insertion makes: the names differ.
     Json fields = Json::object();
-    if (corpus) {
-        fields["file"] = r.file;
+    auto& object = fields.get_ref<Json::object_t&>();
+    object.reserve(std::size(named) + 1);
+    for (auto& [name, value] : std::span(named).subspan(corpus ? 0 : 1)) {
+        object.emplace_back(name, std::move(value));
     }
-    fields.update(
-        Json{{"codec", r.codec},
-             {"iterations", r.iterations},
-             {"input_bytes", r.inputBytes},
-             {"output_bytes", r.outputBytes},
-             {"elapsed_seconds", r.elapsedSeconds},
-             {"frames_per_second", r.framesPerSecond},
-             {"mb_per_second", MegabytesPerSecond(r)},
-             {"ratio", r.ratio},
-             {"calls", r.iterations},
-             {"min_ms", r.calls.minMs},
-             {"median_ms", r.calls.medianMs},
-             {"mad_ms", r.calls.madMs},
-             {"max_ms", r.calls.maxMs},
-             {"mbps_median", r.mbpsMedian},
-             {"mbps_best", r.mbpsBest},
-             {"verified", optional(r.verified)},
-             {"verified_bytes", r.verified ? Json(r.verifiedBytes) : Json(nullptr)},
-             {"decode_mbps_median", optional(DecodeMbps(r))},
-             {"memory_bytes", optional(r.memoryBytes)},
-             {"quality", r.jpeg ? Json(r.jpeg->quality) : Json(nullptr)},
-             {"subsampling", r.jpeg ? Json(SubsamplingName(r.jpeg->subsampling)) : Json(nullptr)},
-             {"progressive", r.jpeg ? Json(r.jpeg->progressive) : Json(nullptr)},
-             {"optimize", r.jpeg ? Json(r.jpeg->optimize) : Json(nullptr)},
-             {"psnr_rgb", optional(r.psnrRgb)},
-             {"psnr_y", optional(r.psnrY)},
-             {"ssim", optional(r.ssim)},
-             {"bpp", optional(r.bpp)},
-             {"params", r.params},
-             {"library", r.library},
-             {"memory_source", r.memorySource.empty() ? Json(nullptr) : Json(r.memorySource)},
-             {"threads", r.threads},
-             {"mpps", optional(r.mpps)},
-             {"threads_shared", r.threadsShared},
-             {"cpu_user_seconds", optional(r.cpuUserSeconds)},
-             {"cpu_system_seconds", optional(r.cpuSystemSeconds)},
-             {"noisy", r.noisy},
-             {"ssimulacra2", optional(r.ssimulacra2)},
-             {"butteraugli_max", optional(r.butteraugliMax)},
-             {"butteraugli_3norm", optional(r.butteraugli3Norm)},
-             {"basis", r.basis.empty() ? Json(nullptr) : Json(r.basis)}});
     if (corpus) {
         if (!r.error.empty()) {
             // A failed record has no figures.
