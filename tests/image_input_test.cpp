@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/run.h"
+#include "platform/imaging.h"
 #include "platform/memory.h"
 #include "support/temp_folder.h"
 #include "support/test_data.h"
@@ -99,6 +101,32 @@ TEST(ImageInput, DecodesEachFormatToItsSamples) {
                     << "pixel " << pixel.x << "," << pixel.y << " sample " << i;
             }
         }
+    }
+}
+
+// A run decodes each file once: an RGB image's samples stand for the 24-bit image the imaging
+// library would load, so the two must agree to the byte, and so must every other image's. A
+// PAM file, which the library does not read, still has both.
+TEST(ImageInput, TheRunsImageIsTheImagingLibrarysLoad) {
+    const ImagingSession session;
+    for (const DecodeCase& c : kDecodeCases) {
+        SCOPED_TRACE(c.file);
+        BenchmarkSettings settings;
+        settings.filePath = kImages + c.file;
+        const RunInput input = ReadRunInput(settings, PlatformImaging());
+        ASSERT_TRUE(input.image && input.pixels);
+        const std::optional<Image> loaded = PlatformImaging().Load(settings.filePath);
+        if (!loaded) {
+            // PAM, which the library does not read: its samples as RGB, grey repeated.
+            EXPECT_EQ(std::string(c.format), "pam");
+            const std::vector<int>& first = c.pixels[0].samples;
+            EXPECT_EQ(input.image->rgb[1], first[first.size() >= 3 ? 1 : 0]);
+            EXPECT_EQ(input.image->rgb[2], first[first.size() >= 3 ? 2 : 0]);
+            continue;
+        }
+        EXPECT_EQ(input.image->width, loaded->width);
+        EXPECT_EQ(input.image->height, loaded->height);
+        EXPECT_TRUE(input.image->rgb == loaded->rgb);
     }
 }
 

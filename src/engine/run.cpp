@@ -116,6 +116,22 @@ bool CheckDecoding(const CodecInfo& info, CodecInstance& codec, const BenchmarkS
     return true;
 }
 
+// The 24-bit image of `pixels`: grey repeated into each colour, alpha dropped, as the imaging
+// library converts its own images.
+Image RgbImageOf(const PixelImage& pixels) {
+    Image image{pixels.width, pixels.height, {}};
+    const size_t count = size_t{pixels.width} * pixels.height;
+    image.rgb.resize(count * 3);
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t* in = pixels.samples.data() + i * pixels.channels;
+        uint8_t* out = image.rgb.data() + i * 3;
+        out[0] = in[0];
+        out[1] = in[pixels.channels >= 3 ? 1 : 0];
+        out[2] = in[pixels.channels >= 3 ? 2 : 0];
+    }
+    return image;
+}
+
 // Measures one row: the codec made and prepared, its input read afresh (a pixel codec's taken
 // from the loaded image), the warm-up, the timed calls with the progress steps, the decoding,
 // and the row appended. False, with the message shown, when the run must end.
@@ -381,24 +397,36 @@ RunInput ReadRunInput(const BenchmarkSettings& settings, Imaging& imaging) {
             RunMessage{check.error().message, settings.filePath, check.error().systemError};
         return input;
     }
-    // Read once here, decoded twice and dropped; each byte codec still reads the file afresh
-    // into its own block, and one that cannot be read whole fails there, with its message.
+    // Read once here, decoded and dropped; each byte codec still reads the file afresh into its
+    // own block, and one that cannot be read whole fails there, with its message.
     std::vector<uint8_t> bytes;
     if (!ReadFileBytes(settings.filePath, bytes)) {
         return input;
     }
-    // Loaded on every run, JPEG selected or not. Whether it decoded is the pixel codecs' concern.
-    input.image = imaging.DecodeImage(bytes);
-    // An image file is decoded once more, by content, into its own samples; one that is cut
-    // short or would not fit in memory is refused here rather than measured as if whole.
+    // An image file is decoded by content into its own samples; one that is cut short or would
+    // not fit in memory is refused here rather than measured as if whole.
     ImageResult decoded = DecodeImageBytes(bytes.data(), bytes.size());
     if (auto* error = std::get_if<ImageError>(&decoded)) {
         if (error->message.starts_with("truncated") || error->message.starts_with("too large")) {
             input.refusal = RunMessage{error->message, settings.filePath, 0};
+            return input;
         }
-    } else if (input.image && std::get<PixelImage>(decoded).width == input.image->width &&
-               std::get<PixelImage>(decoded).height == input.image->height) {
+    } else {
         input.pixels = std::move(std::get<PixelImage>(decoded));
+    }
+    // The report's 24-bit image, loaded on every run, JPEG selected or not; whether it decoded
+    // is the pixel codecs' concern. An RGB image's samples are that image already, converted by
+    // the same library alike, and spare decoding the file a second time.
+    if (input.pixels && input.pixels->channels == 3) {
+        input.image = Image{input.pixels->width, input.pixels->height, input.pixels->samples};
+    } else {
+        input.image = imaging.DecodeImage(bytes);
+        if (!input.image && input.pixels) {
+            input.image = RgbImageOf(*input.pixels);  // PAM, which the library does not read
+        } else if (input.pixels && (!input.image || input.pixels->width != input.image->width ||
+                                    input.pixels->height != input.image->height)) {
+            input.pixels.reset();
+        }
     }
     // A bitmap's bytes are the byte codecs' input unless the pixels are asked for.
     input.pixelBasis =
