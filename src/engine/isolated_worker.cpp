@@ -1,6 +1,7 @@
 #include "engine/isolated_worker.h"
 
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -86,6 +87,10 @@ IsolatedWorker::~IsolatedWorker() {
         while (waitpid(child_, &status, 0) < 0 && errno == EINTR) {
         }
     }
+    if (batched_) {
+        const sched_param none{};
+        sched_setscheduler(0, SCHED_OTHER, &none);
+    }
 }
 
 std::optional<std::string> IsolatedWorker::Start() {
@@ -108,10 +113,21 @@ std::optional<std::string> IsolatedWorker::Start() {
         if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) {
             _exit(1);
         }
+        const sched_param none{};
+        if (batched_ && sched_setscheduler(0, SCHED_OTHER, &none) != 0) {
+            _exit(1);
+        }
         close(fds[0]);
         Serve(fds[1], measure_);
     }
     close(fds[1]);
+    // The parent, woken by every packet of a row, would otherwise preempt the measuring child
+    // at each: as a batch thread it runs once the child waits for its next request, two
+    // switches of the CPU a request rather than two a packet. Only a normal thread is changed.
+    if (!batched_ && sched_getscheduler(0) == SCHED_OTHER) {
+        const sched_param none{};
+        batched_ = sched_setscheduler(0, SCHED_BATCH, &none) == 0;
+    }
     child_ = child;
     socket_ = fds[0];
     return std::nullopt;

@@ -51,7 +51,8 @@ private:
     Measure measure_;
     double timeoutSeconds_;
     pid_t child_ = -1;
-    int socket_ = -1;  // the parent's end: requests out, records in
+    int socket_ = -1;       // the parent's end: requests out, records in
+    bool batched_ = false;  // the calling thread made a batch thread, its children not
 };
 
 }  // namespace tallox
