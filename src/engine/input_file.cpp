@@ -58,6 +58,17 @@ Status OpenRegular(const std::string& path, Descriptor& file, uint64_t& length) 
     return Ok{};
 }
 
+// Opens a file to be read whole: a regular file, as above, no longer than 32-bit lengths count.
+Status OpenMeasurable(const std::string& path, Descriptor& file, uint64_t& length) {
+    if (Status status = OpenRegular(path, file, length); !status) {
+        return status;
+    }
+    if (length > std::numeric_limits<uint32_t>::max()) {
+        return Error{kTooLargeMessage, 0};
+    }
+    return Ok{};
+}
+
 // Reads `length` bytes of `file` into `into`; a file that shrank since its length was taken
 // gives a short read, which fails.
 Status ReadWhole(const Descriptor& file, uint8_t* into, uint64_t length) {
@@ -141,11 +152,8 @@ Status ReadInput(const std::string& path, const std::function<BlockLayout(uint64
     block = WorkingBlock();
     Descriptor file;
     uint64_t length = 0;
-    if (Status status = OpenRegular(path, file, length); !status) {
+    if (Status status = OpenMeasurable(path, file, length); !status) {
         return status;
-    }
-    if (length > std::numeric_limits<uint32_t>::max()) {
-        return Error{kTooLargeMessage, 0};
     }
     if (Status status = block.Allocate(length, layoutFor(length)); !status) {
         return status;
@@ -162,11 +170,8 @@ Status ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes) {
     bytes.clear();
     Descriptor file;
     uint64_t length = 0;
-    if (Status status = OpenRegular(path, file, length); !status) {
+    if (Status status = OpenMeasurable(path, file, length); !status) {
         return status;
-    }
-    if (length > std::numeric_limits<uint32_t>::max()) {
-        return Error{kTooLargeMessage, 0};
     }
     if (length > AvailableMemory()) {
         return Error{kAllocationFailedMessage, 0};
