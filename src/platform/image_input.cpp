@@ -19,6 +19,7 @@
 #include <string_view>
 #include <type_traits>
 
+#include "platform/image_read.h"
 #include "platform/memory.h"
 #include "platform/regular_file.h"
 
@@ -385,6 +386,26 @@ QImage::Format AnnouncedFormat(QImageReader& reader) {
                                                       : QImage::Format_Invalid;
 }
 
+}  // namespace
+
+bool ReadImage(QImageReader& reader, QImage& image) {
+    const std::optional<Sides> sides =
+        reader.format() == "bmp" ? DeclaredSides(reader) : std::nullopt;
+    const QImage::Format format = sides ? AnnouncedFormat(reader) : QImage::Format_Invalid;
+    if (format != QImage::Format_Invalid) {
+        const uint64_t bits =
+            Times(Times(sides->width, sides->height), QImage::toPixelFormat(format).bitsPerPixel());
+        const int limitMiB = QImageReader::allocationLimit();
+        if (limitMiB <= 0 || bits / 8 <= (uint64_t{static_cast<uint32_t>(limitMiB)} << 20)) {
+            image = QImage(static_cast<int>(sides->width), static_cast<int>(sides->height), format);
+            image.fill(0);
+        }
+    }
+    return reader.read(&image);
+}
+
+namespace {
+
 ImageResult DecodeWithQt(const QByteArray& bytes) {
     QBuffer buffer;
     buffer.setData(bytes);
@@ -430,7 +451,7 @@ ImageResult DecodeWithQt(const QByteArray& bytes) {
     {
         // Without a declared size the reader's own limit stays the only guard.
         const AllocationLimit limit(decodedBytes);
-        if (!reader.read(&decoded)) {
+        if (!ReadImage(reader, decoded)) {
             return ImageError{"not decoded: " + reader.errorString().toStdString()};
         }
     }
@@ -586,7 +607,7 @@ ImageResult DecodeImageFile(const std::string& path) {
 }
 
 bool IsReadableImageFormat(std::string_view format) {
-    static constexpr std::string_view kFormats[] = {"bmp", "png",  "jpeg", "jpg", "gif", "webp",
+    static constexpr std::string_view kFormats[] = {"bmp",  "png", "jpeg", "jpg", "gif", "webp",
                                                     "tiff", "tif", "pbm",  "pgm", "ppm"};
     return std::find(std::begin(kFormats), std::end(kFormats), format) != std::end(kFormats);
 }

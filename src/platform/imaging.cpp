@@ -10,6 +10,7 @@
 #include <variant>
 
 #include "platform/image_input.h"
+#include "platform/image_read.h"
 #include "platform/jpeg_encoder.h"
 #include "platform/regular_file.h"
 
@@ -40,7 +41,7 @@ public:
             return std::nullopt;
         }
         QImage decoded;
-        if (!reader.read(&decoded)) {
+        if (!ReadImage(reader, decoded)) {
             return std::nullopt;
         }
         const QImage rgb = std::move(decoded).convertToFormat(QImage::Format_RGB888);
