@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/jpeg_encoder.h"
+#include "platform/memory.h"
 #include "support/temp_folder.h"
 
 namespace tallox {
@@ -91,6 +92,27 @@ TEST_F(LoadTest, WhatDoesNotDecodeGivesNoImage) {
     EXPECT_EQ(imaging.Load(Path("missing.bmp")), std::nullopt);
     EXPECT_EQ(imaging.Load(dir.string()), std::nullopt);
     EXPECT_EQ(imaging.Load(""), std::nullopt);
+
+    // 94 bytes that declare a 1,000 x 20,000 bitmap of 8 bits, which Qt fills in whatever the
+    // file lacks: 140 MB to load, on a machine of 64 MiB.
+    std::string bomb = "BM";
+    const auto put = [&](uint32_t value, int width) {
+        for (int i = 0; i < width; ++i) {
+            bomb += static_cast<char>(value >> (8 * i));
+        }
+    };
+    put(94, 4), put(0, 4), put(62, 4);                 // file size, reserved, pixels' offset
+    put(40, 4), put(1000, 4), put(20000, 4);           // info header size, width, height
+    put(1, 2), put(8, 2), put(0, 4), put(0, 4);        // planes, bits, no compression, image size
+    put(2835, 4), put(2835, 4), put(2, 4), put(2, 4);  // resolution, colours used, important
+    put(0, 4), put(0xFFFFFF, 4);                       // black, white
+    bomb.append(16, '\0');                             // the first 16 pixels
+    std::ofstream(Path("bomb.bmp"), std::ios::binary) << bomb;
+    static const MemorySource kSmall{&std::malloc, &std::free, [] { return uint64_t{64} << 20; }};
+    SetMemorySource(&kSmall);
+    EXPECT_EQ(imaging.Load(Path("bomb.bmp")), std::nullopt);
+    SetMemorySource(nullptr);
+    EXPECT_NE(imaging.Load(Path("bomb.bmp")), std::nullopt);  // where memory allows, Qt fills it
 }
 
 // The suite's manifest: "g/pal1.bmp<TAB>1086<TAB>127x64<TAB>...".

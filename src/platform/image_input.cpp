@@ -404,6 +404,21 @@ bool ReadImage(QImageReader& reader, QImage& image) {
     return reader.read(&image);
 }
 
+bool RgbLoadFitsInMemory(QImageReader& reader) {
+    const std::optional<Sides> sides = DeclaredSides(reader);
+    if (!sides) {
+        return true;
+    }
+    const QImage::Format format = AnnouncedFormat(reader);
+    // Qt's widest pixel, 8 bytes, where the reader does not say; rows padded to 4 bytes.
+    const uint64_t bits =
+        format == QImage::Format_Invalid ? 64 : QImage::toPixelFormat(format).bitsPerPixel();
+    const uint64_t decoded = Times(sides->height, Plus(Times(sides->width, bits), 31) / 32 * 4);
+    const uint64_t converted = Times(sides->height, Plus(Times(sides->width, 3), 3) / 4 * 4);
+    const uint64_t packed = Times(Times(sides->width, sides->height), 3);
+    return Plus(Plus(decoded, converted), packed) <= AvailableMemory();
+}
+
 namespace {
 
 ImageResult DecodeWithQt(const QByteArray& bytes) {

@@ -12,4 +12,10 @@ namespace tallox {
 // given, which is handed to it filled with 0 when the reader's allocation limit allows.
 bool ReadImage(QImageReader& reader, QImage& image);
 
+// Whether the image the reader declares fits in the machine's memory as a 24-bit load needs it:
+// Qt's decoded image, its 24-bit conversion and the packed copy. A few bytes can declare an
+// image of gigabytes, which Qt's reader fills in whatever the file lacks. True when the reader
+// declares no size: its own allocation limit then stays the guard.
+bool RgbLoadFitsInMemory(QImageReader& reader);
+
 }  // namespace tallox

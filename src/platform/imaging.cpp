@@ -37,7 +37,7 @@ public:
         // The content decides the format, whatever the name says.
         QImageReader reader(&buffer);
         reader.setDecideFormatFromContent(true);
-        if (!IsReadableImageFormat(reader.format().toStdString())) {
+        if (!IsReadableImageFormat(reader.format().toStdString()) || !RgbLoadFitsInMemory(reader)) {
             return std::nullopt;
         }
         QImage decoded;
