@@ -9,10 +9,14 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <utility>
 
 namespace tallox {
+namespace {
 
+// Opens `path` into `file` for reading; why not, when it cannot: "cannot open: REASON" or "not
+// a regular file".
 std::optional<std::string> OpenRegularFile(const std::string& path, QFile& file) {
     const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -29,6 +33,8 @@ std::optional<std::string> OpenRegularFile(const std::string& path, QFile& file)
     }
     return std::nullopt;
 }
+
+}  // namespace
 
 std::variant<QByteArray, std::string> ReadRegularFile(const std::string& path) {
     QFile file;

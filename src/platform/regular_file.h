@@ -2,22 +2,16 @@
 // name in any encoding is the same file, and only when it is a regular file (a FIFO would
 // block, a device not end).
 #pragma once
-#include <optional>
 #include <string>
 #include <variant>
 
 class QByteArray;
-class QFile;
 
 namespace tallox {
 
-// Opens `path` into `file` for reading; why not, when it cannot: "cannot open: REASON" or "not
-// a regular file".
-std::optional<std::string> OpenRegularFile(const std::string& path, QFile& file);
-
-// The whole of the file at `path`, opened as above; why not, when it cannot be read: the reasons
-// above, or "cannot read: REASON". Qt's readers probe an image's format in memory faster than
-// through a file device.
+// The whole of the file at `path`, opened as above; why not, when it cannot be read: "cannot
+// open: REASON", "not a regular file" or "cannot read: REASON". Qt's readers probe an image's
+// format in memory faster than through a file device.
 std::variant<QByteArray, std::string> ReadRegularFile(const std::string& path);
 
 }  // namespace tallox
