@@ -381,6 +381,19 @@ QImage::Format AnnouncedFormat(QImageReader& reader) {
                                                       : QImage::Format_Invalid;
 }
 
+// The bytes a pixel of Qt's image in `format` takes, rounded up; Qt's widest, 8, where the
+// reader does not say before decoding.
+uint64_t DecodedBytesPerPixel(QImage::Format format) {
+    return format == QImage::Format_Invalid
+               ? 8
+               : (QImage::toPixelFormat(format).bitsPerPixel() + 7) / 8;
+}
+
+// The bytes Qt's image of `sides` in `format` takes, its rows padded to 4 bytes.
+uint64_t DecodedBytes(const Sides& sides, QImage::Format format) {
+    return Times(sides.height, Plus(Times(sides.width, DecodedBytesPerPixel(format)), 3) / 4 * 4);
+}
+
 }  // namespace
 
 bool ReadImage(QImageReader& reader, QImage& image) {
@@ -388,6 +401,7 @@ bool ReadImage(QImageReader& reader, QImage& image) {
         reader.format() == "bmp" ? DeclaredSides(reader) : std::nullopt;
     const QImage::Format format = sides ? AnnouncedFormat(reader) : QImage::Format_Invalid;
     if (format != QImage::Format_Invalid) {
+        // Qt's own measure of the image against its limit: its bits, not whole bytes a pixel.
         const uint64_t bits =
             Times(Times(sides->width, sides->height), QImage::toPixelFormat(format).bitsPerPixel());
         const int limitMiB = QImageReader::allocationLimit();
@@ -404,12 +418,8 @@ bool RgbLoadFitsInMemory(QImageReader& reader) {
     if (!sides) {
         return true;
     }
-    const QImage::Format format = AnnouncedFormat(reader);
-    // Qt's widest pixel, 8 bytes, where the reader does not say; rows padded to 4 bytes.
-    const uint64_t bits =
-        format == QImage::Format_Invalid ? 64 : QImage::toPixelFormat(format).bitsPerPixel();
-    const uint64_t decoded = Times(sides->height, Plus(Times(sides->width, bits), 31) / 32 * 4);
-    const uint64_t converted = Times(sides->height, Plus(Times(sides->width, 3), 3) / 4 * 4);
+    const uint64_t decoded = DecodedBytes(*sides, AnnouncedFormat(reader));
+    const uint64_t converted = DecodedBytes(*sides, QImage::Format_RGB888);
     const uint64_t packed = Times(Times(sides->width, sides->height), 3);
     return Plus(Plus(decoded, converted), packed) <= AvailableMemory();
 }
@@ -437,19 +447,10 @@ ImageResult DecodeWithQt(const QByteArray& bytes) {
     const size_t size = static_cast<size_t>(bytes.size());
     const std::optional<Sides> declared = DeclaredSides(reader);
     const QImage::Format announced = declared ? AnnouncedFormat(reader) : QImage::Format_Invalid;
-    // Qt's widest pixel, 8 bytes, where the reader does not say before decoding.
-    const uint64_t decodedBytesPerPixel =
-        announced == QImage::Format_Invalid
-            ? 8
-            : (QImage::toPixelFormat(announced).bitsPerPixel() + 7) / 8;
-    // Qt's rows are padded to 4 bytes.
-    const uint64_t decodedBytes =
-        declared
-            ? Times(declared->height, Plus(Times(declared->width, decodedBytesPerPixel), 3) / 4 * 4)
-            : 0;
+    const uint64_t decodedBytes = declared ? DecodedBytes(*declared, announced) : 0;
     if (declared) {
         if (std::optional<ImageError> error =
-                TooLarge(declared->width, declared->height, decodedBytesPerPixel,
+                TooLarge(declared->width, declared->height, DecodedBytesPerPixel(announced),
                          ChannelsOf(announced), size)) {
             return *error;
         }
